@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Zelmod developer entry point.
+#   ./dev.sh run    install what is missing, build, start the program
+#   ./dev.sh test   install what is missing, build, run every test headless
+#   ./dev.sh sanitize   the same tests once more under ASan and UBSan
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+cd "$here"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
+test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux)
+
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "dev.sh: installing ${missing[*]}" >&2
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    local dir=$1; shift
+    local werror=OFF
+    [ -n "${CI:-}" ] && werror=ON
+    cmake -S . -B "$dir" -G Ninja -DZELMOD_WERROR=$werror "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
+    local dir=$1
+    # One X server for the whole run: window tests that need a real window
+    # use it, the others use Qt's offscreen platform.
+    xvfb-run -a -s "-screen 0 1280x1024x24" \
+        ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+case "${1:-}" in
+run)
+    install_missing "${build_packages[@]}"
+    configure_and_build build
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "dev.sh: Zelmod is a desktop program and needs a graphical display, but neither" >&2
+        echo "DISPLAY nor WAYLAND_DISPLAY is set. Run it from a desktop session, or under" >&2
+        echo "Xvfb: xvfb-run -a build/tool/Zelmod" >&2
+        exit 1
+    fi
+    exec build/tool/Zelmod
+    ;;
+test)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    configure_and_build build
+    run_tests build
+    ;;
+sanitize)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    configure_and_build build-sanitize -DZELMOD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-sanitize
+    ;;
+*)
+    sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac
