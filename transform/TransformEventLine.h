@@ -1,0 +1,39 @@
+// Rewrites one line of event text for the job chosen in the window.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zelmod {
+
+// The jobs in the order of their option buttons; the value is the button's index.
+enum class Job { PitchMirror = 0, Transpose = 1, VelocityMirror = 2, VelocityShift = 3, Reverse = 4 };
+inline constexpr int JobCount = 5;
+
+// Answers whether the job option button of the given index (0 to 4) is selected.
+using JobOptionQuery = std::function<bool(int index)>;
+
+// A query for a job fixed in advance, for callers without a window.
+JobOptionQuery fixedJob(Job job);
+
+// The note or velocity value of a line is not a decimal integer.
+class ValueConversionError : public std::runtime_error {
+public:
+    explicit ValueConversionError(std::string field);
+    const std::string& field() const noexcept { return field_; }
+
+private:
+    std::string field_;
+};
+
+// Rewrites one line of event text (without its line end) and returns it.
+// Lines whose second field is not "On" or "Off" come back unchanged. The
+// job is asked of isSelected in index order 0 to 4 at every call; limitFlag
+// is cleared first and set when a shifted value had to be clamped to 1..128.
+// Throws ValueConversionError when the target value cannot be converted.
+std::string TransformEventLine(std::string_view line, double shiftAmount, bool& limitFlag,
+                               const JobOptionQuery& isSelected);
+
+} // namespace zelmod
