@@ -1,0 +1,24 @@
+// The shift amount lives as text in the window's amount box; these are the
+// two conversions between that text and the number, shared by every reader.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zelmod {
+
+inline constexpr double AmountLimit = 127.0;
+
+// The number at the start of the text, or 0 when there is none. Blanks, tabs
+// and line feeds are skipped anywhere; &H and &O prefixes read hexadecimal
+// and octal; an exponent may be introduced by E or D.
+double amountFromText(std::string_view text);
+
+// Plain decimal, 15 significant digits, no trailing zeros, ".5" and "-.5"
+// for fractions between -1 and 1.
+std::string amountToText(double amount);
+
+// Keeps the amount within -127..127.
+double clampAmount(double amount);
+
+} // namespace zelmod
