@@ -5,7 +5,9 @@
 #include "basStrSub.h"
 
 #include <QGroupBox>
+#include <QCoreApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -115,7 +117,24 @@ void frmMain::keepOptionGroupOneTabStop() {
         };
         updatePolicy(button->isChecked());
         connect(button, &QRadioButton::toggled, this, updatePolicy);
+        button->installEventFilter(this);
     }
+}
+
+// The options stand in one column, so Left and Right move through them as
+// Up and Down do.
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right) {
+            QKeyEvent vertical(QEvent::KeyPress,
+                               key->key() == Qt::Key_Left ? Qt::Key_Up : Qt::Key_Down,
+                               key->modifiers());
+            QCoreApplication::sendEvent(watched, &vertical);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::setTabOrder() {
