@@ -15,8 +15,6 @@
 #include <unistd.h>
 #endif
 
-#include <optional>
-
 namespace zelmod::basFileManager {
 namespace {
 
@@ -56,11 +54,10 @@ void prepare(CommonDialog& dialog, const QString& path, int startMode) {
     }
 }
 
-// Shows the dialog and gives the chosen path; nothing when it was cancelled.
-// The dialog is left with no name and no folder in every case.
-std::optional<QString> choose(CommonDialog& dialog, QFileDialog::AcceptMode mode,
-                              const QString& title, const QString& filter, const QString& path,
-                              int startMode) {
+// Shows the dialog; true with path set to the chosen file, false when it was
+// cancelled. The dialog is left with no name and no folder in every case.
+bool choose(CommonDialog& dialog, QFileDialog::AcceptMode mode, const QString& title,
+            const QString& filter, QString& path, int startMode) {
     const bool save = mode == QFileDialog::AcceptSave;
     prepare(dialog, path, startMode);
     dialog.setDialogTitle(title);
@@ -68,13 +65,14 @@ std::optional<QString> choose(CommonDialog& dialog, QFileDialog::AcceptMode mode
     dialog.setFlags(save ? SaveFlags : OpenFlags);
     dialog.setFilter(QString::fromUtf8(AllFilesFilter) + filter);
     dialog.setFilterIndex(CallerFilterIndex);
-    const bool chosen = save ? dialog.ShowSave() : dialog.ShowOpen();
-    const QString fileName = chosen ? dialog.fileName() : QString();
+    const bool shown = save ? dialog.ShowSave() : dialog.ShowOpen();
+    const QString fileName = shown ? dialog.fileName() : QString();
     dialog.setFileName({});
     dialog.setInitDir({});
     if (fileName.isEmpty())
-        return std::nullopt;
-    return fileName;
+        return false;
+    path = fileName;
+    return true;
 }
 
 #ifdef Q_OS_WIN
@@ -94,23 +92,15 @@ bool heldByAnotherProgram(const QString& path) {
 
 bool ChooseOpenFile(CommonDialog& dialog, const QString& title, const QString& filter,
                     QString& path, int startMode) {
-    const std::optional<QString> chosen =
-        choose(dialog, QFileDialog::AcceptOpen, title, filter, path, startMode);
-    if (!chosen)
-        return false;
-    path = *chosen;
-    return true;
+    return choose(dialog, QFileDialog::AcceptOpen, title, filter, path, startMode);
 }
 
 // The file is only checked, never touched: the job replaces it later with a
 // complete new file, so a failed conversion still leaves the old one.
 bool ChooseSaveFile(CommonDialog& dialog, const QString& title, const QString& filter,
                     QString& path, int startMode) {
-    const std::optional<QString> chosen =
-        choose(dialog, QFileDialog::AcceptSave, title, filter, path, startMode);
-    if (!chosen)
+    if (!choose(dialog, QFileDialog::AcceptSave, title, filter, path, startMode))
         return false;
-    path = *chosen;
     if (canReplaceFile(path))
         return true;
     dialog.showMessage({QString::fromUtf8(FileInUseText), QString::fromUtf8(FileInUseCaption),
