@@ -7,6 +7,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct StepCase {
@@ -15,6 +17,10 @@ struct StepCase {
     const char* afterUp;
     const char* afterDown;
 };
+
+void PrintTo(const StepCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class StepButtons : public testing::TestWithParam<StepCase> {
   protected:

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,10 @@ struct PermissionCase {
     mode_t fileMode;
     bool replaceable;
 };
+
+void PrintTo(const PermissionCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReplaceCheck : public testing::TestWithParam<PermissionCase> {
   protected:

@@ -95,6 +95,10 @@ struct OutcomeCase {
     bool inUseMessage;
 };
 
+void PrintTo(const OutcomeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ChooserOutcome : public Choosers, public testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(ChooserOutcome, GivesResultPathAndMessage) {
@@ -144,6 +148,10 @@ struct StartCase {
     const char* fileName;  // what it is asked to show typed in
 };
 
+void PrintTo(const StartCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ChooserStart : public Choosers, public testing::WithParamInterface<StartCase> {};
 
 TEST_P(ChooserStart, PreparesFolderAndName) {
@@ -181,6 +189,10 @@ struct DialogCase {
     bool confirmOverwrite;
 };
 
+void PrintTo(const DialogCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ChooserDialog : public Choosers, public testing::WithParamInterface<DialogCase> {};
 
 TEST_P(ChooserDialog, IsPreparedForItsRole) {
@@ -214,6 +226,10 @@ struct FilterCase {
     const char* filter;
     QStringList nameFilters;
 };
+
+void PrintTo(const FilterCase& c, std::ostream* out) {
+    *out << '"' << c.filter << '"';
+}
 
 class CommonDialogFilter : public testing::TestWithParam<FilterCase> {};
 
