@@ -29,6 +29,10 @@ class frmMain : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void cmdUp_Click();
+    void cmdDown_Click();
+    void stepAmount(double step);
+
     void createControls();
     void createJobOptions();
     void setTabOrder();
