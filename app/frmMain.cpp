@@ -1,12 +1,13 @@
 #include "frmMain.h"
 
+#include "CommonDialog.h"
 #include "ShiftAmount.h"
 #include "Twips.h"
 #include "WindowFont.h"
 #include "basStrSub.h"
 
-#include <QGroupBox>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -96,6 +97,8 @@ void frmMain::createControls() {
                    twipsRect(2880, 480, 375, 255));
     lblDown = placed(new QLabel(QStringLiteral("Down"), fmeOption), "lblDown",
                      twipsRect(2880, 960, 495, 255));
+    dlgCommonDialog = new zelmod::CommonDialog(this);
+    dlgCommonDialog->setObjectName(QStringLiteral("dlgCommonDialog"));
 }
 
 void frmMain::createJobOptions() {
