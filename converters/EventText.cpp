@@ -63,25 +63,6 @@ constexpr Index lookup;
 
 } // namespace
 
-std::size_t fieldSize(FieldForm form) {
-    switch (form) {
-    case Data7:
-    case Byte:
-    case SignedByte:
-    case HexByte:
-        return 1;
-    case Uint16:
-    case Bend14:
-        return 2;
-    case Uint24:
-        return 3;
-    case Text:
-    case Hex:
-        break;
-    }
-    return 0;
-}
-
 std::size_t fixedSize(const EventName& event) {
     std::size_t size = 0;
     for (int i = 0; i < event.fieldCount; ++i)

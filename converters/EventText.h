@@ -43,8 +43,22 @@ struct EventName {
     std::array<Field, 5> fields;
 };
 
+// Bytes of a fixed-size field; 0 for Text and Hex, which take the rest.
 // Fixed-size fields come first; a Text or Hex field, if any, is the last.
-std::size_t fieldSize(FieldForm form);
+constexpr std::size_t fieldSize(FieldForm form) {
+    switch (form) {
+    case FieldForm::Uint16:
+    case FieldForm::Bend14:
+        return 2;
+    case FieldForm::Uint24:
+        return 3;
+    case FieldForm::Text:
+    case FieldForm::Hex:
+        return 0;
+    default:
+        return 1;
+    }
+}
 // Bytes of the fixed-size fields of an event.
 std::size_t fixedSize(const EventName& event);
 bool hasVariableField(const EventName& event);

@@ -68,20 +68,31 @@ bool InputFile::refill() {
     filled_ = std::fread(buffer_.get(), 1, FileBufferSize, file_);
     if (filled_ == 0 && std::ferror(file_))
         throw ConversionError(path_ + ": cannot read: " + systemMessage(errno));
+    updateAvailable();
     return filled_ > 0;
+}
+
+void InputFile::updateAvailable() {
+    const std::uint64_t beforeLimit = limit_ > bufferOffset_ ? limit_ - bufferOffset_ : 0;
+    available_ = static_cast<std::size_t>(std::min<std::uint64_t>(filled_, beforeLimit));
+}
+
+int InputFile::getSlow() {
+    if (offset() >= limit_ || (position_ == filled_ && !refill()) || position_ >= available_)
+        return -1;
+    return buffer_[position_++];
 }
 
 std::size_t InputFile::read(unsigned char* target, std::size_t count) {
     std::size_t done = 0;
-    while (done < count) {
-        if (position_ == filled_ && !refill())
-            break;
-        const std::size_t piece = std::min(count - done, filled_ - position_);
-        std::memcpy(target + done, buffer_.get() + position_, piece);
-        position_ += piece;
-        done += piece;
-    }
+    for (int value = 0; done < count && (value = get()) >= 0; ++done)
+        target[done] = static_cast<unsigned char>(value);
     return done;
+}
+
+void InputFile::setLimit(std::uint64_t offset) {
+    limit_ = offset;
+    updateAvailable();
 }
 
 void InputFile::seek(std::uint64_t offset) {
@@ -93,11 +104,17 @@ void InputFile::seek(std::uint64_t offset) {
         throw ConversionError(path_ + ": cannot seek: " + systemMessage(errno));
     bufferOffset_ = offset;
     position_ = filled_ = 0;
+    updateAvailable();
 }
 
 OutputFile::OutputFile(const std::string& path)
-    : path_(path), temporaryPath_(freeTemporaryPath(path)),
-      buffer_(std::make_unique<char[]>(FileBufferSize)) {
+    : path_(path), buffer_(std::make_unique<char[]>(FileBufferSize)) {
+    // Renaming onto a device or a folder would replace it: only files are replaced.
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        throw ConversionError(path + ": exists and is not a regular file");
+    temporaryPath_ = freeTemporaryPath(path);
     file_ = std::fopen(temporaryPath_.c_str(), "wb");
     if (!file_)
         throw ConversionError(path + ": cannot create: " + systemMessage(errno));

@@ -31,18 +31,22 @@ class InputFile {
     std::uint64_t size() const { return size_; }
     std::uint64_t offset() const { return bufferOffset_ + position_; }
 
-    // The next byte, or -1 at the end of the file.
+    // The next byte, or -1 at the limit or the end of the file.
     int get() {
-        if (position_ == filled_ && !refill())
-            return -1;
-        return buffer_[position_++];
+        if (position_ < available_)
+            return buffer_[position_++];
+        return getSlow();
     }
-    // Reads up to count bytes; fewer only at the end of the file.
+    // Reads up to count bytes; fewer only at the limit or the end of the file.
     std::size_t read(unsigned char* target, std::size_t count);
     void seek(std::uint64_t offset);
+    // Reading stops at this offset, as if the file ended there.
+    void setLimit(std::uint64_t offset);
 
   private:
+    int getSlow();
     bool refill();
+    void updateAvailable();
 
     std::string path_;
     std::FILE* file_ = nullptr;
@@ -51,6 +55,8 @@ class InputFile {
     std::uint64_t bufferOffset_ = 0;
     std::size_t position_ = 0;
     std::size_t filled_ = 0;
+    std::size_t available_ = 0; // bytes of the buffer before the limit
+    std::uint64_t limit_ = UINT64_MAX;
 };
 
 // Writes to a temporary file beside the target. commit() renames it onto the

@@ -9,17 +9,39 @@ namespace zelmod::convert {
 namespace {
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
+constexpr char DigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233"
+                              "34353637383940414243444546474849505152535455565758596061626364656667"
+                              "6869707172737475767778798081828384858687888990919293949596979899";
 
-char* appendUnsigned(char* out, std::uint64_t value) {
-    char digits[20];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0)
-        *out++ = digits[--count];
-    return out;
+char* appendLargeUnsigned(char* out, std::uint64_t value) {
+    int count = 3;
+    for (std::uint64_t rest = value / 1000; rest != 0; rest /= 10)
+        ++count;
+    char* digit = out + count;
+    for (; value >= 100; value /= 100) {
+        digit -= 2;
+        std::memcpy(digit, &DigitPairs[2 * (value % 100)], 2);
+    }
+    if (value >= 10) {
+        digit -= 2;
+        std::memcpy(digit, &DigitPairs[2 * value], 2);
+    } else {
+        *--digit = static_cast<char>('0' + value);
+    }
+    return out + count;
+}
+
+// Most numbers are data bytes: those are written without a call or a loop.
+inline char* appendUnsigned(char* out, std::uint64_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    if (value < 100) {
+        std::memcpy(out, &DigitPairs[2 * value], 2);
+        return out + 2;
+    }
+    return appendLargeUnsigned(out, value);
 }
 
 char* appendText(char* out, std::string_view text) {
@@ -53,6 +75,38 @@ bool defaultOmits(RunningStatus mode, const Event& event) {
     return mode == RunningStatus::Carry || (mode == RunningStatus::On && !event.afterNonChannel);
 }
 
+// The start of a channel event's line up to its first value ("On ch=1 n="),
+// and the prefix of its second value (" v="), made from the event table.
+struct ChannelLine {
+    std::array<char, 32> text{};
+    std::size_t length = 0;
+    FieldForm firstForm = FieldForm::Data7;
+    std::array<char, 8> second{};
+    std::size_t secondLength = 0;
+};
+
+std::array<ChannelLine, 0x70> makeChannelLines() {
+    std::array<ChannelLine, 0x70> lines;
+    for (unsigned status = 0x80; status < 0xF0; ++status) {
+        const EventName& name = channelEvent(static_cast<std::uint8_t>(status));
+        ChannelLine& line = lines[status & 0x7F];
+        char* out = appendText(line.text.data(), name.name);
+        *out++ = ' ';
+        out = appendText(out, ChannelField);
+        out = appendUnsigned(out, (status & 0x0F) + 1u);
+        *out++ = ' ';
+        out = appendText(out, name.fields[0].prefix);
+        line.length = static_cast<std::size_t>(out - line.text.data());
+        line.firstForm = name.fields[0].form;
+        if (name.fieldCount > 1) {
+            line.second[0] = ' ';
+            out = appendText(line.second.data() + 1, name.fields[1].prefix);
+            line.secondLength = static_cast<std::size_t>(out - line.second.data());
+        }
+    }
+    return lines;
+}
+
 class MidiToText {
   public:
     MidiToText(const std::string& midiPath, const std::string& textPath)
@@ -74,14 +128,23 @@ class MidiToText {
         throw ConversionError(name_ + ": byte " + std::to_string(offset) + ": " + what);
     }
 
-    // A byte of the current chunk.
+    // A byte of the current chunk; the file reads as ending where the chunk ends.
     std::uint8_t byte() {
-        if (in_.offset() >= chunkEnd_)
-            fail(chunkEnd_, "event runs past the end of its MTrk chunk");
         const int value = in_.get();
         if (value < 0)
-            fail(in_.offset(), "unexpected end of file");
+            dataEnded();
         return static_cast<std::uint8_t>(value);
+    }
+
+    [[noreturn, gnu::noinline]] void dataEnded() {
+        if (in_.offset() >= chunkEnd_)
+            fail(chunkEnd_, "event runs past the end of its MTrk chunk");
+        fail(in_.offset(), "unexpected end of file");
+    }
+
+    void enterChunk(std::uint64_t end) {
+        chunkEnd_ = end;
+        in_.setLimit(end);
     }
 
     std::uint32_t variableLength(int& bytes) {
@@ -137,7 +200,7 @@ class MidiToText {
         } else {
             out = appendUnsigned(out, (head[12] << 8) | head[13]);
         }
-        chunkEnd_ = 8 + std::uint64_t{length};
+        enterChunk(8 + std::uint64_t{length});
         payloadLine(out, FieldForm::Hex, length - 6, {});
         return tracks;
     }
@@ -150,6 +213,7 @@ class MidiToText {
         const std::uint64_t remaining = in_.size() - start;
         unsigned char id[4];
         std::uint32_t length = 0;
+        in_.setLimit(in_.size());
         if (remaining >= 8) {
             in_.read(id, 4);
             length = read32();
@@ -160,12 +224,12 @@ class MidiToText {
                                           : "truncated " + printable(id) + " chunk");
             }
             in_.seek(start);
-            chunkEnd_ = in_.size();
+            enterChunk(in_.size());
             char* out = appendText(line(), TrailingWord);
             payloadLine(out, FieldForm::Hex, remaining, {});
             return false;
         }
-        chunkEnd_ = in_.offset() + length;
+        enterChunk(in_.offset() + length);
         if (std::memcmp(id, "MTrk", 4) == 0) {
             track();
         } else {
@@ -284,12 +348,14 @@ class MidiToText {
         char* out = appendUnsigned(line(), event.tick);
         *out++ = ' ';
         if (isChannel(event)) {
-            const EventName& name = channelEvent(event.status);
-            out = appendText(out, name.name);
-            *out++ = ' ';
-            out = appendText(out, ChannelField);
-            out = appendUnsigned(out, (event.status & 0x0F) + 1u);
-            out = appendFixedFields(out, name, event.data.data());
+            const ChannelLine& start = channelLines_[event.status & 0x7F];
+            std::memcpy(out, start.text.data(), start.text.size());
+            out += start.length;
+            out = appendField(out, start.firstForm, &event.data[0]);
+            if (start.secondLength > 0) {
+                std::memcpy(out, start.second.data(), start.second.size());
+                out = appendField(out + start.secondLength, FieldForm::Data7, &event.data[1]);
+            }
             if (event.sameStatus && defaultOmits(trackMode_, event) != event.statusOmitted) {
                 out = appendMark(out, RunningStatusMark);
                 out = appendText(out, RunningStatusWords[event.statusOmitted ? 0 : 1]);
@@ -467,6 +533,7 @@ class MidiToText {
     std::uint8_t lastStatus_ = 0;
     bool afterNonChannel_ = false;
     RunningStatus trackMode_ = RunningStatus::On;
+    const std::array<ChannelLine, 0x70> channelLines_ = makeChannelLines();
 };
 
 } // namespace
