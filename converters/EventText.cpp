@@ -76,7 +76,7 @@ bool hasVariableField(const EventName& event) {
 
 const EventName* findEvent(std::string_view name) {
     for (const EventName& event : events) {
-        if (event.name == name)
+        if (sameWord(event.name, name))
             return &event;
     }
     return nullptr;

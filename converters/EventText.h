@@ -71,6 +71,21 @@ const EventName& genericMetaEvent();
 const EventName& sysExEvent(std::uint8_t status);
 const EventName& systemEvent();
 
+// Compares short words in place; the library call costs more than the work.
+constexpr bool startsWith(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (text[i] != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+constexpr bool sameWord(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && startsWith(a, b);
+}
+
 // Note lines are the only lines whose values the line rewriter changes.
 inline bool isNoteEvent(const EventName& event) {
     return event.kind == EventKind::Channel && (event.code == 0x80 || event.code == 0x90);

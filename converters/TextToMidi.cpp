@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 
 #include "Converters.h"
 #include "EventText.h"
@@ -25,13 +24,19 @@ std::string shown(std::string_view field) {
     return "\"" + std::string(field) + "\"";
 }
 
+// Twenty digits can overflow 64 bits; nineteen cannot.
+constexpr std::size_t MaxSafeDigits = 19;
+
 std::uint64_t parseNumber(std::string_view text, std::uint64_t max) {
     std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || text[0] == '-' || error != std::errc() || stop != end)
-        throw TextError{shown(text) + " is not a decimal number"};
-    if (value > max)
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            throw TextError{shown(text) + " is not a decimal number"};
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (text.empty())
+        throw TextError{"empty number"};
+    if (value > max || text.size() > MaxSafeDigits)
         throw TextError{shown(text) + " is out of range 0.." + std::to_string(max)};
     return value;
 }
@@ -79,27 +84,31 @@ class FieldCursor {
 
     std::string_view next(std::string_view prefix) {
         const std::string_view field = next();
-        if (!field.starts_with(prefix))
+        if (!startsWith(field, prefix))
             throw TextError{"expected " + std::string(prefix) + "..., found " + shown(field)};
         return field.substr(prefix.size());
     }
 
   private:
     std::string_view peek() const {
+        if (!rest_.empty() && rest_[0] == '"')
+            return rest_.substr(0, quotedLength());
         std::size_t length = 0;
-        if (!rest_.empty() && rest_[0] == '"') {
-            length = 1;
-            while (length < rest_.size() && rest_[length] != '"')
-                length += rest_[length] == '\\' ? 2 : 1;
-            if (length >= rest_.size())
-                throw TextError{"quoted text without its closing quote"};
+        while (length < rest_.size() && rest_[length] != ' ')
             ++length;
-            if (length < rest_.size() && rest_[length] != ' ')
-                throw TextError{"no space after the closing quote"};
-        } else {
-            length = std::min(rest_.find(' '), rest_.size());
-        }
         return rest_.substr(0, length);
+    }
+
+    [[gnu::noinline]] std::size_t quotedLength() const {
+        std::size_t length = 1;
+        while (length < rest_.size() && rest_[length] != '"')
+            length += rest_[length] == '\\' ? 2 : 1;
+        if (length >= rest_.size())
+            throw TextError{"quoted text without its closing quote"};
+        ++length;
+        if (length < rest_.size() && rest_[length] != ' ')
+            throw TextError{"no space after the closing quote"};
+        return length;
     }
 
     std::string_view rest_;
@@ -272,7 +281,7 @@ class TextToMidi {
         afterNonChannel_ = false;
         for (;;) {
             requireLine("inside a track (no TrkEnd line)");
-            if (line_ == TrackEndWord)
+            if (sameWord(line_, TrackEndWord))
                 break;
             event();
         }
