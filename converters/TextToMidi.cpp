@@ -72,6 +72,8 @@ class FieldCursor {
     }
 
     std::string_view next() {
+        if (atEnd())
+            throw TextError{"the line ends where a field is expected"};
         const std::string_view field = peek();
         if (field.empty())
             throw TextError{"empty field (two spaces in a row, or a space at an end)"};
@@ -194,8 +196,8 @@ class TextToMidi {
                     throw TextError{"expected MTrk, Chunk or Trailing, found " + shown(word)};
             }
         } catch (const TextError& error) {
-            throw ConversionError(name_ + ": line " + std::to_string(in_.lineNumber()) + ": " +
-                                  error.what);
+            const std::uint64_t line = std::max<std::uint64_t>(in_.lineNumber(), 1);
+            throw ConversionError(name_ + ": line " + std::to_string(line) + ": " + error.what);
         }
         out_.commit();
         return capped_;
