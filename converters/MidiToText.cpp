@@ -136,7 +136,7 @@ class MidiToText {
         return static_cast<std::uint8_t>(value);
     }
 
-    [[noreturn, gnu::noinline]] void dataEnded() {
+    [[noreturn]] void dataEnded() {
         if (in_.offset() >= chunkEnd_)
             fail(chunkEnd_, "event runs past the end of its MTrk chunk");
         fail(in_.offset(), "unexpected end of file");

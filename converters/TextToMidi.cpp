@@ -101,7 +101,7 @@ class FieldCursor {
         return rest_.substr(0, length);
     }
 
-    [[gnu::noinline]] std::size_t quotedLength() const {
+    std::size_t quotedLength() const {
         std::size_t length = 1;
         while (length < rest_.size() && rest_[length] != '"')
             length += rest_[length] == '\\' ? 2 : 1;

@@ -2,6 +2,8 @@
 // output file; the exit status tells the caller about capped note values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ConverterTestSupport.h"
 
 namespace zelmod::testing {
@@ -57,14 +59,20 @@ void PrintTo(const BadMidiCase& test, std::ostream* out) {
 
 class BadMidi : public ::testing::TestWithParam<BadMidiCase> {};
 
-TEST_P(BadMidi, FailsWithOneLineAndNoOutput) {
+// Runs the tool on the input and expects exit status 1, the message as the
+// one line on stderr, and no file beside the input.
+void expectRefused(const std::string& tool, const Bytes& input, const std::string& message) {
     ScratchDir scratch;
-    const std::string in = scratch.path("in.mid");
-    writeFile(in, GetParam().midi);
-    const ToolRun run = runTool("mf2t", {in, scratch.path("out.txt")}, scratch);
+    const std::string in = scratch.path("in");
+    writeFile(in, input);
+    const ToolRun run = runTool(tool, {in, scratch.path("out")}, scratch);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.errorOutput, "mf2t: " + in + ": " + GetParam().message + "\n");
-    EXPECT_EQ(scratch.files(), Files{"in.mid"});
+    EXPECT_EQ(run.errorOutput, tool + ": " + in + ": " + message + "\n");
+    EXPECT_EQ(scratch.files(), Files{"in"});
+}
+
+TEST_P(BadMidi, FailsWithOneLineAndNoOutput) {
+    expectRefused("mf2t", GetParam().midi, GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadMidi, ::testing::ValuesIn(badMidiCases),
@@ -161,13 +169,7 @@ void PrintTo(const BadTextCase& test, std::ostream* out) {
 class BadText : public ::testing::TestWithParam<BadTextCase> {};
 
 TEST_P(BadText, FailsWithOneLineAndNoOutput) {
-    ScratchDir scratch;
-    const std::string in = scratch.path("in.txt");
-    writeFile(in, GetParam().text);
-    const ToolRun run = runTool("t2mf", {in, scratch.path("out.mid")}, scratch);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.errorOutput, "t2mf: " + in + ": " + GetParam().message + "\n");
-    EXPECT_EQ(scratch.files(), Files{"in.txt"});
+    expectRefused("t2mf", text(GetParam().text), GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadText, ::testing::ValuesIn(badTextCases),

@@ -2,6 +2,8 @@
 // byte, also after the line rewriter has rebuilt every note line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 #include <regex>
 
