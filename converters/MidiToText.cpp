@@ -114,12 +114,9 @@ class MidiToText {
 
     void run() {
         const std::uint16_t declaredTracks = header();
-        unsigned tracksRead = 0;
-        while (in_.offset() < in_.size()) {
-            if (!chunk(tracksRead >= declaredTracks))
-                break;
-            ++tracksRead;
-        }
+        bool moreChunks = true;
+        while (moreChunks && in_.offset() < in_.size())
+            moreChunks = chunk(tracksRead_ >= declaredTracks);
         out_.commit();
     }
 
@@ -232,6 +229,7 @@ class MidiToText {
         enterChunk(in_.offset() + length);
         if (std::memcmp(id, "MTrk", 4) == 0) {
             track();
+            ++tracksRead_;
         } else {
             char* out = appendText(line(), ChunkWord);
             *out++ = ' ';
@@ -527,6 +525,7 @@ class MidiToText {
     InputFile in_;
     OutputFile out_;
     char* lineStart_ = nullptr;
+    unsigned tracksRead_ = 0;
     std::uint64_t chunkEnd_ = 0;
     std::uint64_t resumeAt_ = 0;
     std::uint64_t tick_ = 0;

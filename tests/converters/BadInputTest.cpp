@@ -36,6 +36,10 @@ const BadMidiCase badMidiCases[] = {
     {"GiantTrackLength",
      join({header(1, 1, 96), text("MTrk"), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0x2F, 0}}),
      "byte 14: truncated MTrk chunk"},
+    // Unknown chunks do not count as tracks.
+    {"TrackAfterUnknownChunkTruncated",
+     join({header(1, 1, 96), chunk("XFIH", {}), text("MTrk"), {0, 0, 0, 16, 0, 0}}),
+     "byte 22: truncated MTrk chunk"},
     {"SecondTrackTruncated",
      join({header(1, 2, 96), chunk("MTrk", {0, 0xFF, 0x2F, 0}), text("MTrk"), {0, 0, 0, 16, 0, 0}}),
      "byte 26: truncated MTrk chunk"},
