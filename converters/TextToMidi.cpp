@@ -219,6 +219,7 @@ class TextToMidi {
             throw TextError{"the text does not start with an MThd line"};
         const auto format = parseNumber(fields.next(FormatField), 0xFFFF);
         const auto tracks = parseNumber(fields.next(TracksField), 0xFFFF);
+        declaredTracks_ = tracks;
         const std::uint16_t division = parseDivision(fields.next(DivisionField));
         const std::size_t padding = hexPayload(fields);
         const std::uint64_t total = payloadTotal(fields, padding);
@@ -257,6 +258,12 @@ class TextToMidi {
     }
 
     void trailing(FieldCursor& fields) {
+        // A MIDI reader takes bytes after the last chunk as such only once
+        // the declared tracks are read; before that they are a broken chunk.
+        if (tracksWritten_ < declaredTracks_) {
+            throw TextError{"Trailing line after " + std::to_string(tracksWritten_) + " of the " +
+                            std::to_string(declaredTracks_) + " tracks of the MThd line"};
+        }
         const std::size_t count = hexPayload(fields);
         writePayload(FieldForm::Hex, payloadTotal(fields, count), count);
         if (nextLine())
@@ -291,6 +298,7 @@ class TextToMidi {
         if (length > 0xFFFFFFFF)
             throw TextError{"track longer than 4 GiB"};
         out_.patch32(start - 4, static_cast<std::uint32_t>(length));
+        ++tracksWritten_;
     }
 
     void event() {
@@ -526,6 +534,8 @@ class TextToMidi {
     std::string_view line_;
     std::array<std::uint8_t, MaxLineLength> payload_{};
     std::uint64_t capped_ = 0;
+    std::uint64_t declaredTracks_ = 0;
+    std::uint64_t tracksWritten_ = 0;
     RunningStatus mode_ = RunningStatus::On;
     std::uint64_t lastTick_ = 0;
     std::uint8_t lastStatus_ = 0;
