@@ -1,0 +1,54 @@
+#include "frmAbout.h"
+
+#include "Twips.h"
+#include "WindowFont.h"
+
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, const char* text, const QRect& geometry) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+frmAbout::frmAbout(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral(" "));
+    setWindowIcon(QIcon(QStringLiteral(":/about.ico")));
+    setFont(japaneseWindowFont());
+    setFixedSize(twipsSize(7560, 2220));
+
+    lblAbout =
+        label(this, "lblAbout", "Zelmod Ver1.00　このソフトはMF2T/T2MFの技術を使用しています。",
+              twipsRect(720, 480, 5295, 375));
+    lblAout2 =
+        label(this, "lblAout2", "アイコンはZelmodの開発者たちが描きました。ありがとうございます。",
+              twipsRect(720, 960, 5175, 255));
+    cmdExit = new QPushButton(QStringLiteral("Close"), this);
+    cmdExit->setObjectName(QStringLiteral("cmdExit"));
+    cmdExit->setGeometry(twipsRect(6240, 1560, 975, 375));
+    cmdExit->setFocus();
+    connect(cmdExit, &QPushButton::clicked, this, &frmAbout::cmdExit_Click);
+}
+
+void frmAbout::cmdExit_Click() {
+    accept();
+}
+
+// Escape does not close this window; only its button and close box do.
+void frmAbout::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel))
+        return;
+    QDialog::keyPressEvent(event);
+}
