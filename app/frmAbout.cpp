@@ -10,6 +10,9 @@
 
 namespace {
 
+// Smallest size the window font may shrink to so that its texts fit.
+constexpr int SmallestPixelSize = 9;
+
 QLabel* label(QWidget* parent, const char* name, const char* text, const QRect& geometry) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setObjectName(QLatin1String(name));
@@ -40,6 +43,24 @@ frmAbout::frmAbout(QWidget* parent)
     cmdExit->setGeometry(twipsRect(6240, 1560, 975, 375));
     cmdExit->setFocus();
     connect(cmdExit, &QPushButton::clicked, this, &frmAbout::cmdExit_Click);
+    fitFontToLabels();
+}
+
+// The texts wrap within their labels, which keep their places and sizes;
+// where the window font has taller lines, it is made smaller to fit.
+void frmAbout::fitFontToLabels() {
+    QFont compact = font();
+    const auto fits = [this] {
+        for (const QLabel* label : {lblAbout, lblAout2}) {
+            if (label->heightForWidth(label->width()) > label->height())
+                return false;
+        }
+        return true;
+    };
+    while (!fits() && compact.pixelSize() > SmallestPixelSize) {
+        compact.setPixelSize(compact.pixelSize() - 1);
+        setFont(compact);
+    }
 }
 
 void frmAbout::cmdExit_Click() {

@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 
 namespace {
 
@@ -186,6 +187,19 @@ bool frmMain::Form_Load(const QString& toolDirectory) {
     else
         basDatFileManager::WriteSetupFile(basStrSub::SetupFilePath);
     return true;
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+// The maximum size set at load is a hint that a window manager may ignore,
+// or that no window manager may be there to apply; a larger size is undone.
+void frmMain::Form_Resize() {
+    const QSize allowed = size().boundedTo(maximumSize());
+    if (allowed != size())
+        resize(allowed);
 }
 
 // Qt hands a press that a child leaves unhandled (a label, the frame, the

@@ -34,6 +34,7 @@ class frmMain : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -42,6 +43,7 @@ class frmMain : public QWidget {
     void createJobOptions();
     void setTabOrder();
     void keepOptionGroupOneTabStop();
+    void Form_Resize();
     void Form_MouseDown();
     void Form_Unload();
     void cmdClose_Click();
