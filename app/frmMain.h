@@ -12,6 +12,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+namespace zelmod {
+class CommonDialog;
+}
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -39,6 +42,10 @@ class frmMain : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    void cmdUp_Click();
+    void cmdDown_Click();
+    void stepAmount(double step);
+
     void createControls();
     void createJobOptions();
     void setTabOrder();
@@ -60,4 +67,5 @@ class frmMain : public QWidget {
     QPushButton* cmdDown = nullptr;
     QLabel* lblUp = nullptr;
     QLabel* lblDown = nullptr;
+    zelmod::CommonDialog* dlgCommonDialog = nullptr; // shows the Open and Save dialogs
 };

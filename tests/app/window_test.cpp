@@ -2,6 +2,7 @@
 #include "frmMain.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -18,8 +19,10 @@ class MainWindow : public testing::Test {
   protected:
     void SetUp() override {
         window.show();
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // Activate directly: the platform's activation is asynchronous and
+        // may lag behind on a loaded machine.
+        QApplication::setActiveWindow(&window);
+        ASSERT_TRUE(window.isActiveWindow());
     }
 
     template <typename Widget> Widget* control(const char* name) {

@@ -124,6 +124,10 @@ struct FailureCase {
     std::string field;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << "job " << static_cast<int>(c.job) << ", \"" << c.line << "\"";
+}
+
 class TransformFailure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(TransformFailure, ReportsTheFieldThatIsNotANumber) {
