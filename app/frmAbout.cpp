@@ -63,6 +63,16 @@ void frmAbout::fitFontToLabels() {
     }
 }
 
+// A dialog would centre itself; this window goes where the window system
+// puts new windows. The native window is made while its position is still
+// open, and the dialog is then told that it has been placed.
+void frmAbout::setVisible(bool visible) {
+    if (visible && !testAttribute(Qt::WA_WState_Created))
+        create();
+    setAttribute(Qt::WA_Moved);
+    QDialog::setVisible(visible);
+}
+
 void frmAbout::cmdExit_Click() {
     accept();
 }

@@ -12,6 +12,7 @@ class frmAbout : public QDialog {
 
   public:
     explicit frmAbout(QWidget* parent = nullptr);
+    void setVisible(bool visible) override;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

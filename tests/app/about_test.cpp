@@ -44,6 +44,10 @@ struct KeyCase {
     bool closes;
 };
 
+void PrintTo(const KeyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 const KeyCase keyCases[] = {
     {"Return", Qt::Key_Return, true}, {"KeypadEnter", Qt::Key_Enter, true},
     {"Space", Qt::Key_Space, true},   {"Escape", Qt::Key_Escape, false},

@@ -103,6 +103,10 @@ struct SetupCase {
     int failuresAtClose;
 };
 
+void PrintTo(const SetupCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 const QFile::Permissions rw = QFile::ReadOwner | QFile::WriteOwner;
 const QByteArray otherLine = "Zelmod Setup File Ver.1.01\r\n";
 const QByteArray extraLines = "Zelmod Setup File Ver.1.00\r\nsecond line\r\n";
@@ -185,6 +189,10 @@ struct ResizeCase {
     QSize expected;
 };
 
+void PrintTo(const ResizeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 // clang-format off
 const ResizeCase resizeCases[] = {
     {"LargerBothWays",   DesignSize + QSize(100, 80),  DesignSize},
@@ -236,6 +244,10 @@ struct PressCase {
     bool frameDisabled;
     bool opensAbout;
 };
+
+void PrintTo(const PressCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const QPoint centre(-1, -1);
 

@@ -34,6 +34,10 @@ struct ReadCase {
     int failuresReported;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 // clang-format off
 const ReadCase readCases[] = {
     {"HeaderWithCrLf",        "Zelmod Setup File Ver.1.00\r\n",               true,  0},
@@ -82,6 +86,10 @@ struct ModeCase {
     const char* name;
     QFile::Permissions mode;
 };
+
+void PrintTo(const ModeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const ModeCase modeCases[] = {
     {"OwnerReadWrite", QFile::ReadOwner | QFile::WriteOwner},
@@ -133,6 +141,10 @@ struct AttributeCase {
     quint32 attributes;
     bool present;
 };
+
+void PrintTo(const AttributeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // clang-format off
 const AttributeCase attributeCases[] = {

@@ -29,6 +29,10 @@ struct Case {
     QByteArray afterClose;
 };
 
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
 // clang-format off
 const Case cases[] = {
     {"UnreadableFile",              false, OtherLine,      false, OwnerOnly,               2, OtherLine},
