@@ -23,6 +23,12 @@ constexpr quint32 InvalidAttributes = 0xFFFFFFFFu;
 constexpr quint32 SystemAttribute = 0x4u;
 constexpr quint32 DirectoryAttribute = 0x10u;
 
+#ifdef Q_OS_WIN
+LPCWSTR wide(const QString& text) {
+    return reinterpret_cast<LPCWSTR>(text.utf16());
+}
+#endif
+
 void reportFailure(const char* what, const QString& path, const QString& reason) {
     qWarning().noquote() << QStringLiteral("Zelmod: %1 %2: %3")
                                 .arg(QLatin1String(what), QDir::toNativeSeparators(path), reason);
@@ -33,8 +39,8 @@ void reportFailure(const char* what, const QString& path, const QString& reason)
 // failure, or an empty text.
 QString resetAttributes(const QString& path) {
 #ifdef Q_OS_WIN
-    const auto nativePath = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
-    return SetFileAttributesW(nativePath, FILE_ATTRIBUTE_NORMAL)
+    const QString nativePath = QDir::toNativeSeparators(path);
+    return SetFileAttributesW(wide(nativePath), FILE_ATTRIBUTE_NORMAL)
                ? QString()
                : qt_error_string(int(GetLastError()));
 #else
@@ -81,8 +87,8 @@ bool attributesCountAsSetupFile(quint32 attributes) {
 
 bool SetupFileExists(const QString& path) {
 #ifdef Q_OS_WIN
-    const auto nativePath = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
-    return attributesCountAsSetupFile(GetFileAttributesW(nativePath));
+    const QString nativePath = QDir::toNativeSeparators(path);
+    return attributesCountAsSetupFile(GetFileAttributesW(wide(nativePath)));
 #else
     return QFileInfo(path).isFile();
 #endif
