@@ -115,15 +115,6 @@ TEST(About, TabLeavesTheFocusOnTheButton) {
     });
 }
 
-TEST(About, WindowCannotBeResizedMinimisedOrMaximised) {
-    frmAbout about;
-    EXPECT_EQ(about.minimumSize(), about.maximumSize());
-    EXPECT_FALSE(about.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(about.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(about.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(about.windowIcon().isNull());
-}
-
 // The texts wrap within their labels in the window's font; nothing is cut off.
 TEST(About, EachTextFitsItsLabel) {
     frmAbout about;

@@ -4,6 +4,7 @@
 #include "lifecycle_process.h"
 #include "setup_support.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 

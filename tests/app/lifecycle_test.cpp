@@ -10,8 +10,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -173,14 +171,6 @@ TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     EXPECT_FALSE(second.isVisible());
     EXPECT_EQ(readBytes(setupPath()), otherLine);
     EXPECT_FALSE(hasNormalMode(setupPath())) << "the refused instance reset the attributes";
-}
-
-TEST_F(Lifecycle, TheLockIsFreeAgainOnceTheFirstWindowIsGone) {
-    auto first = std::make_unique<frmMain>();
-    ASSERT_TRUE(first->Form_Load(toolDir.path()));
-    first.reset();
-    EXPECT_FALSE(
-        modalOpenedDuring<QMessageBox>([&] { ASSERT_TRUE(window.Form_Load(toolDir.path())); }));
 }
 
 struct ResizeCase {

@@ -120,12 +120,6 @@ TEST_P(SetupFileMode, WritingReplacesTheFileWithTheHeaderAlone) {
 INSTANTIATE_TEST_SUITE_P(Modes, SetupFileMode, testing::ValuesIn(modeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SetupFile, WritingCreatesTheTwentyEightByteFile) {
-    EXPECT_TRUE(WriteSetupFile(path()));
-    EXPECT_EQ(readBytes(path()), SetupFileBytes);
-    EXPECT_EQ(QFileInfo(path()).size(), 28);
-}
-
 TEST_F(SetupFile, ADirectoryInTheWayIsReportedOnceAndKept) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Zelmod.dat")));
     const QFile::Permissions before = QFile::permissions(path());
