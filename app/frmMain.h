@@ -1,6 +1,8 @@
 // The main window: the job options, the shift amount and the start button.
 #pragma once
 
+#include "SingleInstance.h"
+
 #include <QPixmap>
 #include <QWidget>
 #include <array>
@@ -27,9 +29,17 @@ class frmMain : public QWidget {
     // transformer asks this for every line it rewrites.
     bool isJobSelected(int index) const;
 
+    // Sets the program-wide values, refuses a second running instance and
+    // checks or creates the setup file in toolDirectory. False when refused:
+    // the window is then unloaded and the program must end.
+    bool Form_Load(const QString& toolDirectory);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void cmdUp_Click();
@@ -40,8 +50,13 @@ class frmMain : public QWidget {
     void createJobOptions();
     void setTabOrder();
     void keepOptionGroupOneTabStop();
+    void Form_Resize();
+    void Form_MouseDown();
+    void Form_Unload();
+    void cmdClose_Click();
 
     QPixmap background;
+    SingleInstance instance;
 
     QPushButton* cmdJob1 = nullptr;
     QPushButton* cmdClose = nullptr;
