@@ -8,7 +8,11 @@
 
 #include "Converters.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <cerrno>
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -20,20 +24,19 @@ namespace fs = std::filesystem;
 // What an existing output holds before a run; a refusal must leave it so.
 constexpr std::string_view OldOutput = "the user's old file";
 
+constexpr std::string_view ScratchPrefix = "zelmod-fuzz-";
+
 // One folder per process for the converters' input and output, in memory
-// where the system offers it, removed when the process ends.
+// where the system offers it, removed when the process ends. A run that
+// stopped at a broken property could not remove its own: the next one does.
 class ScratchDir {
   public:
     ScratchDir() {
         const fs::path memory = "/dev/shm";
         std::error_code error;
         const fs::path base = fs::is_directory(memory, error) ? memory : fs::temp_directory_path();
-#ifdef _WIN32
-        const std::string id = std::to_string(std::rand());
-#else
-        const std::string id = std::to_string(getpid());
-#endif
-        dir_ = base / ("zelmod-fuzz-" + id);
+        removeStale(base);
+        dir_ = base / (std::string(ScratchPrefix) + std::to_string(processId()));
         fs::remove_all(dir_, error);
         fs::create_directories(dir_);
     }
@@ -41,14 +44,35 @@ class ScratchDir {
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
-    std::string path(const char* name) const {
-        return (dir_ / name).string();
-    }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
     std::size_t fileCount() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
     }
 
   private:
+    static long processId() {
+#ifdef _WIN32
+        return static_cast<long>(_getpid());
+#else
+        return static_cast<long>(getpid());
+#endif
+    }
+
+    // Removes the folders of processes that no longer run.
+    static void removeStale(const fs::path& base) {
+#ifndef _WIN32
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(base, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(ScratchPrefix))
+                continue;
+            const long id = std::strtol(name.c_str() + ScratchPrefix.size(), nullptr, 10);
+            if (id > 0 && kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH)
+                fs::remove_all(entry.path(), error);
+        }
+#endif
+    }
+
     fs::path dir_;
 };
 
