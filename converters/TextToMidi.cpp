@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint8_t MaxDataByte = 127;
 
+// The type and length that begin every chunk.
+using ChunkHead = std::array<std::uint8_t, 8>;
+
 // A mistake in the current line; the converter adds file and line number.
 struct TextError {
     std::string what;
@@ -250,6 +253,9 @@ class TextToMidi {
         std::array<std::uint8_t, MaxLineLength> id;
         if (unquote(fields.next(), id.data()) != 4)
             throw TextError{"a chunk type has four bytes"};
+        // A reader takes every MTrk chunk for a track and reads its events.
+        if (std::equal(id.begin(), id.begin() + 4, TrackStartWord.begin()))
+            throw TextError{"an MTrk chunk is written as a track (MTrk line, events, TrkEnd)"};
         const std::size_t count = hexPayload(fields);
         const std::uint64_t total = payloadTotal(fields, count);
         out_.write(id.data(), 4);
@@ -265,7 +271,14 @@ class TextToMidi {
                             std::to_string(declaredTracks_) + " tracks of the MThd line"};
         }
         const std::size_t count = hexPayload(fields);
-        writePayload(FieldForm::Hex, payloadTotal(fields, count), count);
+        const std::uint64_t total = payloadTotal(fields, count);
+        ChunkHead head{};
+        writePayload(FieldForm::Hex, total, count, &head);
+        // A reader takes bytes that begin with a whole chunk for that chunk.
+        const std::uint32_t length =
+            (std::uint32_t{head[4]} << 24) | (head[5] << 16) | (head[6] << 8) | head[7];
+        if (total >= head.size() && length <= total - head.size())
+            throw TextError{"the Trailing bytes begin with a whole chunk"};
         if (nextLine())
             throw TextError{"line after the Trailing line"};
     }
@@ -488,8 +501,16 @@ class TextToMidi {
     }
 
     // Writes the payload read into payload_, then its continuation lines.
-    void writePayload(FieldForm form, std::uint64_t total, std::size_t count) {
-        out_.write(payload_.data(), count);
+    // head, when given, receives the payload's first bytes.
+    void writePayload(FieldForm form, std::uint64_t total, std::size_t count,
+                      ChunkHead* head = nullptr) {
+        std::size_t headFilled = 0;
+        const auto write = [&](std::size_t bytes) {
+            for (std::size_t i = 0; head && headFilled < head->size() && i < bytes; ++i)
+                (*head)[headFilled++] = payload_[i];
+            out_.write(payload_.data(), bytes);
+        };
+        write(count);
         for (std::uint64_t done = count; done < total; done += count) {
             requireLine("before the payload's len= bytes are complete");
             FieldCursor fields(line_);
@@ -500,7 +521,7 @@ class TextToMidi {
                 throw TextError{"unexpected field " + shown(fields.next())};
             if (count > total - done)
                 throw TextError{"the payload has more bytes than its len="};
-            out_.write(payload_.data(), count);
+            write(count);
         }
     }
 
