@@ -60,7 +60,8 @@ test)
 sanitize)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
     configure_and_build build-sanitize -DZELMOD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-sanitize
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" run_tests build-sanitize
     ;;
 *)
     sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'

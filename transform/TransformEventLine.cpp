@@ -19,11 +19,11 @@ struct JobRule {
 };
 
 constexpr std::array<JobRule, JobCount> jobRules{{
-    {3, "n=", true},   // pitch mirror
-    {3, "n=", false},  // transpose
-    {4, "v=", true},   // velocity mirror
-    {4, "v=", false},  // velocity shift
-    {-1, "", false},   // reverse playback: no rewriting
+    {3, "n=", true},  // pitch mirror
+    {3, "n=", false}, // transpose
+    {4, "v=", true},  // velocity mirror
+    {4, "v=", false}, // velocity shift
+    {-1, "", false},  // reverse playback: no rewriting
 }};
 
 constexpr int noteMin = 1;

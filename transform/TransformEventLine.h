@@ -9,7 +9,13 @@
 namespace zelmod {
 
 // The jobs in the order of their option buttons; the value is the button's index.
-enum class Job { PitchMirror = 0, Transpose = 1, VelocityMirror = 2, VelocityShift = 3, Reverse = 4 };
+enum class Job {
+    PitchMirror = 0,
+    Transpose = 1,
+    VelocityMirror = 2,
+    VelocityShift = 3,
+    Reverse = 4
+};
 inline constexpr int JobCount = 5;
 
 // Answers whether the job option button of the given index (0 to 4) is selected.
@@ -20,11 +26,11 @@ JobOptionQuery fixedJob(Job job);
 
 // The note or velocity value of a line is not a decimal integer.
 class ValueConversionError : public std::runtime_error {
-public:
+  public:
     explicit ValueConversionError(std::string field);
     const std::string& field() const noexcept { return field_; }
 
-private:
+  private:
     std::string field_;
 };
 

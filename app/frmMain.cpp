@@ -1,0 +1,157 @@
+#include "frmMain.h"
+
+#include "Twips.h"
+#include "WindowFont.h"
+#include "basStrSub.h"
+
+#include <QGroupBox>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+struct JobOption {
+    const char* caption;
+    QRect geometry;
+};
+
+// Captions and places of the job options, by index; the index is the job.
+const std::array<JobOption, frmMain::JobOptionCount> jobOptions{{
+    {"音程鏡面処理", twipsRect(360, 240, 1575, 255)},
+    {"トランスポーズ", twipsRect(360, 480, 1575, 255)},
+    {"強弱鏡面処理", twipsRect(360, 720, 1935, 255)},
+    {"強弱情報シフト", twipsRect(360, 960, 1935, 255)},
+    {"逆再生！", twipsRect(360, 1200, 1935, 255)},
+}};
+
+// The step buttons carry no text; a small triangle shows their direction.
+QIcon stepArrow(bool up) {
+    QPixmap pixmap(7, 4);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    const QPolygon triangle = up ? QPolygon({QPoint(3, 0), QPoint(7, 4), QPoint(0, 4)})
+                                 : QPolygon({QPoint(0, 0), QPoint(7, 0), QPoint(3, 4)});
+    painter.drawPolygon(triangle);
+    return QIcon(pixmap);
+}
+
+QPushButton* stepButton(QWidget* parent, const char* name, bool up, const QRect& geometry) {
+    auto* button = new QPushButton(QStringLiteral(" "), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setIcon(stepArrow(up));
+    button->setIconSize(QSize(7, 4));
+    return button;
+}
+
+template <typename Widget> Widget* placed(Widget* widget, const char* name, const QRect& geometry) {
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      background(QStringLiteral(":/background.bmp")) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(basStrSub::AppTitle);
+    setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
+    setFont(japaneseWindowFont());
+    resize(twipsSize(7395, 8280));
+    createControls();
+    setTabOrder();
+    cmdJob1->setFocus();
+}
+
+void frmMain::createControls() {
+    cmdJob1 = placed(new QPushButton(QStringLiteral("MIDIファイルの鏡面処理開始"), this), "cmdJob1",
+                     twipsRect(360, 7680, 2415, 495));
+    cmdClose = placed(new QPushButton(QStringLiteral("閉じる"), this), "cmdClose",
+                      twipsRect(4680, 7680, 2295, 495));
+    fmeOption = placed(new QGroupBox(QStringLiteral("処理内容を選択します"), this), "fmeOption",
+                       twipsRect(0, 6000, 3495, 1575));
+    // A frame hides the picture behind it, so its captions stay legible.
+    fmeOption->setAutoFillBackground(true);
+    createJobOptions();
+    txtTrans = placed(new QLineEdit(QStringLiteral("0"), fmeOption), "txtTrans",
+                      twipsRect(2160, 720, 615, 270));
+    cmdUp = stepButton(fmeOption, "cmdUp", true, twipsRect(2880, 720, 255, 105));
+    cmdDown = stepButton(fmeOption, "cmdDown", false, twipsRect(2880, 840, 255, 105));
+    lblUp = placed(new QLabel(QStringLiteral("Up"), fmeOption), "lblUp",
+                   twipsRect(2880, 480, 375, 255));
+    lblDown = placed(new QLabel(QStringLiteral("Down"), fmeOption), "lblDown",
+                     twipsRect(2880, 960, 495, 255));
+}
+
+void frmMain::createJobOptions() {
+    for (int index = 0; index < JobOptionCount; ++index) {
+        const JobOption& option = jobOptions[index];
+        auto* button = new QRadioButton(QString::fromUtf8(option.caption), fmeOption);
+        placed(button, "optJob", option.geometry);
+        button->setProperty("index", index);
+        optJob[index] = button;
+    }
+    optJob[0]->setChecked(true);
+    optJob[ReverseJobIndex]->setEnabled(false);
+    keepOptionGroupOneTabStop();
+}
+
+// Tab reaches the option group once, at its selected button; the arrow keys
+// move the selection within the group.
+void frmMain::keepOptionGroupOneTabStop() {
+    for (QRadioButton* button : optJob) {
+        const auto updatePolicy = [button](bool checked) {
+            button->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
+        };
+        updatePolicy(button->isChecked());
+        connect(button, &QRadioButton::toggled, this, updatePolicy);
+        button->installEventFilter(this);
+    }
+}
+
+// The options stand in one column, so Left and Right move through them as
+// Up and Down do.
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right) {
+            QKeyEvent vertical(QEvent::KeyPress,
+                               key->key() == Qt::Key_Left ? Qt::Key_Up : Qt::Key_Down,
+                               key->modifiers());
+            QCoreApplication::sendEvent(watched, &vertical);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::setTabOrder() {
+    QWidget::setTabOrder(cmdJob1, cmdClose);
+    QWidget::setTabOrder(cmdClose, optJob[0]);
+    for (int index = 1; index < JobOptionCount; ++index)
+        QWidget::setTabOrder(optJob[index - 1], optJob[index]);
+    QWidget::setTabOrder(optJob[JobOptionCount - 1], txtTrans);
+    QWidget::setTabOrder(txtTrans, cmdUp);
+    QWidget::setTabOrder(cmdUp, cmdDown);
+}
+
+bool frmMain::isJobSelected(int index) const {
+    return index >= 0 && index < JobOptionCount && optJob[index]->isChecked();
+}
+
+void frmMain::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, background); // unscaled; what lies outside is cut off
+}

@@ -1,0 +1,48 @@
+// The main window: the job options, the shift amount and the start button.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+#include <array>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+class frmMain : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int JobOptionCount = 5;
+    static constexpr int ReverseJobIndex = 4; // offered, but never enabled
+
+    explicit frmMain(QWidget* parent = nullptr);
+
+    // Whether the job option button of this index is selected; the line
+    // transformer asks this for every line it rewrites.
+    bool isJobSelected(int index) const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void createControls();
+    void createJobOptions();
+    void setTabOrder();
+    void keepOptionGroupOneTabStop();
+
+    QPixmap background;
+
+    QPushButton* cmdJob1 = nullptr;
+    QPushButton* cmdClose = nullptr;
+    QGroupBox* fmeOption = nullptr;
+    std::array<QRadioButton*, JobOptionCount> optJob{};
+    QLineEdit* txtTrans = nullptr;
+    QPushButton* cmdUp = nullptr;
+    QPushButton* cmdDown = nullptr;
+    QLabel* lblUp = nullptr;
+    QLabel* lblDown = nullptr;
+};
