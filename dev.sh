@@ -9,7 +9,7 @@ cd "$here"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
-test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux)
+test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales)
 
 install_missing() {
     local missing=()

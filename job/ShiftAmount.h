@@ -11,7 +11,9 @@ inline constexpr double AmountLimit = 127.0;
 
 // The number at the start of the text, or 0 when there is none. Blanks, tabs
 // and line feeds are skipped anywhere; &H and &O prefixes read hexadecimal
-// and octal; an exponent may be introduced by E or D.
+// and octal; an exponent may be introduced by E or D. A number beyond the
+// range of a double reads as the largest finite one (of its sign), a number
+// too small for it as 0, so the result is always finite.
 double amountFromText(std::string_view text);
 
 // Plain decimal, 15 significant digits, no trailing zeros, ".5" and "-.5"

@@ -1,0 +1,131 @@
+// The text/number conversions of the shift amount beyond what the step
+// buttons' table covers: exponents, octal, overflow, locale and long values.
+#include "ShiftAmount.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+namespace {
+
+using zelmod::amountFromText;
+using zelmod::amountToText;
+
+struct FromTextCase {
+    std::string text;
+    double value;
+};
+
+void PrintTo(const FromTextCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
+
+class AmountFromText : public testing::TestWithParam<FromTextCase> {};
+
+TEST_P(AmountFromText, ReadsTheLeadingNumber) {
+    EXPECT_DOUBLE_EQ(amountFromText(GetParam().text), GetParam().value) << GetParam().text;
+}
+
+constexpr double Largest = std::numeric_limits<double>::max();
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, AmountFromText,
+    testing::Values(FromTextCase{"1E2", 100}, FromTextCase{"1e2", 100}, FromTextCase{"1D2", 100},
+                    FromTextCase{"2.5d-1", 0.25}, FromTextCase{"1E+2x", 100}, FromTextCase{"1E", 1},
+                    FromTextCase{"3E+", 3}, FromTextCase{"4Dx", 4}, FromTextCase{"+7", 7},
+                    FromTextCase{"-.25", -0.25}, FromTextCase{"7.", 7}, FromTextCase{"1.2.3", 1.2},
+                    FromTextCase{".", 0}, FromTextCase{"-", 0}, FromTextCase{"--5", 0},
+                    FromTextCase{"\t-\n3 .5", -3.5}, FromTextCase{"1,5", 1},
+                    FromTextCase{"&O17", 15}, FromTextCase{"&o17", 15}, FromTextCase{"&O8", 0},
+                    FromTextCase{"&O178", 15}, FromTextCase{"&hff", 255}, FromTextCase{"&H", 0},
+                    FromTextCase{"&X1", 0}, FromTextCase{"&", 0},
+                    // Beyond the range of a double: the largest finite value, or zero.
+                    FromTextCase{"1E999", Largest}, FromTextCase{"-1D400", -Largest},
+                    FromTextCase{"1e99999999999999999999", Largest},
+                    FromTextCase{"0.0000000001e320", Largest}, FromTextCase{"1E-999", 0},
+                    FromTextCase{"-1E-999", 0},
+                    FromTextCase{"&H1" + std::string(300, 'F'), Largest}));
+
+TEST(AmountFromText, NeverGivesNegativeZero) {
+    for (const char* text : {"-0", "-0.0e5", "-1E-999"})
+        EXPECT_FALSE(std::signbit(amountFromText(text))) << text;
+}
+
+TEST(AmountFromText, ReadsLongDigitRunsExactly) {
+    const std::string zeros(400, '0');
+    EXPECT_EQ(amountFromText("0." + zeros + "1e401"), 1.0);
+    EXPECT_EQ(amountFromText("1" + zeros + "e-400"), 1.0);
+}
+
+struct ToTextCase {
+    double value;
+    const char* text;
+};
+
+void PrintTo(const ToTextCase& c, std::ostream* out) {
+    *out << c.text;
+}
+
+class AmountToText : public testing::TestWithParam<ToTextCase> {};
+
+TEST_P(AmountToText, WritesPlainDecimal) {
+    EXPECT_EQ(amountToText(GetParam().value), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, AmountToText,
+                         testing::Values(ToTextCase{1e-5, ".00001"}, ToTextCase{-1e-5, "-.00001"},
+                                         ToTextCase{123456789012345678.0, "123456789012346000"},
+                                         ToTextCase{0.1 + 0.2, ".3"}, ToTextCase{-0.0, "0"},
+                                         ToTextCase{1e15, "1000000000000000"},
+                                         ToTextCase{1.5e-20, ".000000000000000000015"},
+                                         ToTextCase{9.9999999999999999, "10"},
+                                         ToTextCase{-126.25, "-126.25"},
+                                         ToTextCase{1234567.8901234567, "1234567.89012346"}));
+
+TEST(AmountToText, LargestValueReadsBackAsItself) {
+    const std::string text = amountToText(Largest);
+    EXPECT_EQ(text, "179769313486232" + std::string(294, '0'));
+    // Rounded up to 15 digits the text lies beyond the range and saturates.
+    EXPECT_EQ(amountFromText(text), Largest);
+}
+
+// A locale whose decimal separator is a comma, made on the fly when the
+// system has none installed.
+bool useCommaLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+        if (std::setlocale(LC_ALL, name))
+            return true;
+    }
+    const auto folder = std::filesystem::temp_directory_path() / "zelmod-amount-locales";
+    std::filesystem::create_directories(folder);
+    const std::string make =
+        "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' 2>/dev/null";
+    if (std::system(make.c_str()) != 0)
+        return false;
+    setenv("LOCPATH", folder.c_str(), 1);
+    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+}
+
+TEST(AmountConversions, IgnoreTheLocale) {
+    if (!useCommaLocale())
+        GTEST_SKIP() << "no locale with a decimal comma available (localedef missing?)";
+    ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+    EXPECT_EQ(amountFromText("2.5"), 2.5);
+    EXPECT_EQ(amountFromText("2,5"), 2);
+    EXPECT_EQ(amountToText(-126.5), "-126.5");
+    std::setlocale(LC_ALL, "C");
+}
+
+TEST(ClampAmount, KeepsTheLimitsAndFractions) {
+    EXPECT_EQ(zelmod::clampAmount(127.0000001), 127);
+    EXPECT_EQ(zelmod::clampAmount(-Largest), -127);
+    EXPECT_EQ(zelmod::clampAmount(-127), -127);
+    EXPECT_EQ(zelmod::clampAmount(126.5), 126.5);
+}
+
+} // namespace
