@@ -57,7 +57,8 @@ QString posixScriptText(const QString& toolDir, const ConverterCommand& command)
            QLatin1Char('\n');
 }
 
-std::optional<QByteArray> windowsScriptBytes(const QString& toolDir, const ConverterCommand& command,
+std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
+                                             const ConverterCommand& command,
                                              const ConsoleEncoder& encode) {
     return encode(windowsScriptText(toolDir, command));
 }

@@ -34,7 +34,8 @@ QString posixScriptText(const QString& toolDir, const ConverterCommand& command)
 
 // The Windows text in the console's code page, or nothing when the
 // directory holds a character that the code page cannot encode.
-std::optional<QByteArray> windowsScriptBytes(const QString& toolDir, const ConverterCommand& command,
+std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
+                                             const ConverterCommand& command,
                                              const ConsoleEncoder& encode);
 
 // The script for this platform, ready to be written; nothing when it

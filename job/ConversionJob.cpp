@@ -85,7 +85,8 @@ ConversionJob::Outcome ConversionJob::runSteps() {
     QString errorText;
     if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText))
         return fail(JobMessageId::OutputUnwritable, {shownPath(paths_.output), errorText});
-    message_ = jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed);
+    message_ =
+        jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed);
     return Outcome::Written;
 }
 

@@ -15,7 +15,7 @@ namespace zelmod {
 
 // What a job needs of the program that runs it.
 class JobHost {
-public:
+  public:
     virtual ~JobHost() = default;
     // cmdClose, cmdJob1 and fmeOption, in this order.
     virtual void setControlsEnabled(bool enabled) = 0;
@@ -36,7 +36,7 @@ struct JobFilePaths {
 
 class ConversionJob : public QObject {
     Q_OBJECT
-public:
+  public:
     enum class Outcome { Written, NoInputChosen, NoOutputChosen, Failed, Cancelled };
 
     ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent = nullptr);
@@ -49,7 +49,7 @@ public:
     void cancel();
     bool isRunning() const { return running_; }
 
-private:
+  private:
     Outcome runLocked();
     Outcome runSteps();
     // Each step gives the job's outcome when the job stops there.

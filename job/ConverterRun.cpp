@@ -68,9 +68,9 @@ void ConverterRun::killTree(QProcess& process) {
 #ifdef Q_OS_WIN
     QProcess taskkill;
     hideWindow(taskkill);
-    taskkill.start(QStringLiteral("taskkill"), {QStringLiteral("/F"), QStringLiteral("/T"),
-                                                QStringLiteral("/PID"),
-                                                QString::number(process.processId())});
+    taskkill.start(QStringLiteral("taskkill"),
+                   {QStringLiteral("/F"), QStringLiteral("/T"), QStringLiteral("/PID"),
+                    QString::number(process.processId())});
     taskkill.waitForFinished();
 #else
     ::kill(-pid_t(process.processId()), SIGKILL);

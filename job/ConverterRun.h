@@ -13,11 +13,11 @@ namespace zelmod {
 
 struct ConverterRunResult {
     enum class Outcome {
-        Finished,      // the script ran to its end; see exitCode
+        Finished,         // the script ran to its end; see exitCode
         ScriptUnwritable, // the script could not be written (see errorText)
-        NotStarted,    // the interpreter could not be started (see errorText)
-        Crashed,       // the script ended abnormally, killed by a signal or the system
-        Cancelled,     // stopped by cancel(), or the program is quitting
+        NotStarted,       // the interpreter could not be started (see errorText)
+        Crashed,          // the script ended abnormally, killed by a signal or the system
+        Cancelled,        // stopped by cancel(), or the program is quitting
     };
     Outcome outcome = Outcome::NotStarted;
     int exitCode = 0;
@@ -27,7 +27,7 @@ struct ConverterRunResult {
 
 class ConverterRun : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit ConverterRun(QString toolDir, QObject* parent = nullptr);
 
     // Writes the script beside the converters, starts it without a window
@@ -38,7 +38,7 @@ public:
     void cancel();
     bool isRunning() const { return process_ != nullptr; }
 
-private:
+  private:
     bool writeScript(const QString& path, const ConverterCommand& command, QString& errorText);
     void startScript(QProcess& process, const QString& scriptPath);
     void killTree(QProcess& process);

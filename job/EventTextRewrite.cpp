@@ -13,7 +13,7 @@ constexpr qint64 chunkSize = 256 * 1024;
 // Hands out the lines of a file read in large pieces. A line longer than
 // the buffer makes it grow; a CR before the LF is not part of the line.
 class LineReader {
-public:
+  public:
     explicit LineReader(QFile& file) : file_(file), buffer_(chunkSize) {}
 
     enum class Status { Line, End, Failed };
@@ -39,7 +39,7 @@ public:
         }
     }
 
-private:
+  private:
     static std::string_view withoutCarriageReturn(std::string_view line) {
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
@@ -69,7 +69,7 @@ private:
 
 // Collects lines and writes them in large pieces.
 class LineWriter {
-public:
+  public:
     explicit LineWriter(QFile& file) : file_(file) { pending_.reserve(chunkSize + 4096); }
 
     bool write(std::string_view line) {
@@ -79,13 +79,13 @@ public:
     }
 
     bool flush() {
-        const bool written = file_.write(pending_.data(), qint64(pending_.size())) ==
-                             qint64(pending_.size());
+        const bool written =
+            file_.write(pending_.data(), qint64(pending_.size())) == qint64(pending_.size());
         pending_.clear();
         return written;
     }
 
-private:
+  private:
     QFile& file_;
     std::string pending_;
 };

@@ -14,8 +14,8 @@ namespace {
 
 const std::array<QString, 6>& intermediateFileNames() {
     static const std::array<QString, 6> names{
-        WorkFile::inputCopy,          WorkFile::outputMidi,         toTextCommand().scriptName,
-        toMidiCommand().scriptName,   WorkFile::eventText,          WorkFile::rewrittenText,
+        WorkFile::inputCopy,        WorkFile::outputMidi, toTextCommand().scriptName,
+        toMidiCommand().scriptName, WorkFile::eventText,  WorkFile::rewrittenText,
     };
     return names;
 }

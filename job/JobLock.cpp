@@ -15,9 +15,12 @@
 
 namespace zelmod {
 
-JobLock::JobLock(QString directory) : path_(directory + QLatin1Char('/') + QLatin1String(fileName)) {}
+JobLock::JobLock(QString directory)
+    : path_(directory + QLatin1Char('/') + QLatin1String(fileName)) {}
 
-JobLock::~JobLock() { unlock(); }
+JobLock::~JobLock() {
+    unlock();
+}
 
 #ifdef Q_OS_WIN
 

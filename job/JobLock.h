@@ -8,7 +8,7 @@
 namespace zelmod {
 
 class JobLock {
-public:
+  public:
     enum class Status { Held, Busy, Failed };
 
     explicit JobLock(QString directory);
@@ -26,7 +26,7 @@ public:
 
     static constexpr const char* fileName = "Zelmod.job.lock";
 
-private:
+  private:
     QString path_;
     QString errorText_;
 #ifdef _WIN32

@@ -16,17 +16,19 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 17> messageTexts{{
+constexpr std::array<MessageText, 19> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
     {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
     {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
-    {JobMessageId::OutputIsWorkFile, "作業用のファイルには保存できません、別の保存先を指定してください\n%1"},
+    {JobMessageId::OutputIsWorkFile,
+     "作業用のファイルには保存できません、別の保存先を指定してください\n%1"},
     {JobMessageId::ScriptUnwritable, "変換用のバッチファイルを作成できません\n%1\n%2"},
     {JobMessageId::ConverterNotStarted, "変換プログラムを起動できません\n%1\n%2"},
-    {JobMessageId::ConverterFailed, "変換プログラムがエラーで終了しました（終了コード %2）\n%1\n%3"},
+    {JobMessageId::ConverterFailed,
+     "変換プログラムがエラーで終了しました（終了コード %2）\n%1\n%3"},
     {JobMessageId::ConverterCrashed, "変換プログラムが異常終了しました\n%1\n%2"},
     {JobMessageId::ConverterNoOutput, "変換プログラムが出力ファイルを作成しませんでした\n%1\n%2"},
     {JobMessageId::WorkFileUncreatable, "作業用のファイルを作成できません\n%1\n%2"},
@@ -34,7 +36,12 @@ constexpr std::array<MessageText, 17> messageTexts{{
     {JobMessageId::EventTextUnreadable, "イベントテキストの%1行目を読み込めません\n%2\n%3"},
     {JobMessageId::EventLineInvalid, "イベントテキストの%1行目を変換できません\n%2"},
     {JobMessageId::EventTextUnwritable, "%1行目で作業用のファイルに書き込めなくなりました\n%2\n%3"},
-    {JobMessageId::OutputUnwritable, "変換ファイルを保存できません、元のファイルはそのままです\n%1\n%2"},
+    {JobMessageId::OutputUnwritable,
+     "変換ファイルを保存できません、元のファイルはそのままです\n%1\n%2"},
+    {JobMessageId::InputNamesClash,
+     "同じ名前の入力ファイルが２つあります、同じフォルダには保存できません\n%1\n%2"},
+    {JobMessageId::OutputIsInput,
+     "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
 }};
 
 } // namespace
@@ -55,6 +62,8 @@ JobMessage jobMessage(JobMessageId id, const QStringList& arguments) {
     return {QString::fromUtf8(errorCaption), text.trimmed(), JobMessage::Icon::None};
 }
 
-QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
+QString shownPath(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
 } // namespace zelmod

@@ -16,21 +16,23 @@ struct JobMessage {
 enum class JobMessageId {
     Completed,
     CompletedWithLimit,
-    JobBusy,              // %1 tool's directory
-    ToolDirUnwritable,    // %1 tool's directory, %2 reason
-    InputUncopyable,      // %1 input, %2 reason
-    OutputIsWorkFile,     // %1 output
-    ScriptUnwritable,     // %1 script, %2 reason
-    ConverterNotStarted,  // %1 converter, %2 reason
-    ConverterFailed,      // %1 converter, %2 exit code, %3 the converter's message
-    ConverterCrashed,     // %1 converter, %2 the converter's message
-    ConverterNoOutput,    // %1 converter, %2 missing file
-    WorkFileUncreatable,  // %1 file, %2 reason
-    EventTextUnopenable,  // %1 file, %2 reason
-    EventTextUnreadable,  // %1 line number, %2 file, %3 reason
-    EventLineInvalid,     // %1 line number, %2 the line
-    EventTextUnwritable,  // %1 line number, %2 file, %3 reason
-    OutputUnwritable,     // %1 output, %2 reason
+    JobBusy,             // %1 tool's directory
+    ToolDirUnwritable,   // %1 tool's directory, %2 reason
+    InputUncopyable,     // %1 input, %2 reason
+    OutputIsWorkFile,    // %1 output
+    ScriptUnwritable,    // %1 script, %2 reason
+    ConverterNotStarted, // %1 converter, %2 reason
+    ConverterFailed,     // %1 converter, %2 exit code, %3 the converter's message
+    ConverterCrashed,    // %1 converter, %2 the converter's message
+    ConverterNoOutput,   // %1 converter, %2 missing file
+    WorkFileUncreatable, // %1 file, %2 reason
+    EventTextUnopenable, // %1 file, %2 reason
+    EventTextUnreadable, // %1 line number, %2 file, %3 reason
+    EventLineInvalid,    // %1 line number, %2 the line
+    EventTextUnwritable, // %1 line number, %2 file, %3 reason
+    OutputUnwritable,    // %1 output, %2 reason
+    InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
+    OutputIsInput,       // %1 output that is also an input
 };
 
 // The message with its placeholders filled in order. Paths are given in

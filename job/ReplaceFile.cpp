@@ -55,8 +55,8 @@ bool writePartial(const QString& sourcePath, const QString& partialPath, QString
         return false;
     }
     if (!copyInto(source, partial) || !partial.flush() || !syncToDisk(partial)) {
-        errorText = partial.error() != QFileDevice::NoError ? partial.errorString()
-                                                            : source.errorString();
+        errorText =
+            partial.error() != QFileDevice::NoError ? partial.errorString() : source.errorString();
         return false;
     }
     partial.close();
