@@ -31,7 +31,8 @@ TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     // Another program holds the same kind of lock on the file (-o: flock
     // itself, not the command it waits for).
     QProcess holder;
-    holder.start(QStringLiteral("flock"), {QStringLiteral("-o"), lockPath, QStringLiteral("sleep"), QStringLiteral("60")});
+    holder.start(QStringLiteral("flock"),
+                 {QStringLiteral("-o"), lockPath, QStringLiteral("sleep"), QStringLiteral("60")});
     ASSERT_TRUE(holder.waitForStarted());
     JobLock lock(tool.path());
     for (int i = 0; i < 100 && lock.tryLock() != JobLock::Status::Busy; ++i) {
@@ -57,7 +58,9 @@ struct JobFileCase {
     bool isJobFile;
 };
 
-void PrintTo(const JobFileCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const JobFileCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class JobFileRecognition : public testing::TestWithParam<JobFileCase> {};
 
@@ -76,12 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
         JobFileCase{"the script", [](const FakeToolDir& t) { return t.file("Zelmod.bat"); }, true},
         JobFileCase{"the lock", [](const FakeToolDir& t) { return t.file("Zelmod.job.lock"); },
                     true},
-        JobFileCase{"through a dot",
-                    [](const FakeToolDir& t) { return t.path() + QStringLiteral("/./Zeltmpd.txt"); },
-                    true},
-        JobFileCase{"through a link",
-                    [](const FakeToolDir& t) { return t.outside(QStringLiteral("link/Zeltmps.txt")); },
-                    true},
+        JobFileCase{
+            "through a dot",
+            [](const FakeToolDir& t) { return t.path() + QStringLiteral("/./Zeltmpd.txt"); }, true},
+        JobFileCase{
+            "through a link",
+            [](const FakeToolDir& t) { return t.outside(QStringLiteral("link/Zeltmps.txt")); },
+            true},
         JobFileCase{"another name", [](const FakeToolDir& t) { return t.file("out.mid"); }, false},
         JobFileCase{"same name elsewhere",
                     [](const FakeToolDir& t) { return t.outside(QStringLiteral("Zeltmp.dat")); },

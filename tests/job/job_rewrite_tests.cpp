@@ -19,7 +19,9 @@ struct RewriteCase {
     bool limitReached;
 };
 
-void PrintTo(const RewriteCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RewriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Rewrite : public testing::TestWithParam<RewriteCase> {};
 
@@ -48,27 +50,27 @@ const QByteArray noteUp = "0 On ch=1 n=72 v=100";
 
 INSTANTIATE_TEST_SUITE_P(
     LineEnds, Rewrite,
-    testing::Values(
-        RewriteCase{"empty text", "", "", Outcome::Done, 0, "", false},
-        RewriteCase{"LF, CR LF and no end", note + "\n" + note + "\r\n" + note,
-                    noteUp + "\r\n" + noteUp + "\r\n" + noteUp + "\r\n", Outcome::Done, 0, "",
-                    false},
-        RewriteCase{"empty lines", "\n\r\n", "\r\n\r\n", Outcome::Done, 0, "", false},
-        RewriteCase{"a lone CR is content", "a\rb\n", "a\rb\r\n", Outcome::Done, 0, "", false},
-        RewriteCase{"only the CR before LF goes", "x\r\r\n", "x\r\r\n", Outcome::Done, 0, "",
-                    false},
-        RewriteCase{"bytes outside ASCII pass", "\xff\x80 \xe9\n", "\xff\x80 \xe9\r\n",
-                    Outcome::Done, 0, "", false}));
+    testing::Values(RewriteCase{"empty text", "", "", Outcome::Done, 0, "", false},
+                    RewriteCase{"LF, CR LF and no end", note + "\n" + note + "\r\n" + note,
+                                noteUp + "\r\n" + noteUp + "\r\n" + noteUp + "\r\n", Outcome::Done,
+                                0, "", false},
+                    RewriteCase{"empty lines", "\n\r\n", "\r\n\r\n", Outcome::Done, 0, "", false},
+                    RewriteCase{"a lone CR is content", "a\rb\n", "a\rb\r\n", Outcome::Done, 0, "",
+                                false},
+                    RewriteCase{"only the CR before LF goes", "x\r\r\n", "x\r\r\n", Outcome::Done,
+                                0, "", false},
+                    RewriteCase{"bytes outside ASCII pass", "\xff\x80 \xe9\n", "\xff\x80 \xe9\r\n",
+                                Outcome::Done, 0, "", false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, Rewrite,
-    testing::Values(
-        RewriteCase{"limit on the last line", note + "\n0 On ch=1 n=120 v=1\n",
-                    noteUp + "\r\n0 On ch=1 n=128 v=1\r\n", Outcome::Done, 0, "", true},
-        RewriteCase{"a value of four digits", "0 Off ch=1 n=1000 v=1\n", "", Outcome::LineInvalid,
-                    1, "0 Off ch=1 n=1000 v=1", false},
-        RewriteCase{"a line that cannot be converted", "a\nb\r\n0 On ch=1 n=abc v=1\r\nd\n", "",
-                    Outcome::LineInvalid, 3, "0 On ch=1 n=abc v=1", false}));
+    testing::Values(RewriteCase{"limit on the last line", note + "\n0 On ch=1 n=120 v=1\n",
+                                noteUp + "\r\n0 On ch=1 n=128 v=1\r\n", Outcome::Done, 0, "", true},
+                    RewriteCase{"a value of four digits", "0 Off ch=1 n=1000 v=1\n", "",
+                                Outcome::LineInvalid, 1, "0 Off ch=1 n=1000 v=1", false},
+                    RewriteCase{"a line that cannot be converted",
+                                "a\nb\r\n0 On ch=1 n=abc v=1\r\nd\n", "", Outcome::LineInvalid, 3,
+                                "0 On ch=1 n=abc v=1", false}));
 
 TEST(RewriteEventText, ClampedFirstLineSetsTheWarning) {
     FakeToolDir dir;
@@ -107,7 +109,9 @@ struct FileFailureCase {
     std::int64_t lineNumber;
 };
 
-void PrintTo(const FileFailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FileFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FileFailure : public testing::TestWithParam<FileFailureCase> {};
 
@@ -117,8 +121,8 @@ TEST_P(FileFailure, IsReportedWithItsLine) {
     writeFile(dir.file(QStringLiteral("in.txt")), "a\nb\nc\n");
     const QString source = c.source ? QString::fromUtf8(c.source) : dir.file("in.txt");
     const QString target = c.target ? QString::fromUtf8(c.target) : dir.file("out.txt");
-    const RewriteResult result = zelmod::rewriteEventText(
-        source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
+    const RewriteResult result =
+        zelmod::rewriteEventText(source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.lineNumber, c.lineNumber);
     EXPECT_FALSE(result.errorText.isEmpty());
@@ -126,13 +130,13 @@ TEST_P(FileFailure, IsReportedWithItsLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FileFailure,
-    testing::Values(
-        FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
-                        Outcome::SourceUnopenable, 0},
-        FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
-                        Outcome::SourceUnreadable, 1},
-        FileFailureCase{"target that cannot be created", nullptr, "/nonexistent/Zeltmpd.txt",
-                        Outcome::TargetUncreatable, 0},
-        FileFailureCase{"full disk", nullptr, "/dev/full", Outcome::TargetUnwritable, 3}));
+    testing::Values(FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
+                                    Outcome::SourceUnopenable, 0},
+                    FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
+                                    Outcome::SourceUnreadable, 1},
+                    FileFailureCase{"target that cannot be created", nullptr,
+                                    "/nonexistent/Zeltmpd.txt", Outcome::TargetUncreatable, 0},
+                    FileFailureCase{"full disk", nullptr, "/dev/full", Outcome::TargetUnwritable,
+                                    3}));
 
 } // namespace

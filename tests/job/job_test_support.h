@@ -12,10 +12,10 @@
 
 namespace zelmod::testing {
 
-inline const QStringList jobFileNames{QStringLiteral("Zeltmp.dat"),  QStringLiteral("Zeltmp2.dat"),
-                                      QStringLiteral("Zelmod.bat"),  QStringLiteral("Zelmod2.bat"),
-                                      QStringLiteral("Zeltmps.txt"), QStringLiteral("Zeltmpd.txt"),
-                                      QStringLiteral("Zelmod.job.lock")};
+inline const QStringList jobFileNames{
+    QStringLiteral("Zeltmp.dat"),     QStringLiteral("Zeltmp2.dat"), QStringLiteral("Zelmod.bat"),
+    QStringLiteral("Zelmod2.bat"),    QStringLiteral("Zeltmps.txt"), QStringLiteral("Zeltmpd.txt"),
+    QStringLiteral("Zelmod.job.lock")};
 
 // Converters that stand in for the real ones. Each gets its input and
 // output file names as $1 and $2.
@@ -25,7 +25,8 @@ inline const char* const failing = "echo \"fake: $1: not what was expected\" >&2
 inline const char* const silent = "exit 0";
 inline const char* const capping =
     "cp \"$1\" \"$2\"; echo \"t2mf: $1: capped 2 note values above 127 to 127\" >&2; exit 3";
-inline const char* const invalidLine = "printf '0 On ch=1 n=60 v=1\\r\\n0 On ch=1 n=abc v=1\\r\\n' > \"$2\"";
+inline const char* const invalidLine =
+    "printf '0 On ch=1 n=60 v=1\\r\\n0 On ch=1 n=abc v=1\\r\\n' > \"$2\"";
 // Leaves a child of its own running and waits; the child's id is in child.pid.
 inline const char* const hanging = "sleep 60 & echo $! > child.pid; wait";
 } // namespace FakeConverter
@@ -42,7 +43,7 @@ inline QByteArray readFile(const QString& path) {
 }
 
 class FakeToolDir {
-public:
+  public:
     // subdirName lets a test put awkward characters into the directory's name.
     explicit FakeToolDir(const QString& subdirName = QStringLiteral("tool"))
         : path_(root_.filePath(subdirName)) {
@@ -74,7 +75,7 @@ public:
         return found;
     }
 
-private:
+  private:
     QTemporaryDir root_;
     QString path_;
 };

@@ -41,7 +41,9 @@ struct RunCase {
     const char* converterText;
 };
 
-void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RunCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ConverterOutcome : public testing::TestWithParam<RunCase> {};
 
@@ -115,7 +117,9 @@ struct StopCase {
     bool quitProgram; // the program quits instead of cancelling the job
 };
 
-void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StoppingAConverter : public testing::TestWithParam<StopCase> {};
 

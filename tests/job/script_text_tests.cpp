@@ -21,7 +21,9 @@ struct ScriptCase {
     const char* expected;
 };
 
-void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ScriptCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WindowsScript : public testing::TestWithParam<ScriptCase> {};
 
@@ -80,16 +82,20 @@ std::optional<QByteArray> latin1Only(const QString& text) {
     return bytes;
 }
 
-std::optional<QByteArray> utf8(const QString& text) { return text.toUtf8(); }
+std::optional<QByteArray> utf8(const QString& text) {
+    return text.toUtf8();
+}
 
 TEST(WindowsScriptEncoding, RefusesADirectoryTheCodePageCannotHold) {
     EXPECT_FALSE(
         zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽\\Zelmod"), toText, latin1Only));
-    EXPECT_FALSE(zelmod::windowsScriptBytes(QStringLiteral("C:\\Zelmod\u0100"), toText, latin1Only));
+    EXPECT_FALSE(
+        zelmod::windowsScriptBytes(QStringLiteral("C:\\Zelmod\u0100"), toText, latin1Only));
 }
 
 TEST(WindowsScriptEncoding, WritesTheTextInTheCodePage) {
-    const auto latin = zelmod::windowsScriptBytes(QStringLiteral("C:\\Caf\u00e9"), toText, latin1Only);
+    const auto latin =
+        zelmod::windowsScriptBytes(QStringLiteral("C:\\Caf\u00e9"), toText, latin1Only);
     ASSERT_TRUE(latin);
     EXPECT_EQ(latin->left(16), QByteArray("C:\r\ncd \"C:\\Caf\xe9\""));
     const auto japanese = zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽"), toText, utf8);
