@@ -50,7 +50,7 @@ class LineReader {
         std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
-        if (buffer_.size() - end_ < std::size_t(chunkSize))
+        if (end_ == buffer_.size())
             buffer_.resize(buffer_.size() * 2);
         const qint64 count = file_.read(buffer_.data() + end_, qint64(buffer_.size() - end_));
         if (count < 0)
