@@ -1,11 +1,13 @@
 #include "frmMain.h"
 
+#include "CommonDialog.h"
+#include "ShiftAmount.h"
 #include "Twips.h"
 #include "WindowFont.h"
 #include "basStrSub.h"
 
-#include <QGroupBox>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -73,6 +75,8 @@ frmMain::frmMain(QWidget* parent)
     createControls();
     setTabOrder();
     cmdJob1->setFocus();
+    connect(cmdUp, &QPushButton::clicked, this, &frmMain::cmdUp_Click);
+    connect(cmdDown, &QPushButton::clicked, this, &frmMain::cmdDown_Click);
 }
 
 void frmMain::createControls() {
@@ -93,6 +97,8 @@ void frmMain::createControls() {
                    twipsRect(2880, 480, 375, 255));
     lblDown = placed(new QLabel(QStringLiteral("Down"), fmeOption), "lblDown",
                      twipsRect(2880, 960, 495, 255));
+    dlgCommonDialog = new zelmod::CommonDialog(this);
+    dlgCommonDialog->setObjectName(QStringLiteral("dlgCommonDialog"));
 }
 
 void frmMain::createJobOptions() {
@@ -145,6 +151,23 @@ void frmMain::setTabOrder() {
     QWidget::setTabOrder(optJob[JobOptionCount - 1], txtTrans);
     QWidget::setTabOrder(txtTrans, cmdUp);
     QWidget::setTabOrder(cmdUp, cmdDown);
+}
+
+void frmMain::cmdUp_Click() {
+    stepAmount(1);
+}
+
+void frmMain::cmdDown_Click() {
+    stepAmount(-1);
+}
+
+// Steps the amount unless it already stands at or beyond the limit it moves
+// towards, then brings it inside the limits and writes it back, always.
+void frmMain::stepAmount(double step) {
+    double amount = zelmod::amountFromText(txtTrans->text().toStdString());
+    if (step > 0 ? amount < zelmod::AmountLimit : amount > -zelmod::AmountLimit)
+        amount += step;
+    txtTrans->setText(QString::fromStdString(zelmod::amountToText(zelmod::clampAmount(amount))));
 }
 
 bool frmMain::isJobSelected(int index) const {

@@ -10,6 +10,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+namespace zelmod {
+class CommonDialog;
+}
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -29,6 +32,10 @@ class frmMain : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void cmdUp_Click();
+    void cmdDown_Click();
+    void stepAmount(double step);
+
     void createControls();
     void createJobOptions();
     void setTabOrder();
@@ -45,4 +52,5 @@ class frmMain : public QWidget {
     QPushButton* cmdDown = nullptr;
     QLabel* lblUp = nullptr;
     QLabel* lblDown = nullptr;
+    zelmod::CommonDialog* dlgCommonDialog = nullptr; // shows the Open and Save dialogs
 };

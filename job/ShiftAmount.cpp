@@ -1,7 +1,6 @@
 #include "ShiftAmount.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <limits>
 #include <system_error>

@@ -1,0 +1,119 @@
+#include "CommonDialog.h"
+
+#include <QFileInfo>
+#include <QWidget>
+
+namespace zelmod {
+namespace {
+
+// On Windows "*.*" matches every name; elsewhere it would hide the names
+// without a dot.
+QString portablePattern(const QString& pattern) {
+#ifdef Q_OS_WIN
+    return pattern;
+#else
+    return pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern;
+#endif
+}
+
+// InitDir may name a file (the one chosen last time): start in its folder.
+QString startDirectory(const QString& initDir) {
+    if (initDir.isEmpty())
+        return {};
+    const QFileInfo start(initDir);
+    return start.isDir() ? start.absoluteFilePath() : start.absolutePath();
+}
+
+} // namespace
+
+CommonDialog::CommonDialog(QObject* parent)
+    : QObject(parent),
+      filePresenter_([this](const FileDialogRequest& request) { return runFileDialog(request); }),
+      messagePresenter_([this](const MessageRequest& message) { runMessageBox(message); }) {}
+
+bool CommonDialog::ShowOpen() {
+    return show(QFileDialog::AcceptOpen);
+}
+
+bool CommonDialog::ShowSave() {
+    return show(QFileDialog::AcceptSave);
+}
+
+bool CommonDialog::show(QFileDialog::AcceptMode mode) {
+    const std::optional<QString> chosen = filePresenter_(request(mode));
+    fileName_ = chosen.value_or(QString());
+    return chosen.has_value() || !cancelError_;
+}
+
+void CommonDialog::showMessage(const MessageRequest& message) const {
+    messagePresenter_(message);
+}
+
+void CommonDialog::setFilePresenter(FilePresenter presenter) {
+    filePresenter_ = std::move(presenter);
+}
+
+void CommonDialog::setMessagePresenter(MessagePresenter presenter) {
+    messagePresenter_ = std::move(presenter);
+}
+
+FileDialogRequest CommonDialog::request(QFileDialog::AcceptMode mode) const {
+    FileDialogRequest request;
+    request.acceptMode = mode;
+    request.fileMode = flags_ & FileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile;
+    // QFileDialog never offers a read-only box nor changes the current
+    // directory, so HideReadOnly and NoChangeDir need nothing here.
+    request.options = QFileDialog::HideNameFilterDetails;
+    if (!(flags_ & OverwritePrompt))
+        request.options |= QFileDialog::DontConfirmOverwrite;
+    request.title = dialogTitle_;
+    request.directory = startDirectory(initDir_);
+    request.fileName = fileName_;
+    request.nameFilters = nameFilters(filter_);
+    if (filterIndex_ >= 1 && filterIndex_ <= request.nameFilters.size())
+        request.selectedNameFilter = request.nameFilters.at(filterIndex_ - 1);
+    return request;
+}
+
+// Each pair becomes "description (patterns)". With HideNameFilterDetails the
+// dialog shows only the description and filters by the patterns, so a pair
+// keeps its label even where its pattern is rewritten.
+QStringList CommonDialog::nameFilters(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            pattern = portablePattern(pattern.trimmed());
+        if (patterns.isEmpty())
+            continue;
+        filters.append(parts.at(i) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')'));
+    }
+    return filters;
+}
+
+QWidget* CommonDialog::owner() const {
+    return qobject_cast<QWidget*>(parent());
+}
+
+std::optional<QString> CommonDialog::runFileDialog(const FileDialogRequest& request) const {
+    QFileDialog dialog(owner(), request.title, request.directory);
+    dialog.setAcceptMode(request.acceptMode);
+    dialog.setFileMode(request.fileMode);
+    dialog.setOptions(request.options);
+    dialog.setNameFilters(request.nameFilters);
+    dialog.selectNameFilter(request.selectedNameFilter);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void CommonDialog::runMessageBox(const MessageRequest& message) const {
+    QMessageBox box(message.icon, message.caption, message.text, QMessageBox::Ok, owner());
+    box.exec();
+}
+
+} // namespace zelmod
