@@ -4,8 +4,10 @@
 #include "ShiftAmount.h"
 #include "Twips.h"
 #include "WindowFont.h"
+#include "basFileManager.h"
 #include "basStrSub.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QIcon>
@@ -66,7 +68,8 @@ frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      background(QStringLiteral(":/background.bmp")) {
+      background(QStringLiteral(":/background.bmp")),
+      toolDirectory(QCoreApplication::applicationDirPath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
@@ -75,6 +78,7 @@ frmMain::frmMain(QWidget* parent)
     createControls();
     setTabOrder();
     cmdJob1->setFocus();
+    connect(cmdJob1, &QPushButton::clicked, this, &frmMain::cmdJob1_Click);
     connect(cmdUp, &QPushButton::clicked, this, &frmMain::cmdUp_Click);
     connect(cmdDown, &QPushButton::clicked, this, &frmMain::cmdDown_Click);
 }
@@ -151,6 +155,65 @@ void frmMain::setTabOrder() {
     QWidget::setTabOrder(optJob[JobOptionCount - 1], txtTrans);
     QWidget::setTabOrder(txtTrans, cmdUp);
     QWidget::setTabOrder(cmdUp, cmdDown);
+}
+
+// Runs one whole conversion job; the dialogs start from the files chosen
+// in the previous job.
+void frmMain::cmdJob1_Click() {
+    zelmod::JobFilePaths paths{basStrSub::InputFilePath, basStrSub::OutputFilePath};
+    zelmod::ConversionJob job(toolDirectory, *this, paths);
+    runningJob = &job;
+    job.run();
+    runningJob = nullptr;
+    basStrSub::InputFilePath = paths.input;
+    basStrSub::OutputFilePath = paths.output;
+    if (closeWhenJobEnds)
+        close();
+}
+
+// Closing while a job waits for a converter stops the job first; the
+// window closes once the job has cleaned up.
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (runningJob) {
+        closeWhenJobEnds = true;
+        runningJob->cancel();
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void frmMain::setControlsEnabled(bool enabled) {
+    cmdClose->setEnabled(enabled);
+    cmdJob1->setEnabled(enabled);
+    fmeOption->setEnabled(enabled);
+}
+
+QString frmMain::amountText() const {
+    return txtTrans->text();
+}
+
+void frmMain::setAmountText(const QString& text) {
+    txtTrans->setText(text);
+}
+
+bool frmMain::chooseInput(QString& path) {
+    return zelmod::basFileManager::ChooseOpenFile(*dlgCommonDialog,
+                                                  QStringLiteral("変換対象のファイルを開きます"),
+                                                  QStringLiteral("MIDI ファイル (*.mid)|*.mid|"),
+                                                  path, zelmod::basFileManager::StartFromPath);
+}
+
+bool frmMain::chooseOutput(QString& path) {
+    return zelmod::basFileManager::ChooseSaveFile(
+        *dlgCommonDialog, QStringLiteral("変換ファイルの保存先を指定してください"),
+        QStringLiteral("MIDI (*.mid)|*.mid|"), path, zelmod::basFileManager::StartFromPath);
+}
+
+void frmMain::showMessage(const zelmod::JobMessage& message) {
+    const bool exclamation = message.icon == zelmod::JobMessage::Icon::Exclamation;
+    dlgCommonDialog->showMessage(
+        {message.text, message.caption, exclamation ? QMessageBox::Warning : QMessageBox::NoIcon});
 }
 
 void frmMain::cmdUp_Click() {

@@ -1,6 +1,8 @@
 // The main window: the job options, the shift amount and the start button.
 #pragma once
 
+#include "ConversionJob.h"
+
 #include <QPixmap>
 #include <QWidget>
 #include <array>
@@ -14,7 +16,7 @@ namespace zelmod {
 class CommonDialog;
 }
 
-class frmMain : public QWidget {
+class frmMain : public QWidget, private zelmod::JobHost {
     Q_OBJECT
 
   public:
@@ -25,13 +27,19 @@ class frmMain : public QWidget {
 
     // Whether the job option button of this index is selected; the line
     // transformer asks this for every line it rewrites.
-    bool isJobSelected(int index) const;
+    bool isJobSelected(int index) const override;
+
+    // The folder of the converters and the job's intermediate files; the
+    // program's own folder unless set.
+    void setToolDirectory(const QString& directory) { toolDirectory = directory; }
 
   protected:
+    void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void cmdJob1_Click();
     void cmdUp_Click();
     void cmdDown_Click();
     void stepAmount(double step);
@@ -40,6 +48,14 @@ class frmMain : public QWidget {
     void createJobOptions();
     void setTabOrder();
     void keepOptionGroupOneTabStop();
+
+    // What the conversion job asks of the window.
+    void setControlsEnabled(bool enabled) override;
+    QString amountText() const override;
+    void setAmountText(const QString& text) override;
+    bool chooseInput(QString& path) override;
+    bool chooseOutput(QString& path) override;
+    void showMessage(const zelmod::JobMessage& message) override;
 
     QPixmap background;
 
@@ -53,4 +69,8 @@ class frmMain : public QWidget {
     QLabel* lblUp = nullptr;
     QLabel* lblDown = nullptr;
     zelmod::CommonDialog* dlgCommonDialog = nullptr; // shows the Open and Save dialogs
+
+    QString toolDirectory;
+    zelmod::ConversionJob* runningJob = nullptr;
+    bool closeWhenJobEnds = false;
 };

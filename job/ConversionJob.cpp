@@ -94,6 +94,8 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
                                                              const QString& outputName,
                                                              bool mayCapValues) {
     using Run = ConverterRunResult::Outcome;
+    if (cancelled_) // while a dialog was open
+        return Outcome::Cancelled;
     const ConverterRunResult result = converterRun_.run(command);
     const QString converter = shownPath(workPath(toolDir_, command.converterName));
     switch (result.outcome) {
