@@ -2,61 +2,54 @@
 
 #include <QFile>
 
+#include <array>
 #include <cstring>
+#include <future>
+#include <optional>
 #include <vector>
 
 namespace zelmod {
 namespace {
 
-constexpr qint64 chunkSize = 256 * 1024;
+constexpr std::size_t batchSize = 1024 * 1024;
+// Below this a batch is not worth a second thread.
+constexpr std::size_t splitSize = 64 * 1024;
 
-// Hands out the lines of a file read in large pieces. A line longer than
-// the buffer makes it grow; a CR before the LF is not part of the line.
-class LineReader {
+// Hands out the text in batches of whole lines, read in large pieces. A
+// line longer than the buffer makes it grow.
+class BatchReader {
   public:
-    explicit LineReader(QFile& file) : file_(file), buffer_(chunkSize) {}
+    explicit BatchReader(QFile& file) : file_(file), buffer_(batchSize) {}
 
-    enum class Status { Line, End, Failed };
+    enum class Status { Batch, End, Failed };
 
-    Status next(std::string_view& line) {
+    Status next(std::string_view& batch) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
         for (;;) {
-            const char* start = buffer_.data() + begin_;
-            if (const void* lf = std::memchr(start, '\n', end_ - begin_)) {
-                const auto length = std::size_t(static_cast<const char*>(lf) - start);
-                line = withoutCarriageReturn(std::string_view(start, length));
-                begin_ += length + 1;
-                return Status::Line;
-            }
-            if (atEnd_) {
-                if (begin_ == end_)
-                    return Status::End;
-                line = withoutCarriageReturn(std::string_view(start, end_ - begin_));
-                begin_ = end_;
-                return Status::Line;
-            }
             if (!fill())
                 return Status::Failed;
+            const std::string_view text(buffer_.data(), end_);
+            const std::size_t lastLf = text.rfind('\n');
+            if (lastLf != std::string_view::npos || atEnd_) {
+                begin_ = lastLf != std::string_view::npos && !atEnd_ ? lastLf + 1 : end_;
+                batch = text.substr(0, begin_);
+                return batch.empty() ? Status::End : Status::Batch;
+            }
+            buffer_.resize(buffer_.size() * 2);
         }
     }
 
   private:
-    static std::string_view withoutCarriageReturn(std::string_view line) {
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        return line;
-    }
-
     bool fill() {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-        if (end_ == buffer_.size())
-            buffer_.resize(buffer_.size() * 2);
-        const qint64 count = file_.read(buffer_.data() + end_, qint64(buffer_.size() - end_));
-        if (count < 0)
-            return false;
-        atEnd_ = count == 0;
-        end_ += std::size_t(count);
+        while (!atEnd_ && end_ < buffer_.size()) {
+            const qint64 count = file_.read(buffer_.data() + end_, qint64(buffer_.size() - end_));
+            if (count < 0)
+                return false;
+            atEnd_ = count == 0;
+            end_ += std::size_t(count);
+        }
         return true;
     }
 
@@ -67,28 +60,72 @@ class LineReader {
     bool atEnd_ = false;
 };
 
-// Collects lines and writes them in large pieces.
-class LineWriter {
-  public:
-    explicit LineWriter(QFile& file) : file_(file) { pending_.reserve(chunkSize + 4096); }
-
-    bool write(std::string_view line) {
-        pending_.append(line);
-        pending_.append("\r\n");
-        return pending_.size() < std::size_t(chunkSize) || flush();
-    }
-
-    bool flush() {
-        const bool written =
-            file_.write(pending_.data(), qint64(pending_.size())) == qint64(pending_.size());
-        pending_.clear();
-        return written;
-    }
-
-  private:
-    QFile& file_;
-    std::string pending_;
+// The rewritten lines of one part of a batch. Kept from batch to batch, so
+// that its text's memory is reused.
+struct RewrittenPart {
+    std::string text; // each line followed by CR LF
+    std::int64_t lineCount = 0;
+    bool limitReached = false;
+    std::optional<std::string> invalidLine; // the part stops at it
 };
+
+void rewritePart(std::string_view part, double shiftAmount, const JobOptionQuery& isSelected,
+                 RewrittenPart& rewritten) {
+    rewritten.text.clear();
+    rewritten.lineCount = 0;
+    rewritten.limitReached = false;
+    rewritten.invalidLine.reset();
+    rewritten.text.reserve(part.size() + part.size() / 8);
+    while (!part.empty()) {
+        const std::size_t lf = std::min(part.find('\n'), part.size());
+        std::string_view line = part.substr(0, lf);
+        part.remove_prefix(std::min(lf + 1, part.size()));
+        if (!line.empty() && line.back() == '\r') // a CR before LF is not part of the line
+            line.remove_suffix(1);
+        bool limitFlag = false;
+        try {
+            rewritten.text += TransformEventLine(line, shiftAmount, limitFlag, isSelected);
+        } catch (const ValueConversionError&) {
+            rewritten.invalidLine = std::string(line);
+            return;
+        }
+        rewritten.text += "\r\n";
+        ++rewritten.lineCount;
+        rewritten.limitReached = rewritten.limitReached || limitFlag;
+    }
+}
+
+// A large batch is cut at a line end near its middle and its halves are
+// rewritten side by side.
+void rewriteBatch(std::string_view batch, double shiftAmount, const JobOptionQuery& isSelected,
+                  std::array<RewrittenPart, 2>& parts) {
+    const std::size_t middleLf = batch.find('\n', batch.size() / 2);
+    const std::size_t cut = batch.size() < splitSize || middleLf == std::string_view::npos
+                                ? batch.size()
+                                : middleLf + 1;
+    std::future<void> second;
+    if (cut < batch.size())
+        second = std::async(std::launch::async, rewritePart, batch.substr(cut), shiftAmount,
+                            std::cref(isSelected), std::ref(parts[1]));
+    rewritePart(batch.substr(0, cut), shiftAmount, isSelected, parts[0]);
+    if (second.valid())
+        second.get();
+    else
+        rewritePart({}, shiftAmount, isSelected, parts[1]);
+}
+
+// The options cannot change while a job runs (the window disables them), so
+// they are asked once; the answers can then be read from any thread.
+JobOptionQuery selectionSnapshot(const JobOptionQuery& isSelected) {
+    std::array<bool, JobCount> selected{};
+    for (int index = 0; index < JobCount; ++index)
+        selected[index] = isSelected(index);
+    return [selected](int index) { return index >= 0 && index < JobCount && selected[index]; };
+}
+
+bool writeAll(QFile& file, const std::string& text) {
+    return file.write(text.data(), qint64(text.size())) == qint64(text.size());
+}
 
 RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file) {
     RewriteResult result;
@@ -110,36 +147,35 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return failure(Outcome::SourceUnopenable, 0, source);
 
-    LineReader reader(source);
-    LineWriter writer(target);
+    BatchReader reader(source);
+    const JobOptionQuery selection = selectionSnapshot(isSelected);
     RewriteResult result;
-    std::string_view line;
-    std::int64_t lineNumber = 0;
+    std::int64_t linesDone = 0;
+    std::string_view batch;
+    std::array<RewrittenPart, 2> parts;
     for (;;) {
-        ++lineNumber;
-        const LineReader::Status status = reader.next(line);
-        if (status == LineReader::Status::End)
+        const BatchReader::Status status = reader.next(batch);
+        if (status == BatchReader::Status::End)
             break;
-        if (status == LineReader::Status::Failed)
-            return failure(Outcome::SourceUnreadable, lineNumber, source);
-        bool limitFlag = false;
-        try {
-            if (!writer.write(TransformEventLine(line, shiftAmount, limitFlag, isSelected)))
-                return failure(Outcome::TargetUnwritable, lineNumber, target);
-        } catch (const ValueConversionError&) {
-            result.outcome = Outcome::LineInvalid;
-            result.lineNumber = lineNumber;
-            result.line = std::string(line);
-            return result;
+        if (status == BatchReader::Status::Failed)
+            return failure(Outcome::SourceUnreadable, linesDone + 1, source);
+        rewriteBatch(batch, shiftAmount, selection, parts);
+        for (RewrittenPart& part : parts) {
+            if (!writeAll(target, part.text))
+                return failure(Outcome::TargetUnwritable, linesDone + part.lineCount, target);
+            linesDone += part.lineCount;
+            result.limitReached = result.limitReached || part.limitReached;
+            if (part.invalidLine) {
+                result.outcome = Outcome::LineInvalid;
+                result.lineNumber = linesDone + 1;
+                result.line = std::move(*part.invalidLine);
+                return result;
+            }
         }
-        result.limitReached = result.limitReached || limitFlag;
     }
-    const std::int64_t lastLine = lineNumber - 1;
-    if (!writer.flush())
-        return failure(Outcome::TargetUnwritable, lastLine, target);
     target.close();
     if (target.error() != QFileDevice::NoError)
-        return failure(Outcome::TargetUnwritable, lastLine, target);
+        return failure(Outcome::TargetUnwritable, linesDone, target);
     return result;
 }
 

@@ -1,5 +1,5 @@
-// Rewrites the event text line by line: each line is read, rewritten and
-// written before the next one is read, so no file is ever held whole.
+// Rewrites the event text line by line. The text streams through in batches
+// of whole lines of about a megabyte, so no file is ever held whole.
 #pragma once
 
 #include "TransformEventLine.h"

@@ -92,6 +92,60 @@ TEST(RewriteEventText, TransformsEveryLineOfALongText) {
     EXPECT_TRUE(target.endsWith("699999 On ch=1 n=72 v=100\r\n"));
 }
 
+// Texts of several megabytes are read in batches, and each batch is rewritten
+// in two halves side by side: lines are still counted and written in order.
+QByteArray manyLines(int count, int invalidAt) {
+    QByteArray text;
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray note = QByteArray::number(i % 120);
+        text += i == invalidAt ? QByteArray("0 On ch=1 n=x v=1\n")
+                               : QByteArray::number(i) + " On ch=1 n=" + note + " v=1\r\n";
+    }
+    return text;
+}
+
+TEST(RewriteEventText, KeepsTheOrderAcrossBatches) {
+    FakeToolDir dir;
+    const QByteArray source = manyLines(200'000, 0);
+    const RewriteResult result = transpose12(dir, source);
+    ASSERT_EQ(result.outcome, Outcome::Done);
+    EXPECT_TRUE(result.limitReached); // notes of 117 and more, here and there
+    const QList<QByteArray> in = source.split('\n');
+    const QList<QByteArray> out = readFile(dir.file(QStringLiteral("out.txt"))).split('\n');
+    ASSERT_EQ(out.size(), in.size());
+    for (qsizetype i = 0; i + 1 < in.size(); ++i) {
+        bool limit = false;
+        const std::string expected = zelmod::TransformEventLine(
+            in[i].chopped(1).toStdString(), 12, limit, zelmod::fixedJob(zelmod::Job::Transpose));
+        ASSERT_EQ(out[i].toStdString(), expected + "\r") << "line " << i + 1;
+    }
+}
+
+struct LateFailureCase {
+    const char* name;
+    int invalidAt;
+};
+
+void PrintTo(const LateFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LateInvalidLine : public testing::TestWithParam<LateFailureCase> {};
+
+TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
+    FakeToolDir dir;
+    const RewriteResult result = transpose12(dir, manyLines(200'000, GetParam().invalidAt));
+    EXPECT_EQ(result.outcome, Outcome::LineInvalid);
+    EXPECT_EQ(result.lineNumber, GetParam().invalidAt);
+    EXPECT_EQ(result.line, "0 On ch=1 n=x v=1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, LateInvalidLine,
+                         testing::Values(LateFailureCase{"first half of the first batch", 10},
+                                         LateFailureCase{"second half of the first batch", 30'000},
+                                         LateFailureCase{"a later batch", 150'001},
+                                         LateFailureCase{"the last line", 200'000}));
+
 TEST(RewriteEventText, KeepsALineLongerThanItsBuffer) {
     FakeToolDir dir;
     const QByteArray longLine = "0 SysEx " + QByteArray(3 * 1024 * 1024, 'a');
