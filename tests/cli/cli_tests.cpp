@@ -217,28 +217,35 @@ TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     EXPECT_EQ(readFile(at("out.mid")), "0 On ch=1 n=60 v=1\r\n");
 }
 
-TEST_F(CliAsNobody, SaysWhenTheOutputFolderCannotBeWritten) {
-    QFile::setPermissions(at(""), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                      QFileDevice::ExeOther);
+struct LockedFolderCase {
+    const char* name;
+    const char* folder; // made read-only for everyone else
+    const char* textPart;
+};
+
+void PrintTo(const LockedFolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliLockedFolder : public CliAsNobody, public testing::WithParamInterface<LockedFolderCase> {};
+
+TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
+    QFile::setPermissions(at(GetParam().folder),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                              QFileDevice::ReadOther | QFileDevice::ExeOther);
     const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("変換ファイルを保存できません")))
+    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
         << result.err.toStdString();
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(at("out.mid"))));
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
 
-TEST_F(CliAsNobody, SaysWhenTheToolsDirectoryCannotBeWritten) {
-    QFile::setPermissions(tool.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                           QFileDevice::ExeOther);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("ツールのフォルダに書き込めません")))
-        << result.err.toStdString();
-    EXPECT_EQ(readFile(at("out.mid")), "old output");
-}
+INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
+                         testing::Values(LockedFolderCase{"output folder", "",
+                                                          "変換ファイルを保存できません"},
+                                         LockedFolderCase{"tool's directory", "tool",
+                                                          "ツールのフォルダに書き込めません"}));
 
 } // namespace
