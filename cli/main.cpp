@@ -1,6 +1,7 @@
 // zelmod-cli: the conversion job without a window, for scripts and batches.
 #include "CommandLine.h"
 #include "ConversionJob.h"
+#include "Interruption.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -66,8 +67,9 @@ int main(int argc, char** argv) {
     }
 
     const QString toolDir = QCoreApplication::applicationDirPath();
+    zelmod::Interruption interruption;
     int failures = 0;
-    for (qsizetype i = 0; i < request.files.size(); ++i) {
+    for (qsizetype i = 0; i < request.files.size() && !interruption.happened(); ++i) {
         const zelmod::FileJob& file = request.files[i];
         if (request.files.size() > 1)
             print(stderr, QStringLiteral("[%1/%2] %3\n")
@@ -77,8 +79,16 @@ int main(int argc, char** argv) {
         CliHost host(request, file);
         zelmod::JobFilePaths paths;
         zelmod::ConversionJob job(toolDir, host, paths);
+        interruption.watch(&job);
         if (job.run() != zelmod::ConversionJob::Outcome::Written)
             ++failures;
+        interruption.watch(nullptr);
+    }
+    if (interruption.happened()) {
+        print(stderr, QStringLiteral("zelmod-cli: ") +
+                          zelmod::jobMessage(zelmod::JobMessageId::Interrupted).text +
+                          QLatin1Char('\n'));
+        return 1;
     }
     return failures == 0 ? 0 : 1;
 }

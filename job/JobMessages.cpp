@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 19> messageTexts{{
+constexpr std::array<MessageText, 20> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -42,6 +42,7 @@ constexpr std::array<MessageText, 19> messageTexts{{
      "同じ名前の入力ファイルが２つあります、同じフォルダには保存できません\n%1\n%2"},
     {JobMessageId::OutputIsInput,
      "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
+    {JobMessageId::Interrupted, "変換を中断しました"},
 }};
 
 } // namespace

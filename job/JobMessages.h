@@ -33,6 +33,7 @@ enum class JobMessageId {
     OutputUnwritable,    // %1 output, %2 reason
     InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
     OutputIsInput,       // %1 output that is also an input
+    Interrupted,
 };
 
 // The message with its placeholders filled in order. Paths are given in

@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +183,28 @@ TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     EXPECT_TRUE(result.err.contains(QStringLiteral("別の変換が実行中")))
         << result.err.toStdString();
     EXPECT_FALSE(QFile::exists(at("out.mid")));
+}
+
+TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
+    writeFile(at("out.mid"), "old output");
+    QProcess cli;
+    cli.start(tool.file(QStringLiteral("zelmod-cli")),
+              {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const QString childPid = tool.file(QStringLiteral("child.pid"));
+    for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
+        QThread::msleep(10);
+    ASSERT_TRUE(QFile::exists(childPid));
+    QThread::msleep(50); // the pid is written before the converter's child is waited for
+    cli.terminate();
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("中断")));
+    EXPECT_EQ(readFile(at("out.mid")), "old output");
+    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+    const QByteArray child =
+        readFile(QStringLiteral("/proc/") + readFile(childPid).trimmed() + QStringLiteral("/stat"));
+    EXPECT_TRUE(child == "<missing>" || child.contains(") Z ")) << child.toStdString();
 }
 
 // Permissions only mean something to an unprivileged user.
