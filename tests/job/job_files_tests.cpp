@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 using zelmod::JobLock;
@@ -28,21 +30,22 @@ TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
 TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     FakeToolDir tool;
     const QString lockPath = tool.file(QStringLiteral("Zelmod.job.lock"));
-    // Another program holds the same kind of lock on the file (-o: flock
-    // itself, not the command it waits for).
+    const QString ready = tool.file(QStringLiteral("ready"));
+    // Another program holds the same kind of lock on the file. With -o the
+    // command it runs does not share the lock; the command says when it runs.
     QProcess holder;
+    holder.setWorkingDirectory(tool.path());
     holder.start(QStringLiteral("flock"),
-                 {QStringLiteral("-o"), lockPath, QStringLiteral("sleep"), QStringLiteral("60")});
-    ASSERT_TRUE(holder.waitForStarted());
+                 {QStringLiteral("-o"), lockPath, QStringLiteral("sh"), QStringLiteral("-c"),
+                  QStringLiteral("echo $$ > ready; exec sleep 60")});
+    for (int i = 0; i < 500 && !QFile::exists(ready); ++i)
+        QThread::msleep(10);
     JobLock lock(tool.path());
-    for (int i = 0; i < 100 && lock.tryLock() != JobLock::Status::Busy; ++i) {
-        lock.unlock(); // taken before the holder got it; let go and look again
-        QThread::msleep(20);
-    }
     ASSERT_EQ(lock.tryLock(), JobLock::Status::Busy);
     holder.kill();
     holder.waitForFinished();
     EXPECT_EQ(lock.tryLock(), JobLock::Status::Held);
+    ::kill(pid_t(readFile(ready).trimmed().toLongLong()), SIGKILL); // the command, left behind
 }
 
 TEST(JobLock, FailsInAFolderThatDoesNotExist) {
