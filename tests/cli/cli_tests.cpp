@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -205,6 +206,28 @@ TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
     const QByteArray child =
         readFile(QStringLiteral("/proc/") + readFile(childPid).trimmed() + QStringLiteral("/stat"));
     EXPECT_TRUE(child == "<missing>" || child.contains(") Z ")) << child.toStdString();
+}
+
+TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
+    QProcess killed;
+    killed.start(tool.file(QStringLiteral("zelmod-cli")),
+                 {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const QString childPid = tool.file(QStringLiteral("child.pid"));
+    for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
+        QThread::msleep(10);
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished(10000));
+    // The killed run's converter lives on in a process group of its own.
+    const pid_t orphan = pid_t(readFile(childPid).trimmed().toLongLong());
+    if (orphan > 0)
+        ::kill(orphan, SIGKILL);
+    EXPECT_FALSE(tool.leftovers().isEmpty());
+
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
+    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
 }
 
 // Permissions only mean something to an unprivileged user.
