@@ -3,9 +3,12 @@
 #include "CommonDialog.h"
 #include "ShiftAmount.h"
 #include "Twips.h"
+#include "UserMessage.h"
 #include "WindowFont.h"
+#include "basDatFileManager.h"
 #include "basFileManager.h"
 #include "basStrSub.h"
+#include "frmAbout.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -14,9 +17,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 
 namespace {
 
@@ -68,7 +73,7 @@ frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      background(QStringLiteral(":/background.bmp")),
+      background(QStringLiteral(":/background.bmp")), instance(basStrSub::AppTitle),
       toolDirectory(QCoreApplication::applicationDirPath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
@@ -81,6 +86,7 @@ frmMain::frmMain(QWidget* parent)
     connect(cmdJob1, &QPushButton::clicked, this, &frmMain::cmdJob1_Click);
     connect(cmdUp, &QPushButton::clicked, this, &frmMain::cmdUp_Click);
     connect(cmdDown, &QPushButton::clicked, this, &frmMain::cmdDown_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &frmMain::cmdClose_Click);
 }
 
 void frmMain::createControls() {
@@ -171,18 +177,6 @@ void frmMain::cmdJob1_Click() {
         close();
 }
 
-// Closing while a job waits for a converter stops the job first; the
-// window closes once the job has cleaned up.
-void frmMain::closeEvent(QCloseEvent* event) {
-    if (runningJob) {
-        closeWhenJobEnds = true;
-        runningJob->cancel();
-        event->ignore();
-        return;
-    }
-    QWidget::closeEvent(event);
-}
-
 void frmMain::setControlsEnabled(bool enabled) {
     cmdClose->setEnabled(enabled);
     cmdJob1->setEnabled(enabled);
@@ -240,4 +234,79 @@ bool frmMain::isJobSelected(int index) const {
 void frmMain::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.drawPixmap(0, 0, background); // unscaled; what lies outside is cut off
+}
+
+bool frmMain::Form_Load(const QString& toolDirectory) {
+    setToolDirectory(toolDirectory);
+    basStrSub::SetupFilePath = toolDirectory + QLatin1Char('/') + basStrSub::AppTitle + ".dat";
+    basStrSub::SetupHeader = basStrSub::AppTitle + " Setup File Ver.1.00";
+    basStrSub::SaveSetupOnExit = true;
+    // The design size is the largest the window may take; smaller is allowed.
+    // Qt sizes the client area, the window system adds its frame.
+    basStrSub::MaxFormWidth = width() * TwipsPerPixel;
+    basStrSub::MaxFormHeight = height() * TwipsPerPixel;
+    setMaximumSize(size());
+
+    if (instance.anotherIsRunning()) {
+        showUserMessage(QMessageBox::Warning, basStrSub::AppTitle,
+                        "すでに「" + basStrSub::AppTitle +
+                            "」は起動されています、２重起動はできません");
+        basStrSub::SaveSetupOnExit = false;
+        close();
+        return false;
+    }
+    qint32 mismatch = 0; // whether the file's line differed: nothing depends on it
+    if (basDatFileManager::SetupFileExists(basStrSub::SetupFilePath))
+        basDatFileManager::ReadSetupFile(basStrSub::SetupFilePath, mismatch);
+    else
+        basDatFileManager::WriteSetupFile(basStrSub::SetupFilePath);
+    return true;
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+// The maximum size set at load is a hint that a window manager may ignore,
+// or that no window manager may be there to apply; a larger size is undone.
+void frmMain::Form_Resize() {
+    const QSize allowed = size().boundedTo(maximumSize());
+    if (allowed != size())
+        resize(allowed);
+}
+
+// Qt hands a press that a child leaves unhandled (a label, the frame, the
+// blank part of an option button) on to this window, so what counts is what
+// lies under the press, not who received it.
+void frmMain::mousePressEvent(QMouseEvent* event) {
+    if (!childAt(event->position().toPoint()))
+        Form_MouseDown();
+}
+
+void frmMain::Form_MouseDown() {
+    frmAbout about;
+    about.exec();
+}
+
+// Closing while a job waits for a converter stops the job first; the
+// window closes once the job has cleaned up.
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (runningJob) {
+        closeWhenJobEnds = true;
+        runningJob->cancel();
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload() {
+    if (basStrSub::SaveSetupOnExit)
+        basDatFileManager::WriteSetupFile(basStrSub::SetupFilePath);
+}
+
+void frmMain::cmdClose_Click() {
+    close();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ConversionJob.h"
+#include "SingleInstance.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -33,10 +34,17 @@ class frmMain : public QWidget, private zelmod::JobHost {
     // program's own folder unless set.
     void setToolDirectory(const QString& directory) { toolDirectory = directory; }
 
+    // Sets the program-wide values, refuses a second running instance and
+    // checks or creates the setup file in toolDirectory. False when refused:
+    // the window is then unloaded and the program must end.
+    bool Form_Load(const QString& toolDirectory);
+
   protected:
-    void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void cmdJob1_Click();
@@ -48,6 +56,10 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void createJobOptions();
     void setTabOrder();
     void keepOptionGroupOneTabStop();
+    void Form_Resize();
+    void Form_MouseDown();
+    void Form_Unload();
+    void cmdClose_Click();
 
     // What the conversion job asks of the window.
     void setControlsEnabled(bool enabled) override;
@@ -58,6 +70,7 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void showMessage(const zelmod::JobMessage& message) override;
 
     QPixmap background;
+    SingleInstance instance;
 
     QPushButton* cmdJob1 = nullptr;
     QPushButton* cmdClose = nullptr;

@@ -5,6 +5,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     frmMain window;
+    if (!window.Form_Load(QCoreApplication::applicationDirPath()))
+        return 0;
     window.show();
     return app.exec();
 }

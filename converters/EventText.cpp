@@ -1,0 +1,101 @@
+#include "EventText.h"
+
+namespace zelmod::convert {
+namespace {
+
+using enum FieldForm;
+using enum EventKind;
+
+// Every event line's name and fields. Both converters read this table: the
+// text writer looks entries up by status or meta type, the reader by name.
+constexpr EventName events[] = {
+    {"On", Channel, 0x90, 2, {{{"n=", Data7}, {"v=", Data7}}}},
+    {"Off", Channel, 0x80, 2, {{{"n=", Data7}, {"v=", Data7}}}},
+    {"PolyPressure", Channel, 0xA0, 2, {{{"n=", Data7}, {"v=", Data7}}}},
+    {"Control", Channel, 0xB0, 2, {{{"c=", Data7}, {"v=", Data7}}}},
+    {"Program", Channel, 0xC0, 1, {{{"p=", Data7}}}},
+    {"ChanPressure", Channel, 0xD0, 1, {{{"v=", Data7}}}},
+    {"PitchBend", Channel, 0xE0, 1, {{{"v=", Bend14}}}},
+    {"SeqNumber", Meta, 0x00, 1, {{{"", Uint16}}}},
+    {"Text", Meta, 0x01, 1, {{{"", Text}}}},
+    {"Copyright", Meta, 0x02, 1, {{{"", Text}}}},
+    {"TrackName", Meta, 0x03, 1, {{{"", Text}}}},
+    {"Instrument", Meta, 0x04, 1, {{{"", Text}}}},
+    {"Lyric", Meta, 0x05, 1, {{{"", Text}}}},
+    {"Marker", Meta, 0x06, 1, {{{"", Text}}}},
+    {"CuePoint", Meta, 0x07, 1, {{{"", Text}}}},
+    {"ProgramName", Meta, 0x08, 1, {{{"", Text}}}},
+    {"DeviceName", Meta, 0x09, 1, {{{"", Text}}}},
+    {"ChanPrefix", Meta, 0x20, 1, {{{"", Byte}}}},
+    {"Port", Meta, 0x21, 1, {{{"", Byte}}}},
+    {"EndOfTrack", Meta, 0x2F, 0, {}},
+    {"Tempo", Meta, 0x51, 1, {{{"", Uint24}}}},
+    {"SMPTEOffset", Meta, 0x54, 5, {{{"", Byte}, {"", Byte}, {"", Byte}, {"", Byte}, {"", Byte}}}},
+    {"TimeSig", Meta, 0x58, 4, {{{"", Byte}, {"", Byte}, {"", Byte}, {"", Byte}}}},
+    {"KeySig", Meta, 0x59, 2, {{{"", SignedByte}, {"", Byte}}}},
+    {"SeqSpecific", Meta, 0x7F, 1, {{{"", Hex}}}},
+    {"Meta", GenericMeta, 0xFF, 2, {{{"", HexByte}, {"", Hex}}}},
+    {"SysEx", SysEx, 0xF0, 1, {{{"", Hex}}}},
+    {"SysExF7", SysEx, 0xF7, 1, {{{"", Hex}}}},
+    {"System", System, 0xF1, 2, {{{"", HexByte}, {"", Hex}}}},
+};
+
+constexpr const EventName* find(EventKind kind, std::uint8_t code) {
+    for (const EventName& event : events) {
+        if (event.kind == kind && event.code == code)
+            return &event;
+    }
+    return nullptr;
+}
+
+// Lookups by status and meta type, built from the table once.
+struct Index {
+    std::array<const EventName*, 8> channel{};
+    std::array<const EventName*, 256> meta{};
+    constexpr Index() {
+        for (int status = 0x80; status < 0xF0; status += 0x10)
+            channel[(status >> 4) & 7] = find(Channel, static_cast<std::uint8_t>(status));
+        for (int type = 0; type < 256; ++type)
+            meta[type] = find(Meta, static_cast<std::uint8_t>(type));
+    }
+};
+constexpr Index lookup;
+
+} // namespace
+
+std::size_t fixedSize(const EventName& event) {
+    std::size_t size = 0;
+    for (int i = 0; i < event.fieldCount; ++i)
+        size += fieldSize(event.fields[i].form);
+    return size;
+}
+
+bool hasVariableField(const EventName& event) {
+    return event.fieldCount > 0 && fieldSize(event.fields[event.fieldCount - 1].form) == 0;
+}
+
+const EventName* findEvent(std::string_view name) {
+    for (const EventName& event : events) {
+        if (sameWord(event.name, name))
+            return &event;
+    }
+    return nullptr;
+}
+
+const EventName& channelEvent(std::uint8_t status) {
+    return *lookup.channel[(status >> 4) & 7];
+}
+const EventName* metaEvent(std::uint8_t type) {
+    return lookup.meta[type];
+}
+const EventName& genericMetaEvent() {
+    return *find(GenericMeta, 0xFF);
+}
+const EventName& sysExEvent(std::uint8_t status) {
+    return *find(SysEx, status);
+}
+const EventName& systemEvent() {
+    return *find(System, 0xF1);
+}
+
+} // namespace zelmod::convert

@@ -1,0 +1,103 @@
+// Buffered binary file access for the converters: reading in bounded pieces,
+// and writing through a temporary file that replaces the target only on success.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zelmod::convert {
+
+// A failure that ends a conversion; what() is one line saying where and what.
+class ConversionError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::size_t FileBufferSize = 64 * 1024;
+
+// A file read through one fixed buffer, with its byte offset always known.
+class InputFile {
+  public:
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    std::uint64_t size() const { return size_; }
+    std::uint64_t offset() const { return bufferOffset_ + position_; }
+
+    // The next byte, or -1 at the limit or the end of the file.
+    int get() {
+        if (position_ < available_)
+            return buffer_[position_++];
+        return getSlow();
+    }
+    // Reads up to count bytes; fewer only at the limit or the end of the file.
+    std::size_t read(unsigned char* target, std::size_t count);
+    void seek(std::uint64_t offset);
+    // Reading stops at this offset, as if the file ended there.
+    void setLimit(std::uint64_t offset);
+
+  private:
+    int getSlow();
+    bool refill();
+    void updateAvailable();
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::uint64_t size_ = 0;
+    std::uint64_t bufferOffset_ = 0;
+    std::size_t position_ = 0;
+    std::size_t filled_ = 0;
+    std::size_t available_ = 0; // bytes of the buffer before the limit
+    std::uint64_t limit_ = UINT64_MAX;
+};
+
+// Writes to a temporary file beside the target. commit() renames it onto the
+// target; without a commit the temporary file is removed, so an existing
+// target is never left half-written.
+class OutputFile {
+  public:
+    explicit OutputFile(const std::string& path);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    std::uint64_t offset() const { return flushedOffset_ + used_; }
+
+    // Room for count bytes (count <= FileBufferSize); call advance() with what was used.
+    char* reserve(std::size_t count) {
+        if (FileBufferSize - used_ < count)
+            flush();
+        return buffer_.get() + used_;
+    }
+    void advance(std::size_t count) { used_ += count; }
+
+    void put(char c) { *reserve(1) = c, ++used_; }
+    void write(const void* data, std::size_t count);
+    void write(std::string_view text) { write(text.data(), text.size()); }
+
+    // Overwrites four bytes written earlier with a big-endian number.
+    void patch32(std::uint64_t offset, std::uint32_t value);
+    void commit();
+
+  private:
+    void flush();
+    void seekTo(std::uint64_t offset);
+    [[noreturn]] void fail(const char* what);
+
+    std::string path_;
+    std::string temporaryPath_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t flushedOffset_ = 0;
+};
+
+} // namespace zelmod::convert

@@ -1,0 +1,60 @@
+#include "LineReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "EventText.h"
+#include "Files.h"
+
+namespace zelmod::convert {
+
+LineReader::LineReader(const std::string& path)
+    : path_(path), buffer_(std::make_unique<char[]>(FileBufferSize)) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) {
+        throw ConversionError(path + ": cannot open: " + std::generic_category().message(errno));
+    }
+}
+
+LineReader::~LineReader() {
+    std::fclose(file_);
+}
+
+bool LineReader::refill() {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    const std::size_t count = std::fread(buffer_.get() + end_, 1, FileBufferSize - end_, file_);
+    if (count == 0 && std::ferror(file_)) {
+        throw ConversionError(path_ + ": cannot read: " + std::generic_category().message(errno));
+    }
+    end_ += count;
+    return count > 0;
+}
+
+bool LineReader::next(std::string_view& line) {
+    for (;;) {
+        const char* start = buffer_.get() + begin_;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
+        std::size_t length = newline ? static_cast<std::size_t>(newline - start) : end_ - begin_;
+        if (length > MaxLineLength + 1) {
+            throw ConversionError(path_ + ": line " + std::to_string(lineNumber_ + 1) +
+                                  ": line longer than " + std::to_string(MaxLineLength) +
+                                  " characters");
+        }
+        if (newline || (atEnd_ && length > 0)) {
+            begin_ += length + (newline ? 1 : 0);
+            if (length > 0 && start[length - 1] == '\r')
+                --length;
+            line = std::string_view(start, length);
+            ++lineNumber_;
+            return true;
+        }
+        if (atEnd_)
+            return false;
+        atEnd_ = !refill();
+    }
+}
+
+} // namespace zelmod::convert

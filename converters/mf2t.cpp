@@ -1,0 +1,19 @@
+// mf2t IN.mid OUT.txt: writes the event text of a Standard MIDI File.
+// Exit status: 0 done, 1 error (OUT not written), 2 usage error.
+#include <cstdio>
+
+#include "Converters.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fputs("usage: mf2t IN.mid OUT.txt\n", stderr);
+        return 2;
+    }
+    try {
+        zelmod::convert::midiToText(argv[1], argv[2]);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "mf2t: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

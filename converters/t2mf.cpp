@@ -1,0 +1,25 @@
+// t2mf IN.txt OUT.mid: writes the Standard MIDI File that event text describes.
+// Exit status: 0 done, 3 done but note values above 127 were written as 127,
+// 1 error (OUT not written), 2 usage error.
+#include <cstdio>
+
+#include "Converters.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fputs("usage: t2mf IN.txt OUT.mid\n", stderr);
+        return 2;
+    }
+    try {
+        const std::uint64_t capped = zelmod::convert::textToMidi(argv[1], argv[2]);
+        if (capped > 0) {
+            std::fprintf(stderr, "t2mf: %s: capped %llu note values above 127 to 127\n", argv[1],
+                         static_cast<unsigned long long>(capped));
+            return 3;
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "t2mf: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,16 @@
+// The window program's whole life in one run, for tests that start it as
+// another user: loaded as at start-up, then closed as by its close box.
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QTimer>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    frmMain window;
+    if (!window.Form_Load(QCoreApplication::applicationDirPath()))
+        return 2;
+    window.show();
+    QTimer::singleShot(0, &window, &QWidget::close);
+    return app.exec();
+}

@@ -1,0 +1,99 @@
+#include "lifecycle_process.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int WaitMilliseconds = 30000;
+
+const QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+const QFile::Permissions AnyoneMayEnter =
+    OwnerOnly | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+
+QString runtimeDir(const QTemporaryDir& root) {
+    return root.filePath(QStringLiteral("runtime"));
+}
+
+bool giveAway(const QString& path) {
+    return ::chown(QFile::encodeName(path).constData(), UnprivilegedId, UnprivilegedId) == 0;
+}
+
+} // namespace
+
+ToolCopy::ToolCopy(const QStringList& programs) {
+    QDir(root.path()).mkdir(QStringLiteral("tool"));
+    QDir(root.path()).mkdir(QStringLiteral("runtime"));
+    QFile::setPermissions(root.path(), AnyoneMayEnter);
+    QFile::setPermissions(toolDir(), AnyoneMayEnter);
+    QFile::setPermissions(runtimeDir(root), OwnerOnly);
+    for (const QString& program : programs)
+        QFile::copy(program, QDir(toolDir()).filePath(QFileInfo(program).fileName()));
+}
+
+QString ToolCopy::toolDir() const {
+    return root.filePath(QStringLiteral("tool"));
+}
+
+QString ToolCopy::setupPath() const {
+    return QDir(toolDir()).filePath(QStringLiteral("Zelmod.dat"));
+}
+
+bool ToolCopy::handToUnprivilegedUser(bool toolDirToo) {
+    return giveAway(runtimeDir(root)) && (!toolDirToo || giveAway(toolDir()));
+}
+
+void EndProcess::operator()(QProcess* process) const {
+    process->kill();
+    process->waitForFinished();
+    delete process;
+}
+
+Process ToolCopy::start(const QString& program, bool unprivileged) const {
+    Process process(new QProcess);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir(root));
+    environment.insert(QStringLiteral("HOME"), runtimeDir(root));
+    environment.insert(QStringLiteral("ZELMOD_TEST_ANSWER_MESSAGES"), QStringLiteral("1"));
+    process->setProcessEnvironment(environment);
+    const QString path = QDir(toolDir()).filePath(program);
+    if (unprivileged) {
+        const QString id = QString::number(UnprivilegedId);
+        process->start(QStringLiteral("setpriv"),
+                       {"--reuid=" + id, "--regid=" + id, QStringLiteral("--clear-groups"), path});
+    } else {
+        process->start(path, {});
+    }
+    process->waitForStarted();
+    return process;
+}
+
+QString builtProgram() {
+    return QDir(qEnvironmentVariable("ZELMOD_TOOL_DIR")).filePath(QStringLiteral("Zelmod"));
+}
+
+bool waitUntil(const std::function<bool()>& condition) {
+    const QDeadlineTimer deadline(WaitMilliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+QStringList stderrLines(QProcess& process, const QString& prefix) {
+    QStringList lines;
+    const QStringList all = QString::fromUtf8(process.readAllStandardError()).split('\n');
+    for (const QString& line : all) {
+        if (line.startsWith(prefix))
+            lines << line;
+    }
+    return lines;
+}

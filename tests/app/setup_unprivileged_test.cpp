@@ -1,0 +1,77 @@
+// Setup files the program may not read or write: the program still starts
+// and closes, and reports each failure once. These run the program as an
+// unprivileged user, since the permissions mean nothing to root.
+#include "lifecycle_process.h"
+#include "setup_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+const QFile::Permissions ReadWrite =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+const QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+const QFile::Permissions ReadOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+const QByteArray OtherLine = "Zelmod Setup File Ver.0.99\r\n";
+
+struct Case {
+    const char* name;
+    bool directoryIsTheUsers;
+    std::optional<QByteArray> content; // none: no setup file
+    bool fileIsTheUsers;
+    QFile::Permissions mode;
+    int failuresReported; // at start and close together
+    QByteArray afterClose;
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// clang-format off
+const Case cases[] = {
+    {"UnreadableFile",              false, OtherLine,      false, OwnerOnly,               2, OtherLine},
+    {"ReadOnlyDirectoryNoFile",     false, std::nullopt,   false, ReadWrite,               2, "<unreadable>"},
+    {"ReadOnlyDirectoryOwnFile",    false, OtherLine,      true,  ReadWrite,               0, SetupFileBytes},
+    {"OthersReadOnlyFile",          true,  SetupFileBytes, false, ReadOnly,                1, SetupFileBytes},
+    {"OwnReadOnlyFile",             true,  OtherLine,      true,  ReadOnly,                0, SetupFileBytes},
+    {"OwnFileWithoutAccess",        true,  OtherLine,      true,  QFile::Permissions(),    0, SetupFileBytes},
+};
+// clang-format on
+
+class Unprivileged : public testing::TestWithParam<Case> {};
+
+TEST_P(Unprivileged, TheProgramStartsAndClosesAndReportsEachFailureOnce) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "switching to an unprivileged user needs root";
+    const Case& c = GetParam();
+    ToolCopy tool{{QStringLiteral(ZELMOD_LIFECYCLE_PROBE)}};
+    ASSERT_TRUE(tool.handToUnprivilegedUser(c.directoryIsTheUsers));
+    if (c.content) {
+        writeBytes(tool.setupPath(), *c.content, c.mode);
+        if (c.fileIsTheUsers) {
+            const QByteArray path = QFile::encodeName(tool.setupPath());
+            ASSERT_EQ(::chown(path.constData(), UnprivilegedId, UnprivilegedId), 0);
+        }
+    }
+
+    auto probe = tool.start(QStringLiteral("lifecycle_probe"), true);
+    ASSERT_TRUE(probe->waitForFinished(30000));
+    EXPECT_EQ(probe->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(probe->exitCode(), 0);
+    const QStringList failures = stderrLines(*probe, QStringLiteral("Zelmod:"));
+    EXPECT_EQ(failures.size(), c.failuresReported) << failures.join('\n').toStdString();
+    for (const QString& failure : failures)
+        EXPECT_TRUE(failure.contains(tool.setupPath())) << failure.toStdString();
+    EXPECT_EQ(readBytes(tool.setupPath()), c.afterClose);
+}
+
+INSTANTIATE_TEST_SUITE_P(SetupFiles, Unprivileged, testing::ValuesIn(cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

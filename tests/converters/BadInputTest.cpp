@@ -1,0 +1,270 @@
+// Bad input gets one line on stderr saying where, a non-zero exit and no
+// output file; the exit status tells the caller about capped note values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ConverterTestSupport.h"
+
+namespace zelmod::testing {
+namespace {
+
+using Files = std::vector<std::string>;
+
+Files sorted(Files files) {
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+struct BadMidiCase {
+    const char* name;
+    Bytes midi;
+    const char* message; // after "mf2t: FILE: "
+};
+
+// The header and the MTrk chunk header of midiFile() take bytes 0 to 21.
+const BadMidiCase badMidiCases[] = {
+    {"Empty", {}, "byte 0: not a MIDI file (no MThd chunk at the start)"},
+    {"NotMidi", text("RIFF1234RMIDdata"), "byte 0: not a MIDI file (no MThd chunk at the start)"},
+    {"ShortHeaderChunk", chunk("MThd", {0, 1, 0, 1}),
+     "byte 4: MThd chunk of 4 bytes is shorter than 6"},
+    {"TruncatedHeader", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1}, "byte 0: truncated MThd chunk"},
+    {"TruncatedChunkHeader", join({header(1, 1, 96), text("MTr")}),
+     "byte 14: truncated chunk header"},
+    {"TruncatedTrack", join({header(1, 1, 96), text("MTrk"), {0, 0, 0, 10, 0, 0xFF, 0x2F, 0}}),
+     "byte 14: truncated MTrk chunk"},
+    {"GiantTrackLength",
+     join({header(1, 1, 96), text("MTrk"), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0x2F, 0}}),
+     "byte 14: truncated MTrk chunk"},
+    // Unknown chunks do not count as tracks.
+    {"TrackAfterUnknownChunkTruncated",
+     join({header(1, 1, 96), chunk("XFIH", {}), text("MTrk"), {0, 0, 0, 16, 0, 0}}),
+     "byte 22: truncated MTrk chunk"},
+    {"SecondTrackTruncated",
+     join({header(1, 2, 96), chunk("MTrk", {0, 0xFF, 0x2F, 0}), text("MTrk"), {0, 0, 0, 16, 0, 0}}),
+     "byte 26: truncated MTrk chunk"},
+    {"GiantMetaLength", midiFile({{0x00, 0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0x7F}}),
+     "byte 22: event runs past the end of its MTrk chunk"},
+    {"GiantSysExLength", midiFile({{0x00, 0xF0, 0xFF, 0xFF, 0xFF, 0x7F, 0xF7}}),
+     "byte 22: event runs past the end of its MTrk chunk"},
+    {"RunningStatusWithoutStatus", midiFile({{0x00, 0x3C, 0x40}}),
+     "byte 23: running status with no status before it"},
+    {"EventPastChunkEnd", midiFile({{0x00, 0x90, 0x3C}}),
+     "byte 25: event runs past the end of its MTrk chunk"},
+    {"OverlongVariableLength", midiFile({{0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 0x3C, 0x40}}),
+     "byte 22: variable-length number longer than 4 bytes"},
+    {"StatusInsideChannelMessage", midiFile({{0x00, 0x90, 0x3C, 0x90}}),
+     "byte 22: status byte inside a channel message"},
+};
+
+void PrintTo(const BadMidiCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+class BadMidi : public ::testing::TestWithParam<BadMidiCase> {};
+
+// Runs the tool on the input and expects exit status 1, the message as the
+// one line on stderr, and no file beside the input.
+void expectRefused(const std::string& tool, const Bytes& input, const std::string& message) {
+    ScratchDir scratch;
+    const std::string in = scratch.path("in");
+    writeFile(in, input);
+    const ToolRun run = runTool(tool, {in, scratch.path("out")}, scratch);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errorOutput, tool + ": " + in + ": " + message + "\n");
+    EXPECT_EQ(scratch.files(), Files{"in"});
+}
+
+TEST_P(BadMidi, FailsWithOneLineAndNoOutput) {
+    expectRefused("mf2t", GetParam().midi, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadMidi, ::testing::ValuesIn(badMidiCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadMidiCorpus, DamagedFilesFailWithOneLineAndNoOutput) {
+    const auto files = corpusFiles({"damaged"});
+    if (files.empty())
+        GTEST_SKIP() << "no corpus at $ZELMOD_CORPUS_DIR (../shared/corpus)";
+    ScratchDir scratch;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const ToolRun run = runTool("mf2t", {file, scratch.path("out.txt")}, scratch);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.errorOutput.rfind("mf2t: " + file + ": byte ", 0), 0u) << run.errorOutput;
+        EXPECT_EQ(std::count(run.errorOutput.begin(), run.errorOutput.end(), '\n'), 1);
+        EXPECT_TRUE(scratch.files().empty());
+    }
+}
+
+const std::string trackStart = "MThd format=0 tracks=1 division=96\r\nMTrk rs=on\r\n";
+
+std::string inTrack(const std::string& lines) {
+    return trackStart + lines + "\r\nTrkEnd\r\n";
+}
+
+struct BadTextCase {
+    const char* name;
+    std::string text;
+    const char* message; // after "t2mf: FILE: "
+};
+
+const BadTextCase badTextCases[] = {
+    {"Empty", "", "line 1: empty event text"},
+    {"NoHeader", "MTrk rs=on\r\nTrkEnd\r\n", "line 1: the text does not start with an MThd line"},
+    {"UnknownName", inTrack("0 Foo ch=1"), "line 3: unknown event name \"Foo\""},
+    {"ControllerValue200", inTrack("0 Control ch=1 c=7 v=200"),
+     "line 3: \"200\" is out of range 0..127"},
+    {"Channel17", inTrack("0 On ch=17 n=60 v=1"), "line 3: \"17\" is out of range 0..16"},
+    {"Channel0", inTrack("0 On ch=0 n=60 v=1"), "line 3: ch= takes 1..16"},
+    {"NegativeNote", inTrack("0 On ch=1 n=-1 v=1"), "line 3: \"-1\" is not a decimal number"},
+    {"VelocityNotANumber", inTrack("0 On ch=1 n=60 v=1x"),
+     "line 3: \"1x\" is not a decimal number"},
+    {"DoubleSpace", inTrack("0 On ch=1 n=60  v=100"),
+     "line 3: empty field (two spaces in a row, or a space at an end)"},
+    {"TrailingSpace", inTrack("0 On ch=1 n=60 v=100 "),
+     "line 3: empty field (two spaces in a row, or a space at an end)"},
+    {"WrongPrefix", inTrack("0 On ch=1 x=60 v=100"), "line 3: expected n=..., found \"x=60\""},
+    {"MissingVelocity", inTrack("0 On ch=1 n=60"),
+     "line 3: the line ends where a field is expected"},
+    {"BadTick", inTrack("x On ch=1 n=60 v=1"), "line 3: expected a tick or TrkEnd, found \"x\""},
+    {"StructureLineInTrack", inTrack("MTrk rs=on"),
+     "line 3: expected a tick or TrkEnd, found \"MTrk\""},
+    {"TickBackwards", inTrack("10 On ch=1 n=60 v=1\r\n5 Off ch=1 n=60 v=0"),
+     "line 4: tick 5 is before the previous tick 10"},
+    {"DeltaTooLarge", inTrack("268435456 On ch=1 n=60 v=1"),
+     "line 3: more than 0x0FFFFFFF ticks after the previous event"},
+    {"UnterminatedText", inTrack("0 Text \"abc"), "line 3: quoted text without its closing quote"},
+    {"UnknownEscape", inTrack("0 Text \"a\\qb\""), "line 3: unknown escape in quoted text"},
+    {"BadHex", inTrack("0 SysEx 4G"), "line 3: \"4G\" is not a byte in two hexadecimal digits"},
+    {"TempoTooLarge", inTrack("0 Tempo 16777216"),
+     "line 3: \"16777216\" is out of range 0..16777215"},
+    {"UnknownMark", inTrack("0 On ch=1 n=60 v=100 zz=1"), "line 3: unexpected field \"zz=1\""},
+    {"BadRunningStatusMark", inTrack("0 On ch=1 n=60 v=100 rs=maybe"),
+     "line 3: rs= takes on or off, found \"rs=maybe\""},
+    {"TooManyDeltaBytes", inTrack("0 On ch=1 n=60 v=100 dl=5"),
+     "line 3: \"5\" is out of range 0..4"},
+    {"BadTrackDefault", trackStart + "TrkEnd\r\nMTrk rs=sometimes\r\nTrkEnd\r\n",
+     "line 4: rs= takes on, off or carry, found \"sometimes\""},
+    {"NoTrackEnd", trackStart + "0 On ch=1 n=60 v=1\r\n",
+     "line 3: the text ends inside a track (no TrkEnd line)"},
+    {"PayloadShorterThanLen", inTrack("0 SysEx 01 02 len=300"),
+     "line 4: expected a + line: the payload has fewer bytes than its len="},
+    {"PayloadLongerThanLen", inTrack("0 SysEx 01 len=2\r\n+ 02 03"),
+     "line 4: the payload has more bytes than its len="},
+    {"ContinuationWithoutPayload", inTrack("+ 00"),
+     "line 3: expected a tick or TrkEnd, found \"+\""},
+    {"LineTooLong", inTrack("0 SysEx" + std::string(1500 * 3, '0')),
+     "line 3: line longer than 4096 characters"},
+    {"SystemWithSysExStatus", inTrack("0 System F0"),
+     "line 3: a system message has a status F1..F6 or F8..FE"},
+    {"SystemDataCount", inTrack("0 System F2 01"),
+     "line 3: wrong number of data bytes for this system message"},
+    {"ChunkTypeLength", "MThd format=0 tracks=0 division=96\r\nChunk \"ABC\"\r\n",
+     "line 2: a chunk type has four bytes"},
+    {"LineAfterTrailing", "MThd format=0 tracks=0 division=96\r\nTrailing 00\r\nTrailing 01\r\n",
+     "line 3: line after the Trailing line"},
+};
+
+void PrintTo(const BadTextCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+class BadText : public ::testing::TestWithParam<BadTextCase> {};
+
+TEST_P(BadText, FailsWithOneLineAndNoOutput) {
+    expectRefused("t2mf", text(GetParam().text), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadText, ::testing::ValuesIn(badTextCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FailingToolCase {
+    const char* tool;
+    const char* input;
+};
+
+void PrintTo(const FailingToolCase& test, std::ostream* out) {
+    *out << test.tool;
+}
+
+// A failed conversion leaves an existing output file as it was.
+class FailingTool : public ::testing::TestWithParam<FailingToolCase> {};
+
+TEST_P(FailingTool, LeavesExistingOutputAlone) {
+    ScratchDir scratch;
+    writeFile(scratch.path("in"), GetParam().input);
+    writeFile(scratch.path("out"), "precious");
+    const ToolRun run =
+        runTool(GetParam().tool, {scratch.path("in"), scratch.path("out")}, scratch);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(readText(scratch.path("out")), "precious");
+    EXPECT_EQ(sorted(scratch.files()), (Files{"in", "out"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, FailingTool,
+                         ::testing::Values(FailingToolCase{"mf2t", "MThd"},
+                                           FailingToolCase{"t2mf", "MThd format=0 tracks=1\r\n"}),
+                         [](const auto& info) { return std::string(info.param.tool); });
+
+struct ExitStatusCase {
+    const char* name;
+    std::string text;
+    int exitCode;
+    std::string message;  // after "t2mf: FILE: ", empty for none
+    const char* noteLine; // the note line mf2t reads back from the output
+};
+
+const ExitStatusCase exitStatusCases[] = {
+    {"InRange", inTrack("0 On ch=1 n=127 v=1"), 0, "", "0 On ch=1 n=127 v=1"},
+    {"CappedNoteAndVelocity", inTrack("0 On ch=1 n=128 v=129\r\n1 Off ch=2 n=60 v=128"), 3,
+     "capped 3 note values above 127 to 127", "0 On ch=1 n=127 v=127"},
+};
+
+void PrintTo(const ExitStatusCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+class ExitStatus : public ::testing::TestWithParam<ExitStatusCase> {};
+
+TEST_P(ExitStatus, TellsWhetherValuesWereCapped) {
+    ScratchDir scratch;
+    const std::string in = scratch.path("in.txt");
+    writeFile(in, GetParam().text);
+    const ToolRun t2mf = runTool("t2mf", {in, scratch.path("out.mid")}, scratch);
+    EXPECT_EQ(t2mf.exitCode, GetParam().exitCode);
+    EXPECT_EQ(t2mf.errorOutput,
+              GetParam().message.empty() ? "" : "t2mf: " + in + ": " + GetParam().message + "\n");
+    const ToolRun mf2t =
+        runTool("mf2t", {scratch.path("out.mid"), scratch.path("back.txt")}, scratch);
+    ASSERT_EQ(mf2t.exitCode, 0) << mf2t.errorOutput;
+    EXPECT_EQ(lines(readText(scratch.path("back.txt"))).at(2), GetParam().noteLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExitStatus, ::testing::ValuesIn(exitStatusCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct UsageCase {
+    const char* tool;
+    std::vector<std::string> arguments;
+};
+
+void PrintTo(const UsageCase& test, std::ostream* out) {
+    *out << test.tool << " with " << test.arguments.size() << " arguments";
+}
+
+class Usage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(Usage, WrongArgumentCountExitsWithTwo) {
+    ScratchDir scratch;
+    const ToolRun run = runTool(GetParam().tool, GetParam().arguments, scratch);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.errorOutput.rfind(std::string("usage: ") + GetParam().tool, 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, Usage,
+                         ::testing::Values(UsageCase{"mf2t", {}}, UsageCase{"mf2t", {"a"}},
+                                           UsageCase{"t2mf", {"a", "b", "c"}}));
+
+} // namespace
+} // namespace zelmod::testing
