@@ -36,8 +36,11 @@ midicsv_transpose() { # IN OUT SHIFT
             n = $5 + k; if (n < 0) n = 0; if (n > 127) n = 127; $5 = n }
         { print }' | csvmidi - "$2"
 }
+# Debian's python3-mido is installed for the system's own Python.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 mido_transpose() { # IN OUT SHIFT
-    python3 - "$@" <<'PY'
+    "$python" - "$@" <<'PY'
 import sys, mido
 src, dst, k = sys.argv[1], sys.argv[2], int(sys.argv[3])
 song = mido.MidiFile(src)
@@ -48,6 +51,7 @@ for track in song.tracks:
 song.save(dst)
 PY
 }
+export python
 export -f midicsv_transpose mido_transpose
 
 # measure OUT COMMAND...: best wall time in seconds and largest peak
@@ -88,11 +92,18 @@ read -r ours ours_peak < <(measure "$work/ours.mid" \
 read -r peer peer_peak < <(measure "$work/peer.mid" \
     bash -c 'midicsv_transpose "$@"' _ "$work/bench.mid" "$work/peer.mid" 12)
 
+# The two converters alone, to tell the job's own share of the time.
+read -r to_text _ < <(measure "$work/bench.txt" "$work/tool/mf2t" "$work/bench.mid" "$work/bench.txt")
+"$work/tool/mf2t" "$work/bench.mid" "$work/bench.txt"
+read -r to_midi _ < <(measure "$work/back.mid" "$work/tool/t2mf" "$work/bench.txt" "$work/back.mid")
+
 echo "best of $runs runs each:"
 report zelmod-cli "$ours" "$ours_peak"
+report "  mf2t + t2mf" "$(awk -v a="$to_text" -v b="$to_midi" 'BEGIN { print a + b }')" 0
+report "  the job's own" "$(awk -v o="$ours" -v a="$to_text" -v b="$to_midi" 'BEGIN { print o - a - b }')" 0
 report "midicsv|awk|csvmidi" "$peer" "$peer_peak"
 ratio "midicsv|awk|csvmidi" "$ours" "$peer" 5
-if python3 -c 'import mido' 2>/dev/null; then
+if "$python" -c 'import mido' 2>/dev/null; then
     read -r mido mido_peak < <(measure "$work/mido.mid" \
         bash -c 'mido_transpose "$@"' _ "$work/bench.mid" "$work/mido.mid" 12)
     report mido "$mido" "$mido_peak"

@@ -1,10 +1,12 @@
 #include "EventTextRewrite.h"
 
 #include <QFile>
+#include <QThreadPool>
 
 #include <array>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -103,15 +105,31 @@ void rewriteBatch(std::string_view batch, double shiftAmount, const JobOptionQue
     const std::size_t cut = batch.size() < splitSize || middleLf == std::string_view::npos
                                 ? batch.size()
                                 : middleLf + 1;
-    std::future<void> second;
-    if (cut < batch.size())
-        second = std::async(std::launch::async, rewritePart, batch.substr(cut), shiftAmount,
-                            std::cref(isSelected), std::ref(parts[1]));
-    rewritePart(batch.substr(0, cut), shiftAmount, isSelected, parts[0]);
-    if (second.valid())
-        second.get();
-    else
+    if (cut == batch.size()) {
+        rewritePart(batch, shiftAmount, isSelected, parts[0]);
         rewritePart({}, shiftAmount, isSelected, parts[1]);
+        return;
+    }
+    // A pooled thread stays alive from batch to batch, so the system keeps
+    // it on a processor of its own. It owns the promise it fulfils.
+    auto secondDone = std::make_shared<std::promise<void>>();
+    std::future<void> second = secondDone->get_future();
+    const std::string_view secondHalf = batch.substr(cut);
+    QThreadPool::globalInstance()->start([=, &isSelected, &parts] {
+        try {
+            rewritePart(secondHalf, shiftAmount, isSelected, parts[1]);
+            secondDone->set_value();
+        } catch (...) {
+            secondDone->set_exception(std::current_exception());
+        }
+    });
+    try {
+        rewritePart(batch.substr(0, cut), shiftAmount, isSelected, parts[0]);
+    } catch (...) {
+        second.wait(); // the other half still uses the batch and the parts
+        throw;
+    }
+    second.get();
 }
 
 // The options cannot change while a job runs (the window disables them), so
