@@ -101,6 +101,8 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
     switch (result.outcome) {
     case Run::Cancelled:
         return Outcome::Cancelled;
+    case Run::DirUnencodable:
+        return fail(JobMessageId::ToolDirUnencodable, {shownPath(toolDir_)});
     case Run::ScriptUnwritable:
         return fail(JobMessageId::ScriptUnwritable,
                     {shownPath(workPath(toolDir_, command.scriptName)), result.errorText});

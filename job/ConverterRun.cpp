@@ -28,22 +28,20 @@ void hideWindow(QProcess& process) {
 ConverterRun::ConverterRun(QString toolDir, QObject* parent)
     : QObject(parent), toolDir_(std::move(toolDir)) {}
 
-bool ConverterRun::writeScript(const QString& path, const ConverterCommand& command,
-                               QString& errorText) {
+ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
+                                                      const ConverterCommand& command,
+                                                      QString& errorText) {
     const std::optional<QByteArray> bytes = scriptBytes(toolDir_, command);
-    if (!bytes) {
-        errorText = QStringLiteral("the console code page cannot encode %1")
-                        .arg(QDir::toNativeSeparators(toolDir_));
-        return false;
-    }
+    if (!bytes)
+        return ConverterRunResult::Outcome::DirUnencodable;
     QFile script(path);
     if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         script.write(*bytes) != bytes->size() || !script.flush()) {
         errorText = script.errorString();
-        return false;
+        return ConverterRunResult::Outcome::ScriptUnwritable;
     }
     script.close();
-    return true;
+    return ConverterRunResult::Outcome::Finished;
 }
 
 // The interpreter runs the script from the tool's directory. On POSIX it
@@ -83,16 +81,16 @@ ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
     ConverterRunResult result;
     cancelled_ = false;
     const QString scriptPath = toolDir_ + QLatin1Char('/') + command.scriptName;
-    if (!writeScript(scriptPath, command, result.errorText)) {
-        result.outcome = ConverterRunResult::Outcome::ScriptUnwritable;
+    result.outcome = writeScript(scriptPath, command, result.errorText);
+    if (result.outcome != ConverterRunResult::Outcome::Finished)
         return result;
-    }
 
     QProcess process;
     QEventLoop loop;
     connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     startScript(process, scriptPath);
     if (!process.waitForStarted(-1)) {
+        result.outcome = ConverterRunResult::Outcome::NotStarted;
         result.errorText = process.errorString();
         return result;
     }

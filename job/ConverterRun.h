@@ -14,6 +14,7 @@ namespace zelmod {
 struct ConverterRunResult {
     enum class Outcome {
         Finished,         // the script ran to its end; see exitCode
+        DirUnencodable,   // the console's code page cannot hold the tool's directory
         ScriptUnwritable, // the script could not be written (see errorText)
         NotStarted,       // the interpreter could not be started (see errorText)
         Crashed,          // the script ended abnormally, killed by a signal or the system
@@ -39,7 +40,8 @@ class ConverterRun : public QObject {
     bool isRunning() const { return process_ != nullptr; }
 
   private:
-    bool writeScript(const QString& path, const ConverterCommand& command, QString& errorText);
+    ConverterRunResult::Outcome writeScript(const QString& path, const ConverterCommand& command,
+                                            QString& errorText);
     void startScript(QProcess& process, const QString& scriptPath);
     void killTree(QProcess& process);
 

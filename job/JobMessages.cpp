@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 20> messageTexts{{
+constexpr std::array<MessageText, 21> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -25,6 +25,8 @@ constexpr std::array<MessageText, 20> messageTexts{{
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
     {JobMessageId::OutputIsWorkFile,
      "作業用のファイルには保存できません、別の保存先を指定してください\n%1"},
+    {JobMessageId::ToolDirUnencodable,
+     "ツールのフォルダ名に、コマンド プロンプトで扱えない文字があります、変換できません\n%1"},
     {JobMessageId::ScriptUnwritable, "変換用のバッチファイルを作成できません\n%1\n%2"},
     {JobMessageId::ConverterNotStarted, "変換プログラムを起動できません\n%1\n%2"},
     {JobMessageId::ConverterFailed,

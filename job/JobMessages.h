@@ -20,6 +20,7 @@ enum class JobMessageId {
     ToolDirUnwritable,   // %1 tool's directory, %2 reason
     InputUncopyable,     // %1 input, %2 reason
     OutputIsWorkFile,    // %1 output
+    ToolDirUnencodable,  // %1 tool's directory
     ScriptUnwritable,    // %1 script, %2 reason
     ConverterNotStarted, // %1 converter, %2 reason
     ConverterFailed,     // %1 converter, %2 exit code, %3 the converter's message
