@@ -50,6 +50,17 @@ class Cli : public testing::Test {
 
     QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
 
+    // Starts a run whose first converter hangs, and returns once it hangs.
+    void startHangingRun(QProcess& cli) const {
+        tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
+        cli.start(tool.file(QStringLiteral("zelmod-cli")),
+                  {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+        const QString childPid = tool.file(QStringLiteral("child.pid"));
+        for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
+            QThread::msleep(10);
+        ASSERT_TRUE(QFile::exists(childPid));
+    }
+
     FakeToolDir tool;
 };
 
@@ -187,39 +198,29 @@ TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
 }
 
 TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
-    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
     writeFile(at("out.mid"), "old output");
     QProcess cli;
-    cli.start(tool.file(QStringLiteral("zelmod-cli")),
-              {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    const QString childPid = tool.file(QStringLiteral("child.pid"));
-    for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
-        QThread::msleep(10);
-    ASSERT_TRUE(QFile::exists(childPid));
-    QThread::msleep(50); // the pid is written before the converter's child is waited for
+    startHangingRun(cli);
     cli.terminate();
     ASSERT_TRUE(cli.waitForFinished(10000));
     EXPECT_EQ(cli.exitCode(), 1);
     EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("中断")));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
-    const QByteArray child =
-        readFile(QStringLiteral("/proc/") + readFile(childPid).trimmed() + QStringLiteral("/stat"));
+    const QByteArray child = readFile(QStringLiteral("/proc/") +
+                                      readFile(tool.file(QStringLiteral("child.pid"))).trimmed() +
+                                      QStringLiteral("/stat"));
     EXPECT_TRUE(child == "<missing>" || child.contains(") Z ")) << child.toStdString();
 }
 
 TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
-    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
     QProcess killed;
-    killed.start(tool.file(QStringLiteral("zelmod-cli")),
-                 {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    const QString childPid = tool.file(QStringLiteral("child.pid"));
-    for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
-        QThread::msleep(10);
+    startHangingRun(killed);
     killed.kill();
     ASSERT_TRUE(killed.waitForFinished(10000));
     // The killed run's converter lives on in a process group of its own.
-    const pid_t orphan = pid_t(readFile(childPid).trimmed().toLongLong());
+    const pid_t orphan =
+        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
     if (orphan > 0)
         ::kill(orphan, SIGKILL);
     EXPECT_FALSE(tool.leftovers().isEmpty());
