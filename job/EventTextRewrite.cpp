@@ -1,21 +1,15 @@
 #include "EventTextRewrite.h"
 
 #include <QFile>
-#include <QThreadPool>
 
-#include <array>
+#include <algorithm>
 #include <cstring>
-#include <future>
-#include <memory>
-#include <optional>
 #include <vector>
 
 namespace zelmod {
 namespace {
 
 constexpr std::size_t batchSize = 1024 * 1024;
-// Below this a batch is not worth a second thread.
-constexpr std::size_t splitSize = 64 * 1024;
 
 // Hands out the text in batches of whole lines, read in large pieces. A
 // line longer than the buffer makes it grow.
@@ -62,87 +56,10 @@ class BatchReader {
     bool atEnd_ = false;
 };
 
-// The rewritten lines of one part of a batch. Kept from batch to batch, so
-// that its text's memory is reused.
-struct RewrittenPart {
-    std::string text; // each line followed by CR LF
-    std::int64_t lineCount = 0;
-    bool limitReached = false;
-    std::optional<std::string> invalidLine; // the part stops at it
-};
-
-void rewritePart(std::string_view part, double shiftAmount, const JobOptionQuery& isSelected,
-                 RewrittenPart& rewritten) {
-    rewritten.text.clear();
-    rewritten.lineCount = 0;
-    rewritten.limitReached = false;
-    rewritten.invalidLine.reset();
-    rewritten.text.reserve(part.size() + part.size() / 8);
-    while (!part.empty()) {
-        const std::size_t lf = std::min(part.find('\n'), part.size());
-        std::string_view line = part.substr(0, lf);
-        part.remove_prefix(std::min(lf + 1, part.size()));
-        if (!line.empty() && line.back() == '\r') // a CR before LF is not part of the line
-            line.remove_suffix(1);
-        bool limitFlag = false;
-        try {
-            rewritten.text += TransformEventLine(line, shiftAmount, limitFlag, isSelected);
-        } catch (const ValueConversionError&) {
-            rewritten.invalidLine = std::string(line);
-            return;
-        }
-        rewritten.text += "\r\n";
-        ++rewritten.lineCount;
-        rewritten.limitReached = rewritten.limitReached || limitFlag;
-    }
-}
-
-// A large batch is cut at a line end near its middle and its halves are
-// rewritten side by side.
-void rewriteBatch(std::string_view batch, double shiftAmount, const JobOptionQuery& isSelected,
-                  std::array<RewrittenPart, 2>& parts) {
-    const std::size_t middleLf = batch.find('\n', batch.size() / 2);
-    const std::size_t cut = batch.size() < splitSize || middleLf == std::string_view::npos
-                                ? batch.size()
-                                : middleLf + 1;
-    if (cut == batch.size()) {
-        rewritePart(batch, shiftAmount, isSelected, parts[0]);
-        rewritePart({}, shiftAmount, isSelected, parts[1]);
-        return;
-    }
-    // A pooled thread stays alive from batch to batch, so the system keeps
-    // it on a processor of its own. It owns the promise it fulfils.
-    auto secondDone = std::make_shared<std::promise<void>>();
-    std::future<void> second = secondDone->get_future();
-    const std::string_view secondHalf = batch.substr(cut);
-    QThreadPool::globalInstance()->start([=, &isSelected, &parts] {
-        try {
-            rewritePart(secondHalf, shiftAmount, isSelected, parts[1]);
-            secondDone->set_value();
-        } catch (...) {
-            secondDone->set_exception(std::current_exception());
-        }
-    });
-    try {
-        rewritePart(batch.substr(0, cut), shiftAmount, isSelected, parts[0]);
-    } catch (...) {
-        second.wait(); // the other half still uses the batch and the parts
-        throw;
-    }
-    second.get();
-}
-
-// The options cannot change while a job runs (the window disables them), so
-// they are asked once; the answers can then be read from any thread.
-JobOptionQuery selectionSnapshot(const JobOptionQuery& isSelected) {
-    std::array<bool, JobCount> selected{};
-    for (int index = 0; index < JobCount; ++index)
-        selected[index] = isSelected(index);
-    return [selected](int index) { return index >= 0 && index < JobCount && selected[index]; };
-}
-
-bool writeAll(QFile& file, const std::string& text) {
-    return file.write(text.data(), qint64(text.size())) == qint64(text.size());
+bool writeAll(QFile& file, std::string& text) {
+    const bool written = file.write(text.data(), qint64(text.size())) == qint64(text.size());
+    text.clear();
+    return written;
 }
 
 RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file) {
@@ -166,34 +83,44 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
         return failure(Outcome::SourceUnopenable, 0, source);
 
     BatchReader reader(source);
-    const JobOptionQuery selection = selectionSnapshot(isSelected);
     RewriteResult result;
-    std::int64_t linesDone = 0;
+    std::int64_t lineNumber = 0;
+    std::string rewritten;
+    rewritten.reserve(batchSize + batchSize / 4);
     std::string_view batch;
-    std::array<RewrittenPart, 2> parts;
     for (;;) {
         const BatchReader::Status status = reader.next(batch);
         if (status == BatchReader::Status::End)
             break;
         if (status == BatchReader::Status::Failed)
-            return failure(Outcome::SourceUnreadable, linesDone + 1, source);
-        rewriteBatch(batch, shiftAmount, selection, parts);
-        for (RewrittenPart& part : parts) {
-            if (!writeAll(target, part.text))
-                return failure(Outcome::TargetUnwritable, linesDone + part.lineCount, target);
-            linesDone += part.lineCount;
-            result.limitReached = result.limitReached || part.limitReached;
-            if (part.invalidLine) {
+            return failure(Outcome::SourceUnreadable, lineNumber + 1, source);
+        while (!batch.empty()) {
+            const std::size_t lf = std::min(batch.find('\n'), batch.size());
+            std::string_view line = batch.substr(0, lf);
+            batch.remove_prefix(std::min(lf + 1, batch.size()));
+            if (!line.empty() && line.back() == '\r') // a CR before LF is not part of the line
+                line.remove_suffix(1);
+            ++lineNumber;
+            bool limitFlag = false;
+            try {
+                appendTransformedLine(rewritten, line, shiftAmount, limitFlag, isSelected);
+            } catch (const ValueConversionError&) {
+                // The job stops here; what was rewritten so far is thrown away with the file.
                 result.outcome = Outcome::LineInvalid;
-                result.lineNumber = linesDone + 1;
-                result.line = std::move(*part.invalidLine);
+                result.lineNumber = lineNumber;
+                result.line = std::string(line);
                 return result;
             }
+            rewritten += "\r\n";
+            result.limitReached = result.limitReached || limitFlag;
         }
+        // Written batch by batch: the text is never held whole.
+        if (!writeAll(target, rewritten))
+            return failure(Outcome::TargetUnwritable, lineNumber, target);
     }
     target.close();
     if (target.error() != QFileDevice::NoError)
-        return failure(Outcome::TargetUnwritable, linesDone, target);
+        return failure(Outcome::TargetUnwritable, lineNumber, target);
     return result;
 }
 

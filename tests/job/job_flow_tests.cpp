@@ -33,7 +33,11 @@ class FakeHost : public zelmod::JobHost {
     void setControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
     QString amountText() const override { return amount; }
     void setAmountText(const QString& text) override { amount = text; }
-    bool isJobSelected(int index) const override { return index == int(job); }
+    bool isJobSelected(int index) const override {
+        selectionQuestions.push_back(index);
+        return index == int(job);
+    }
+    mutable std::vector<int> selectionQuestions;
     bool chooseInput(QString& path) override { return choose(input, path); }
     bool chooseOutput(QString& path) override { return choose(output, path); }
     void showMessage(const JobMessage& message) override { messages.push_back(message); }
@@ -103,6 +107,18 @@ TEST_F(JobFlow, WritesTheRewrittenFileAndSaysSo) {
     EXPECT_EQ(host.messages[0].icon, JobMessage::Icon::Exclamation);
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(outputPath)));
     expectCleanEnd();
+}
+
+// The job options are asked afresh for every line, in index order up to the
+// selected one.
+TEST_F(JobFlow, AsksTheWindowForTheJobAtEveryLine) {
+    host.job = zelmod::Job::VelocityMirror;
+    EXPECT_EQ(runJob(), Outcome::Written);
+    const int lines = int(eventText.count('\n'));
+    std::vector<int> expected;
+    for (int line = 0; line < lines; ++line)
+        expected.insert(expected.end(), {0, 1, 2});
+    EXPECT_EQ(host.selectionQuestions, expected);
 }
 
 struct WarningCase {
