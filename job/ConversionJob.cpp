@@ -48,13 +48,13 @@ ConversionJob::Outcome ConversionJob::runLocked() {
     case JobLock::Status::Held:
         break;
     }
-    removeIntermediateFiles(toolDir_);
+    removeIntermediateFiles(toolDir_, CleanUp::BeforeJob);
     Outcome outcome = runSteps();
     if (cancelled_) {
         outcome = Outcome::Cancelled;
         message_.reset();
     }
-    removeIntermediateFiles(toolDir_);
+    removeIntermediateFiles(toolDir_, CleanUp::AfterJob);
     return outcome;
 }
 

@@ -12,10 +12,22 @@
 namespace zelmod {
 namespace {
 
-const std::array<QString, 6>& intermediateFileNames() {
-    static const std::array<QString, 6> names{
+using FileNames = std::array<QString, 6>;
+
+// The intermediate files in the order a job clears them before it starts.
+const FileNames& intermediateFileNames() {
+    static const FileNames names{
         WorkFile::inputCopy,        WorkFile::outputMidi, toTextCommand().scriptName,
         toMidiCommand().scriptName, WorkFile::eventText,  WorkFile::rewrittenText,
+    };
+    return names;
+}
+
+// The same files in the order a job removes them when it ends.
+const FileNames& intermediateFileNamesAtEnd() {
+    static const FileNames names{
+        WorkFile::inputCopy,        WorkFile::eventText,     toTextCommand().scriptName,
+        toMidiCommand().scriptName, WorkFile::rewrittenText, WorkFile::outputMidi,
     };
     return names;
 }
@@ -69,8 +81,10 @@ void makeReplaceable(const QString& path) {
 #endif
 }
 
-void removeIntermediateFiles(const QString& toolDir) {
-    for (const QString& name : intermediateFileNames()) {
+void removeIntermediateFiles(const QString& toolDir, CleanUp when) {
+    const FileNames& names =
+        when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
+    for (const QString& name : names) {
         const QString path = workPath(toolDir, name);
         makeReplaceable(path);
         QFile::remove(path);

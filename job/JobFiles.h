@@ -27,7 +27,8 @@ QString workPath(const QString& toolDir, const QString& name);
 
 // Sets the attributes of each intermediate file to normal and deletes it,
 // ignoring every failure: a missing file is the usual case.
-void removeIntermediateFiles(const QString& toolDir);
+enum class CleanUp { BeforeJob, AfterJob };
+void removeIntermediateFiles(const QString& toolDir, CleanUp when);
 
 // Clears a file's read-only attribute where the system would otherwise
 // refuse to delete or replace it.

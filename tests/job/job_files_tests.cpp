@@ -100,15 +100,17 @@ INSTANTIATE_TEST_SUITE_P(
                     false}));
 
 TEST(RemoveIntermediateFiles, RemovesReadOnlyOnesAndLeavesOthers) {
-    FakeToolDir tool;
-    for (const QString& name : jobFileNames.mid(0, 6)) {
-        writeFile(tool.file(name), "left over");
-        QFile::setPermissions(tool.file(name), QFileDevice::ReadOwner);
+    for (const zelmod::CleanUp when : {zelmod::CleanUp::BeforeJob, zelmod::CleanUp::AfterJob}) {
+        FakeToolDir tool;
+        for (const QString& name : jobFileNames.mid(0, 6)) {
+            writeFile(tool.file(name), "left over");
+            QFile::setPermissions(tool.file(name), QFileDevice::ReadOwner);
+        }
+        writeFile(tool.file(QStringLiteral("Zelmod.dat")), "setup");
+        zelmod::removeIntermediateFiles(tool.path(), when);
+        EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+        EXPECT_TRUE(QFile::exists(tool.file(QStringLiteral("Zelmod.dat"))));
     }
-    writeFile(tool.file(QStringLiteral("Zelmod.dat")), "setup");
-    zelmod::removeIntermediateFiles(tool.path());
-    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
-    EXPECT_TRUE(QFile::exists(tool.file(QStringLiteral("Zelmod.dat"))));
 }
 
 TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
