@@ -6,6 +6,7 @@
 #include "UserMessage.h"
 #include "WindowFont.h"
 #include "basDatFileManager.h"
+#include "basFileManager.h"
 #include "basStrSub.h"
 #include "frmAbout.h"
 
@@ -72,7 +73,8 @@ frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      background(QStringLiteral(":/background.bmp")), instance(basStrSub::AppTitle) {
+      background(QStringLiteral(":/background.bmp")), instance(basStrSub::AppTitle),
+      toolDirectory(QCoreApplication::applicationDirPath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
@@ -81,6 +83,7 @@ frmMain::frmMain(QWidget* parent)
     createControls();
     setTabOrder();
     cmdJob1->setFocus();
+    connect(cmdJob1, &QPushButton::clicked, this, &frmMain::cmdJob1_Click);
     connect(cmdUp, &QPushButton::clicked, this, &frmMain::cmdUp_Click);
     connect(cmdDown, &QPushButton::clicked, this, &frmMain::cmdDown_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmMain::cmdClose_Click);
@@ -160,6 +163,53 @@ void frmMain::setTabOrder() {
     QWidget::setTabOrder(cmdUp, cmdDown);
 }
 
+// Runs one whole conversion job; the dialogs start from the files chosen
+// in the previous job.
+void frmMain::cmdJob1_Click() {
+    zelmod::JobFilePaths paths{basStrSub::InputFilePath, basStrSub::OutputFilePath};
+    zelmod::ConversionJob job(toolDirectory, *this, paths);
+    runningJob = &job;
+    job.run();
+    runningJob = nullptr;
+    basStrSub::InputFilePath = paths.input;
+    basStrSub::OutputFilePath = paths.output;
+    if (closeWhenJobEnds)
+        close();
+}
+
+void frmMain::setControlsEnabled(bool enabled) {
+    cmdClose->setEnabled(enabled);
+    cmdJob1->setEnabled(enabled);
+    fmeOption->setEnabled(enabled);
+}
+
+QString frmMain::amountText() const {
+    return txtTrans->text();
+}
+
+void frmMain::setAmountText(const QString& text) {
+    txtTrans->setText(text);
+}
+
+bool frmMain::chooseInput(QString& path) {
+    return zelmod::basFileManager::ChooseOpenFile(*dlgCommonDialog,
+                                                  QStringLiteral("変換対象のファイルを開きます"),
+                                                  QStringLiteral("MIDI ファイル (*.mid)|*.mid|"),
+                                                  path, zelmod::basFileManager::StartFromPath);
+}
+
+bool frmMain::chooseOutput(QString& path) {
+    return zelmod::basFileManager::ChooseSaveFile(
+        *dlgCommonDialog, QStringLiteral("変換ファイルの保存先を指定してください"),
+        QStringLiteral("MIDI (*.mid)|*.mid|"), path, zelmod::basFileManager::StartFromPath);
+}
+
+void frmMain::showMessage(const zelmod::JobMessage& message) {
+    const bool exclamation = message.icon == zelmod::JobMessage::Icon::Exclamation;
+    dlgCommonDialog->showMessage(
+        {message.text, message.caption, exclamation ? QMessageBox::Warning : QMessageBox::NoIcon});
+}
+
 void frmMain::cmdUp_Click() {
     stepAmount(1);
 }
@@ -187,6 +237,7 @@ void frmMain::paintEvent(QPaintEvent*) {
 }
 
 bool frmMain::Form_Load(const QString& toolDirectory) {
+    setToolDirectory(toolDirectory);
     basStrSub::SetupFilePath = toolDirectory + QLatin1Char('/') + basStrSub::AppTitle + ".dat";
     basStrSub::SetupHeader = basStrSub::AppTitle + " Setup File Ver.1.00";
     basStrSub::SaveSetupOnExit = true;
@@ -238,7 +289,15 @@ void frmMain::Form_MouseDown() {
     about.exec();
 }
 
+// Closing while a job waits for a converter stops the job first; the
+// window closes once the job has cleaned up.
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (runningJob) {
+        closeWhenJobEnds = true;
+        runningJob->cancel();
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

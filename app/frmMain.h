@@ -1,6 +1,7 @@
 // The main window: the job options, the shift amount and the start button.
 #pragma once
 
+#include "ConversionJob.h"
 #include "SingleInstance.h"
 
 #include <QPixmap>
@@ -16,7 +17,7 @@ namespace zelmod {
 class CommonDialog;
 }
 
-class frmMain : public QWidget {
+class frmMain : public QWidget, private zelmod::JobHost {
     Q_OBJECT
 
   public:
@@ -27,7 +28,11 @@ class frmMain : public QWidget {
 
     // Whether the job option button of this index is selected; the line
     // transformer asks this for every line it rewrites.
-    bool isJobSelected(int index) const;
+    bool isJobSelected(int index) const override;
+
+    // The folder of the converters and the job's intermediate files; the
+    // program's own folder unless set.
+    void setToolDirectory(const QString& directory) { toolDirectory = directory; }
 
     // Sets the program-wide values, refuses a second running instance and
     // checks or creates the setup file in toolDirectory. False when refused:
@@ -42,6 +47,7 @@ class frmMain : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    void cmdJob1_Click();
     void cmdUp_Click();
     void cmdDown_Click();
     void stepAmount(double step);
@@ -54,6 +60,14 @@ class frmMain : public QWidget {
     void Form_MouseDown();
     void Form_Unload();
     void cmdClose_Click();
+
+    // What the conversion job asks of the window.
+    void setControlsEnabled(bool enabled) override;
+    QString amountText() const override;
+    void setAmountText(const QString& text) override;
+    bool chooseInput(QString& path) override;
+    bool chooseOutput(QString& path) override;
+    void showMessage(const zelmod::JobMessage& message) override;
 
     QPixmap background;
     SingleInstance instance;
@@ -68,4 +82,8 @@ class frmMain : public QWidget {
     QLabel* lblUp = nullptr;
     QLabel* lblDown = nullptr;
     zelmod::CommonDialog* dlgCommonDialog = nullptr; // shows the Open and Save dialogs
+
+    QString toolDirectory;
+    zelmod::ConversionJob* runningJob = nullptr;
+    bool closeWhenJobEnds = false;
 };

@@ -1,5 +1,6 @@
 #include "TransformEventLine.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -80,17 +81,14 @@ std::int32_t shifted(std::int32_t value, double shiftAmount, bool& limitFlag) {
     return static_cast<std::int32_t>(sum);
 }
 
-std::string rebuild(const Fields& fields) {
-    std::string line;
+void rebuild(const Fields& fields, std::string& out) {
     if (fields[0].empty())
-        return line;
-    line.reserve(32);
-    line.append(fields[0]);
+        return;
+    out.append(fields[0]);
     for (int i = 1; i < FieldCount && !fields[i].empty(); ++i) {
-        line.push_back(' ');
-        line.append(fields[i]);
+        out.push_back(' ');
+        out.append(fields[i]);
     }
-    return line;
 }
 
 } // namespace
@@ -105,17 +103,28 @@ ValueConversionError::ValueConversionError(std::string field)
 
 std::string TransformEventLine(std::string_view line, double shiftAmount, bool& limitFlag,
                                const JobOptionQuery& isSelected) {
+    std::string out;
+    appendTransformedLine(out, line, shiftAmount, limitFlag, isSelected);
+    return out;
+}
+
+void appendTransformedLine(std::string& out, std::string_view line, double shiftAmount,
+                           bool& limitFlag, const JobOptionQuery& isSelected) {
     limitFlag = false;
     const JobRule& rule = jobRules[selectedJob(isSelected)];
 
     Fields fields = splitFields(line);
     const bool noteOn = fields[1] == "On";
-    if (!noteOn && fields[1] != "Off")
-        return std::string(line);
+    if (!noteOn && fields[1] != "Off") {
+        out.append(line);
+        return;
+    }
 
     // Channel 10 is the percussion channel: its notes are instruments, not pitches.
-    if (rule.field < 0 || fields[2] == "ch=10" || !fields[rule.field].starts_with(rule.prefix))
-        return rebuild(fields);
+    if (rule.field < 0 || fields[2] == "ch=10" || !fields[rule.field].starts_with(rule.prefix)) {
+        rebuild(fields, out);
+        return;
+    }
 
     const std::int32_t value = parseValue(fields[rule.field]);
     std::int32_t newValue = value;
@@ -124,9 +133,12 @@ std::string TransformEventLine(std::string_view line, double shiftAmount, bool& 
     if (!(velocityJob && noteOn && value == 0))
         newValue = rule.mirror ? mirrorSum - value : shifted(value, shiftAmount, limitFlag);
 
-    const std::string rewritten = std::string(rule.prefix) + std::to_string(newValue);
-    fields[rule.field] = rewritten;
-    return rebuild(fields);
+    std::array<char, 16> rewritten{};
+    std::copy(rule.prefix.begin(), rule.prefix.end(), rewritten.begin());
+    const auto written = std::to_chars(rewritten.data() + rule.prefix.size(),
+                                       rewritten.data() + rewritten.size(), newValue);
+    fields[rule.field] = std::string_view(rewritten.data(), written.ptr);
+    rebuild(fields, out);
 }
 
 } // namespace zelmod

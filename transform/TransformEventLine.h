@@ -42,4 +42,9 @@ class ValueConversionError : public std::runtime_error {
 std::string TransformEventLine(std::string_view line, double shiftAmount, bool& limitFlag,
                                const JobOptionQuery& isSelected);
 
+// The same, appending the rewritten line to out, so that a caller rewriting
+// many lines reuses one buffer. On a conversion error nothing is appended.
+void appendTransformedLine(std::string& out, std::string_view line, double shiftAmount,
+                           bool& limitFlag, const JobOptionQuery& isSelected);
+
 } // namespace zelmod

@@ -1,5 +1,6 @@
 // The main window's lifecycle in this process: load, close, resize and the
 // mouse press that opens the About window.
+#include "CommonDialog.h"
 #include "basStrSub.h"
 #include "frmAbout.h"
 #include "frmMain.h"
@@ -268,6 +269,9 @@ class MousePress : public Lifecycle, public testing::WithParamInterface<PressCas
 TEST_P(MousePress, OnlyThePictureBehindTheControlsOpensTheAboutWindow) {
     const PressCase& c = GetParam();
     loadAndShow();
+    // The start button starts a job, whose Open dialog is cancelled here.
+    window.findChild<zelmod::CommonDialog*>()->setFilePresenter(
+        [](const zelmod::FileDialogRequest&) { return std::optional<QString>(); });
     control("fmeOption")->setEnabled(!c.frameDisabled);
     QWidget* target = c.control ? control(c.control, c.index) : &window;
     ASSERT_NE(target, nullptr);

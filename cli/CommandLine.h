@@ -1,0 +1,36 @@
+// What zelmod-cli was asked to do.
+#pragma once
+
+#include "TransformEventLine.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace zelmod {
+
+struct FileJob {
+    QString input;
+    QString output;
+};
+
+struct CliRequest {
+    Job job = Job::PitchMirror;
+    QString amountText;
+    bool sharedOutputFolder = false; // --out-dir rather than -o
+    QList<FileJob> files;
+};
+
+// Reads the arguments (program name first). On a usage error gives false
+// and sets error; on --help gives false with an empty error.
+bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString& error);
+
+// The text printed for --help and after a usage error.
+QString usageText();
+
+// Why the files cannot be converted into one folder as asked, checked
+// before any work starts: two inputs of one name, or an output that is one
+// of the inputs. Empty when they can.
+QString refusalOf(const CliRequest& request);
+
+} // namespace zelmod

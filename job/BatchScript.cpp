@@ -1,0 +1,74 @@
+#include "BatchScript.h"
+
+#include <QDir>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
+namespace zelmod {
+namespace {
+
+// In single quotes the shell interprets nothing; a quote itself is closed,
+// escaped and reopened.
+QString shellQuoted(const QString& text) {
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+#ifdef Q_OS_WIN
+// The code page in which the command interpreter reads a batch file.
+std::optional<QByteArray> encodeForConsole(const QString& text) {
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
+    const int length = int(text.size());
+    if (length == 0)
+        return QByteArray();
+    BOOL usedDefault = FALSE;
+    const UINT codePage = GetOEMCP();
+    const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0,
+                                         nullptr, &usedDefault);
+    if (size <= 0 || usedDefault)
+        return std::nullopt;
+    QByteArray bytes(size, Qt::Uninitialized);
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, bytes.data(), size, nullptr,
+                        &usedDefault);
+    if (usedDefault)
+        return std::nullopt;
+    return bytes;
+}
+#endif
+
+} // namespace
+
+QString windowsScriptText(const QString& toolDir, const ConverterCommand& command) {
+    QString dir = toolDir;
+    dir.replace(QLatin1Char('%'), QLatin1String("%%"));
+    const QString lineEnd = QStringLiteral("\r\n");
+    return dir.left(2) + lineEnd + QStringLiteral("cd \"") + dir + QLatin1Char('"') + lineEnd +
+           QLatin1Char('"') + dir + QLatin1Char('\\') + command.converterName + QLatin1Char('"') +
+           command.arguments + lineEnd;
+}
+
+QString posixScriptText(const QString& toolDir, const ConverterCommand& command) {
+    const QString dir = shellQuoted(toolDir);
+    return QStringLiteral("cd ") + dir + QStringLiteral(" || exit 126\n") + dir +
+           shellQuoted(QLatin1Char('/') + command.converterName) + command.arguments +
+           QLatin1Char('\n');
+}
+
+std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
+                                             const ConverterCommand& command,
+                                             const ConsoleEncoder& encode) {
+    return encode(windowsScriptText(toolDir, command));
+}
+
+std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCommand& command) {
+#ifdef Q_OS_WIN
+    return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
+#else
+    return posixScriptText(toolDir, command).toLocal8Bit();
+#endif
+}
+
+} // namespace zelmod

@@ -1,0 +1,170 @@
+#include "ConversionJob.h"
+
+#include "EventTextRewrite.h"
+#include "JobFiles.h"
+#include "JobLock.h"
+#include "ReplaceFile.h"
+#include "ShiftAmount.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace zelmod {
+
+ConversionJob::ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent)
+    : QObject(parent), toolDir_(std::move(toolDir)), host_(host), paths_(paths),
+      converterRun_(toolDir_) {}
+
+ConversionJob::Outcome ConversionJob::run() {
+    running_ = true;
+    cancelled_ = false;
+    limitReached_ = false;
+    message_.reset();
+    host_.setControlsEnabled(false);
+    const Outcome outcome = runLocked();
+    if (message_)
+        host_.showMessage(*message_);
+    host_.setControlsEnabled(true);
+    running_ = false;
+    return outcome;
+}
+
+void ConversionJob::cancel() {
+    if (!running_)
+        return;
+    cancelled_ = true;
+    converterRun_.cancel();
+}
+
+// The lock is taken before anything in the tool's directory is touched and
+// given back once the intermediate files are gone.
+ConversionJob::Outcome ConversionJob::runLocked() {
+    JobLock lock(toolDir_);
+    switch (lock.tryLock()) {
+    case JobLock::Status::Busy:
+        return fail(JobMessageId::JobBusy, {shownPath(toolDir_)});
+    case JobLock::Status::Failed:
+        return fail(JobMessageId::ToolDirUnwritable, {shownPath(toolDir_), lock.errorText()});
+    case JobLock::Status::Held:
+        break;
+    }
+    removeIntermediateFiles(toolDir_, CleanUp::BeforeJob);
+    Outcome outcome = runSteps();
+    if (cancelled_) {
+        outcome = Outcome::Cancelled;
+        message_.reset();
+    }
+    removeIntermediateFiles(toolDir_, CleanUp::AfterJob);
+    return outcome;
+}
+
+double ConversionJob::takeShiftAmount() {
+    const double amount = clampAmount(amountFromText(host_.amountText().toStdString()));
+    host_.setAmountText(QString::fromStdString(amountToText(amount)));
+    return amount;
+}
+
+ConversionJob::Outcome ConversionJob::runSteps() {
+    const double shiftAmount = takeShiftAmount();
+    if (!host_.chooseInput(paths_.input))
+        return Outcome::NoInputChosen;
+    QFile input(paths_.input);
+    if (!input.copy(workPath(toolDir_, WorkFile::inputCopy)))
+        return fail(JobMessageId::InputUncopyable, {shownPath(paths_.input), input.errorString()});
+    if (!host_.chooseOutput(paths_.output))
+        return Outcome::NoOutputChosen;
+    if (isJobFile(paths_.output, toolDir_))
+        return fail(JobMessageId::OutputIsWorkFile, {shownPath(paths_.output)});
+
+    if (auto stop = convert(toTextCommand(), WorkFile::eventText, false))
+        return *stop;
+    if (auto stop = rewrite(shiftAmount))
+        return *stop;
+    if (auto stop = convert(toMidiCommand(), WorkFile::outputMidi, true))
+        return *stop;
+    QString errorText;
+    if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText))
+        return fail(JobMessageId::OutputUnwritable, {shownPath(paths_.output), errorText});
+    message_ =
+        jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed);
+    return Outcome::Written;
+}
+
+std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterCommand& command,
+                                                             const QString& outputName,
+                                                             bool mayCapValues) {
+    using Run = ConverterRunResult::Outcome;
+    if (cancelled_) // while a dialog was open
+        return Outcome::Cancelled;
+    const ConverterRunResult result = converterRun_.run(command);
+    const QString converter = shownPath(workPath(toolDir_, command.converterName));
+    switch (result.outcome) {
+    case Run::Cancelled:
+        return Outcome::Cancelled;
+    case Run::DirUnencodable:
+        return fail(JobMessageId::ToolDirUnencodable, {shownPath(toolDir_)});
+    case Run::ScriptUnwritable:
+        return fail(JobMessageId::ScriptUnwritable,
+                    {shownPath(workPath(toolDir_, command.scriptName)), result.errorText});
+    case Run::NotStarted:
+        return fail(JobMessageId::ConverterNotStarted, {converter, result.errorText});
+    case Run::Crashed:
+        return fail(JobMessageId::ConverterCrashed, {converter, result.converterText});
+    case Run::Finished:
+        break;
+    }
+    const bool capped = mayCapValues && result.exitCode == cappedExitCode;
+    if (result.exitCode != 0 && !capped)
+        return fail(JobMessageId::ConverterFailed,
+                    {converter, QString::number(result.exitCode), result.converterText});
+    const QString output = workPath(toolDir_, outputName);
+    if (!QFileInfo::exists(output))
+        return fail(JobMessageId::ConverterNoOutput, {converter, shownPath(output)});
+    limitReached_ = limitReached_ || capped;
+    return std::nullopt;
+}
+
+namespace {
+
+// A line as a message can show it: long ones are cut.
+QString shownLine(const std::string& line) {
+    constexpr qsizetype shownLength = 120;
+    const QString text = QString::fromLocal8Bit(line);
+    return text.size() <= shownLength ? text : text.left(shownLength) + QStringLiteral("…");
+}
+
+} // namespace
+
+std::optional<ConversionJob::Outcome> ConversionJob::rewrite(double shiftAmount) {
+    using Rewrite = RewriteResult::Outcome;
+    const QString source = workPath(toolDir_, WorkFile::eventText);
+    const QString target = workPath(toolDir_, WorkFile::rewrittenText);
+    const JobOptionQuery isSelected = [this](int index) { return host_.isJobSelected(index); };
+    const RewriteResult result = rewriteEventText(source, target, shiftAmount, isSelected);
+    const QString lineNumber = QString::number(result.lineNumber);
+    switch (result.outcome) {
+    case Rewrite::Done:
+        limitReached_ = result.limitReached;
+        return std::nullopt;
+    case Rewrite::TargetUncreatable:
+        return fail(JobMessageId::WorkFileUncreatable, {shownPath(target), result.errorText});
+    case Rewrite::SourceUnopenable:
+        return fail(JobMessageId::EventTextUnopenable, {shownPath(source), result.errorText});
+    case Rewrite::SourceUnreadable:
+        return fail(JobMessageId::EventTextUnreadable,
+                    {lineNumber, shownPath(source), result.errorText});
+    case Rewrite::LineInvalid:
+        return fail(JobMessageId::EventLineInvalid, {lineNumber, shownLine(result.line)});
+    case Rewrite::TargetUnwritable:
+        return fail(JobMessageId::EventTextUnwritable,
+                    {lineNumber, shownPath(target), result.errorText});
+    }
+    return fail(JobMessageId::EventTextUnopenable, {shownPath(source), result.errorText});
+}
+
+ConversionJob::Outcome ConversionJob::fail(JobMessageId id, const QStringList& arguments) {
+    message_ = jobMessage(id, arguments);
+    return Outcome::Failed;
+}
+
+} // namespace zelmod

@@ -1,0 +1,72 @@
+// One conversion job: the input through the two converters and the line
+// rewriter to the output, with everything the user sees supplied by a host
+// (the window, or the command line).
+#pragma once
+
+#include "ConverterRun.h"
+#include "JobMessages.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+namespace zelmod {
+
+// What a job needs of the program that runs it.
+class JobHost {
+  public:
+    virtual ~JobHost() = default;
+    // cmdClose, cmdJob1 and fmeOption, in this order.
+    virtual void setControlsEnabled(bool enabled) = 0;
+    virtual QString amountText() const = 0;
+    virtual void setAmountText(const QString& text) = 0;
+    virtual bool isJobSelected(int index) const = 0;
+    // Ask for a file starting from path; store the chosen one there.
+    virtual bool chooseInput(QString& path) = 0;
+    virtual bool chooseOutput(QString& path) = 0;
+    virtual void showMessage(const JobMessage& message) = 0;
+};
+
+// The last chosen files, kept from one job to the next by their owner.
+struct JobFilePaths {
+    QString input;
+    QString output;
+};
+
+class ConversionJob : public QObject {
+    Q_OBJECT
+  public:
+    enum class Outcome { Written, NoInputChosen, NoOutputChosen, Failed, Cancelled };
+
+    ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent = nullptr);
+
+    // Runs one whole job and shows its completion or error message.
+    Outcome run();
+
+    // Stops a running job: the converter is stopped, the intermediate files
+    // removed, the output left untouched; no message is shown.
+    void cancel();
+    bool isRunning() const { return running_; }
+
+  private:
+    Outcome runLocked();
+    Outcome runSteps();
+    // Each step gives the job's outcome when the job stops there.
+    std::optional<Outcome> convert(const ConverterCommand& command, const QString& outputName,
+                                   bool mayCapValues);
+    std::optional<Outcome> rewrite(double shiftAmount);
+    Outcome fail(JobMessageId id, const QStringList& arguments);
+    double takeShiftAmount();
+
+    QString toolDir_;
+    JobHost& host_;
+    JobFilePaths& paths_;
+    ConverterRun converterRun_;
+    std::optional<JobMessage> message_;
+    bool running_ = false;
+    bool cancelled_ = false;
+    bool limitReached_ = false;
+};
+
+} // namespace zelmod

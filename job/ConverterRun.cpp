@@ -1,0 +1,127 @@
+#include "ConverterRun.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace zelmod {
+namespace {
+
+#ifdef Q_OS_WIN
+void hideWindow(QProcess& process) {
+    process.setCreateProcessArgumentsModifier(
+        [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
+}
+#endif
+
+} // namespace
+
+ConverterRun::ConverterRun(QString toolDir, QObject* parent)
+    : QObject(parent), toolDir_(std::move(toolDir)) {}
+
+ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
+                                                      const ConverterCommand& command,
+                                                      QString& errorText) {
+    const std::optional<QByteArray> bytes = scriptBytes(toolDir_, command);
+    if (!bytes)
+        return ConverterRunResult::Outcome::DirUnencodable;
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        script.write(*bytes) != bytes->size() || !script.flush()) {
+        errorText = script.errorString();
+        return ConverterRunResult::Outcome::ScriptUnwritable;
+    }
+    script.close();
+    return ConverterRunResult::Outcome::Finished;
+}
+
+// The interpreter runs the script from the tool's directory. On POSIX it
+// leads a process group of its own, so that cancel() reaches the converter.
+void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
+    process.setWorkingDirectory(toolDir_);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+#ifdef Q_OS_WIN
+    hideWindow(process);
+    const QString interpreter = qEnvironmentVariable("ComSpec", QStringLiteral("cmd.exe"));
+    // A relative path keeps the directory's characters away from cmd's own parsing.
+    process.start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
+                                QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
+#else
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.start(QStringLiteral("/bin/sh"), {scriptPath});
+#endif
+}
+
+void ConverterRun::killTree(QProcess& process) {
+#ifdef Q_OS_WIN
+    QProcess taskkill;
+    hideWindow(taskkill);
+    taskkill.start(QStringLiteral("taskkill"),
+                   {QStringLiteral("/F"), QStringLiteral("/T"), QStringLiteral("/PID"),
+                    QString::number(process.processId())});
+    taskkill.waitForFinished();
+#else
+    ::kill(-pid_t(process.processId()), SIGKILL);
+#endif
+    process.kill();
+    process.waitForFinished();
+}
+
+ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
+    ConverterRunResult result;
+    cancelled_ = false;
+    const QString scriptPath = toolDir_ + QLatin1Char('/') + command.scriptName;
+    result.outcome = writeScript(scriptPath, command, result.errorText);
+    if (result.outcome != ConverterRunResult::Outcome::Finished)
+        return result;
+
+    QProcess process;
+    QEventLoop loop;
+    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    startScript(process, scriptPath);
+    if (!process.waitForStarted(-1)) {
+        result.outcome = ConverterRunResult::Outcome::NotStarted;
+        result.errorText = process.errorString();
+        return result;
+    }
+
+    // Waiting in an event loop rather than polling leaves the processor
+    // free while the window still repaints and answers.
+    process_ = &process;
+    loop.exec();
+    process_ = nullptr;
+    if (process.state() != QProcess::NotRunning) {
+        // The program is quitting and ended every event loop.
+        cancelled_ = true;
+        killTree(process);
+    }
+
+    result.converterText = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    result.exitCode = process.exitCode();
+    if (cancelled_)
+        result.outcome = ConverterRunResult::Outcome::Cancelled;
+    else if (process.exitStatus() == QProcess::CrashExit)
+        result.outcome = ConverterRunResult::Outcome::Crashed;
+    else
+        result.outcome = ConverterRunResult::Outcome::Finished;
+    return result;
+}
+
+void ConverterRun::cancel() {
+    if (!process_)
+        return;
+    cancelled_ = true;
+    killTree(*process_);
+}
+
+} // namespace zelmod

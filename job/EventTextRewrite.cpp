@@ -1,0 +1,127 @@
+#include "EventTextRewrite.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zelmod {
+namespace {
+
+constexpr std::size_t batchSize = 1024 * 1024;
+
+// Hands out the text in batches of whole lines, read in large pieces. A
+// line longer than the buffer makes it grow.
+class BatchReader {
+  public:
+    explicit BatchReader(QFile& file) : file_(file), buffer_(batchSize) {}
+
+    enum class Status { Batch, End, Failed };
+
+    Status next(std::string_view& batch) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+        for (;;) {
+            if (!fill())
+                return Status::Failed;
+            const std::string_view text(buffer_.data(), end_);
+            const std::size_t lastLf = text.rfind('\n');
+            if (lastLf != std::string_view::npos || atEnd_) {
+                begin_ = lastLf != std::string_view::npos && !atEnd_ ? lastLf + 1 : end_;
+                batch = text.substr(0, begin_);
+                return batch.empty() ? Status::End : Status::Batch;
+            }
+            buffer_.resize(buffer_.size() * 2);
+        }
+    }
+
+  private:
+    bool fill() {
+        while (!atEnd_ && end_ < buffer_.size()) {
+            const qint64 count = file_.read(buffer_.data() + end_, qint64(buffer_.size() - end_));
+            if (count < 0)
+                return false;
+            atEnd_ = count == 0;
+            end_ += std::size_t(count);
+        }
+        return true;
+    }
+
+    QFile& file_;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool atEnd_ = false;
+};
+
+bool writeAll(QFile& file, std::string& text) {
+    const bool written = file.write(text.data(), qint64(text.size())) == qint64(text.size());
+    text.clear();
+    return written;
+}
+
+RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file) {
+    RewriteResult result;
+    result.outcome = outcome;
+    result.lineNumber = lineNumber;
+    result.errorText = file.errorString();
+    return result;
+}
+
+} // namespace
+
+RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
+                               double shiftAmount, const JobOptionQuery& isSelected) {
+    using Outcome = RewriteResult::Outcome;
+    QFile target(targetPath);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return failure(Outcome::TargetUncreatable, 0, target);
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return failure(Outcome::SourceUnopenable, 0, source);
+
+    BatchReader reader(source);
+    RewriteResult result;
+    std::int64_t lineNumber = 0;
+    std::string rewritten;
+    rewritten.reserve(batchSize + batchSize / 4);
+    std::string_view batch;
+    for (;;) {
+        const BatchReader::Status status = reader.next(batch);
+        if (status == BatchReader::Status::End)
+            break;
+        if (status == BatchReader::Status::Failed)
+            return failure(Outcome::SourceUnreadable, lineNumber + 1, source);
+        while (!batch.empty()) {
+            const std::size_t lf = std::min(batch.find('\n'), batch.size());
+            std::string_view line = batch.substr(0, lf);
+            batch.remove_prefix(std::min(lf + 1, batch.size()));
+            if (!line.empty() && line.back() == '\r') // a CR before LF is not part of the line
+                line.remove_suffix(1);
+            ++lineNumber;
+            bool limitFlag = false;
+            try {
+                appendTransformedLine(rewritten, line, shiftAmount, limitFlag, isSelected);
+            } catch (const ValueConversionError&) {
+                // The job stops here; what was rewritten so far is thrown away with the file.
+                result.outcome = Outcome::LineInvalid;
+                result.lineNumber = lineNumber;
+                result.line = std::string(line);
+                return result;
+            }
+            rewritten += "\r\n";
+            result.limitReached = result.limitReached || limitFlag;
+        }
+        // Written batch by batch: the text is never held whole.
+        if (!writeAll(target, rewritten))
+            return failure(Outcome::TargetUnwritable, lineNumber, target);
+    }
+    target.close();
+    if (target.error() != QFileDevice::NoError)
+        return failure(Outcome::TargetUnwritable, lineNumber, target);
+    return result;
+}
+
+} // namespace zelmod

@@ -1,0 +1,106 @@
+#include "JobFiles.h"
+
+#include "JobLock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+
+namespace zelmod {
+namespace {
+
+using FileNames = std::array<QString, 6>;
+
+// The intermediate files in the order a job clears them before it starts.
+const FileNames& intermediateFileNames() {
+    static const FileNames names{
+        WorkFile::inputCopy,        WorkFile::outputMidi, toTextCommand().scriptName,
+        toMidiCommand().scriptName, WorkFile::eventText,  WorkFile::rewrittenText,
+    };
+    return names;
+}
+
+// The same files in the order a job removes them when it ends.
+const FileNames& intermediateFileNamesAtEnd() {
+    static const FileNames names{
+        WorkFile::inputCopy,        WorkFile::eventText,     toTextCommand().scriptName,
+        toMidiCommand().scriptName, WorkFile::rewrittenText, WorkFile::outputMidi,
+    };
+    return names;
+}
+
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
+#endif
+
+// The folder as the system resolves it, so that links and "." do not hide
+// that two paths meet.
+QString resolvedDir(const QString& dir) {
+    const QString canonical = QFileInfo(dir).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(dir).absolutePath()) : canonical;
+}
+
+// MF2T.EXE on Windows, mf2t elsewhere.
+QString converterName(const char* baseName) {
+#ifdef Q_OS_WIN
+    return QString::fromLatin1(baseName).toUpper() + QStringLiteral(".EXE");
+#else
+    return QString::fromLatin1(baseName);
+#endif
+}
+
+} // namespace
+
+const ConverterCommand& toTextCommand() {
+    static const ConverterCommand command{QStringLiteral("Zelmod.bat"), converterName("mf2t"),
+                                          QStringLiteral(" Zeltmp.dat Zeltmps.txt")};
+    return command;
+}
+
+const ConverterCommand& toMidiCommand() {
+    static const ConverterCommand command{QStringLiteral("Zelmod2.bat"), converterName("t2mf"),
+                                          QStringLiteral(" Zeltmpd.txt Zeltmp2.dat")};
+    return command;
+}
+
+QString workPath(const QString& toolDir, const QString& name) {
+    return toolDir + QLatin1Char('/') + name;
+}
+
+void makeReplaceable(const QString& path) {
+#ifdef Q_OS_WIN
+    if (QFileInfo::exists(path))
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+void removeIntermediateFiles(const QString& toolDir, CleanUp when) {
+    const FileNames& names =
+        when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
+    for (const QString& name : names) {
+        const QString path = workPath(toolDir, name);
+        makeReplaceable(path);
+        QFile::remove(path);
+    }
+}
+
+bool isJobFile(const QString& path, const QString& toolDir) {
+    const QFileInfo file(path);
+    if (resolvedDir(file.absolutePath()).compare(resolvedDir(toolDir), fileNameCase) != 0)
+        return false;
+    const QString name = file.fileName();
+    const auto same = [&](const QString& jobName) {
+        return name.compare(jobName, fileNameCase) == 0;
+    };
+    return std::any_of(intermediateFileNames().begin(), intermediateFileNames().end(), same) ||
+           same(QLatin1String(JobLock::fileName));
+}
+
+} // namespace zelmod

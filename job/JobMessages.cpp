@@ -1,0 +1,72 @@
+#include "JobMessages.h"
+
+#include <QDir>
+
+#include <array>
+
+namespace zelmod {
+namespace {
+
+struct MessageText {
+    JobMessageId id;
+    const char* text;
+};
+
+const char* const completedCaption = "(?)<変換完了！";
+const char* const errorCaption = "§ エラー";
+
+// In the order of JobMessageId.
+constexpr std::array<MessageText, 21> messageTexts{{
+    {JobMessageId::Completed, "変換完了！"},
+    {JobMessageId::CompletedWithLimit,
+     "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
+    {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
+    {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
+    {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
+    {JobMessageId::OutputIsWorkFile,
+     "作業用のファイルには保存できません、別の保存先を指定してください\n%1"},
+    {JobMessageId::ToolDirUnencodable,
+     "ツールのフォルダ名に、コマンド プロンプトで扱えない文字があります、変換できません\n%1"},
+    {JobMessageId::ScriptUnwritable, "変換用のバッチファイルを作成できません\n%1\n%2"},
+    {JobMessageId::ConverterNotStarted, "変換プログラムを起動できません\n%1\n%2"},
+    {JobMessageId::ConverterFailed,
+     "変換プログラムがエラーで終了しました（終了コード %2）\n%1\n%3"},
+    {JobMessageId::ConverterCrashed, "変換プログラムが異常終了しました\n%1\n%2"},
+    {JobMessageId::ConverterNoOutput, "変換プログラムが出力ファイルを作成しませんでした\n%1\n%2"},
+    {JobMessageId::WorkFileUncreatable, "作業用のファイルを作成できません\n%1\n%2"},
+    {JobMessageId::EventTextUnopenable, "イベントテキストを開けません\n%1\n%2"},
+    {JobMessageId::EventTextUnreadable, "イベントテキストの%1行目を読み込めません\n%2\n%3"},
+    {JobMessageId::EventLineInvalid, "イベントテキストの%1行目を変換できません\n%2"},
+    {JobMessageId::EventTextUnwritable, "%1行目で作業用のファイルに書き込めなくなりました\n%2\n%3"},
+    {JobMessageId::OutputUnwritable,
+     "変換ファイルを保存できません、元のファイルはそのままです\n%1\n%2"},
+    {JobMessageId::InputNamesClash,
+     "同じ名前の入力ファイルが２つあります、同じフォルダには保存できません\n%1\n%2"},
+    {JobMessageId::OutputIsInput,
+     "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
+    {JobMessageId::Interrupted, "変換を中断しました"},
+}};
+
+} // namespace
+
+JobMessage jobMessage(JobMessageId id, const QStringList& arguments) {
+    const MessageText& entry = messageTexts[std::size_t(id)];
+    Q_ASSERT(entry.id == id);
+    // One pass, so that a % in a path or a converter's message stays as it is.
+    const QString pattern = QString::fromUtf8(entry.text);
+    const QString text = arguments.size() == 1   ? pattern.arg(arguments[0])
+                         : arguments.size() == 2 ? pattern.arg(arguments[0], arguments[1])
+                         : arguments.size() == 3
+                             ? pattern.arg(arguments[0], arguments[1], arguments[2])
+                             : pattern;
+    const bool completion = id == JobMessageId::Completed || id == JobMessageId::CompletedWithLimit;
+    if (completion)
+        return {QString::fromUtf8(completedCaption), text, JobMessage::Icon::Exclamation};
+    return {QString::fromUtf8(errorCaption), text.trimmed(), JobMessage::Icon::None};
+}
+
+QString shownPath(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace zelmod

@@ -1,0 +1,47 @@
+// Every message a conversion job shows, in one place.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace zelmod {
+
+struct JobMessage {
+    enum class Icon { None, Exclamation };
+    QString caption;
+    QString text;
+    Icon icon = Icon::None;
+};
+
+enum class JobMessageId {
+    Completed,
+    CompletedWithLimit,
+    JobBusy,             // %1 tool's directory
+    ToolDirUnwritable,   // %1 tool's directory, %2 reason
+    InputUncopyable,     // %1 input, %2 reason
+    OutputIsWorkFile,    // %1 output
+    ToolDirUnencodable,  // %1 tool's directory
+    ScriptUnwritable,    // %1 script, %2 reason
+    ConverterNotStarted, // %1 converter, %2 reason
+    ConverterFailed,     // %1 converter, %2 exit code, %3 the converter's message
+    ConverterCrashed,    // %1 converter, %2 the converter's message
+    ConverterNoOutput,   // %1 converter, %2 missing file
+    WorkFileUncreatable, // %1 file, %2 reason
+    EventTextUnopenable, // %1 file, %2 reason
+    EventTextUnreadable, // %1 line number, %2 file, %3 reason
+    EventLineInvalid,    // %1 line number, %2 the line
+    EventTextUnwritable, // %1 line number, %2 file, %3 reason
+    OutputUnwritable,    // %1 output, %2 reason
+    InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
+    OutputIsInput,       // %1 output that is also an input
+    Interrupted,
+};
+
+// The message with its placeholders filled in order. Paths are given in
+// the system's own notation.
+JobMessage jobMessage(JobMessageId id, const QStringList& arguments = {});
+
+// A path as the user knows it.
+QString shownPath(const QString& path);
+
+} // namespace zelmod

@@ -1,0 +1,298 @@
+#include "../job/job_test_support.h"
+#include "JobLock.h"
+#include "ReplaceFile.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+using namespace zelmod::testing;
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// zelmod-cli copied into a tool's directory of its own, beside fake converters.
+class Cli : public testing::Test {
+  protected:
+    void SetUp() override {
+        const QString built =
+            qEnvironmentVariable("ZELMOD_TOOL_DIR") + QStringLiteral("/zelmod-cli");
+        ASSERT_TRUE(QFile::copy(built, tool.file(QStringLiteral("zelmod-cli"))))
+            << built.toStdString();
+        tool.setConverters(FakeConverter::copying, FakeConverter::copying);
+        writeFile(tool.outside(QStringLiteral("a.mid")), "0 On ch=1 n=60 v=1\n");
+        QDir().mkpath(tool.outside(QStringLiteral("b")));
+        QDir().mkpath(tool.outside(QStringLiteral("out")));
+        writeFile(tool.outside(QStringLiteral("b/a.mid")), "0 On ch=1 n=61 v=1\n");
+        writeFile(tool.outside(QStringLiteral("c.mid")), "0 On ch=1 n=62 v=1\n");
+    }
+
+    CliRun run(const QStringList& arguments, const QStringList& prefix = {}) const {
+        QProcess process;
+        QStringList command = prefix;
+        command << tool.file(QStringLiteral("zelmod-cli")) << arguments;
+        process.start(command.takeFirst(), command);
+        process.waitForFinished(60000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
+
+    // Starts a run whose first converter hangs, and returns once it hangs.
+    void startHangingRun(QProcess& cli) const {
+        tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
+        cli.start(tool.file(QStringLiteral("zelmod-cli")),
+                  {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+        const QString childPid = tool.file(QStringLiteral("child.pid"));
+        for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
+            QThread::msleep(10);
+        ASSERT_TRUE(QFile::exists(childPid));
+    }
+
+    FakeToolDir tool;
+};
+
+struct UsageCase {
+    const char* name;
+    QStringList arguments;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsage, IsRefusedWithTheHelpText) {
+    const CliRun result = run(GetParam().arguments);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("usage: zelmod-cli")))
+        << result.err.toStdString();
+    EXPECT_TRUE(tool.leftovers().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CliUsage,
+    testing::Values(
+        UsageCase{"nothing", {}}, UsageCase{"no job", {"-o", "x.mid", "a.mid"}},
+        UsageCase{"unknown job", {"--job", "reverse", "-o", "x.mid", "a.mid"}},
+        UsageCase{"no output", {"--job", "transpose", "a.mid"}},
+        UsageCase{"both outputs", {"--job", "transpose", "-o", "x.mid", "--out-dir", ".", "a.mid"}},
+        UsageCase{"-o with two inputs", {"--job", "transpose", "-o", "x.mid", "a.mid", "c.mid"}},
+        UsageCase{"no input", {"--job", "transpose", "--out-dir", "."}},
+        UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}}));
+
+TEST_F(Cli, HelpGoesToStandardOutput) {
+    const CliRun result = run({QStringLiteral("--help")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.contains(QStringLiteral("--out-dir DIR")));
+}
+
+struct AmountCase {
+    const char* amount;
+    const char* job;
+    QByteArray expected;
+};
+
+void PrintTo(const AmountCase& c, std::ostream* os) {
+    *os << c.job << " " << c.amount;
+}
+
+class CliAmount : public Cli, public testing::WithParamInterface<AmountCase> {};
+
+TEST_P(CliAmount, IsReadLikeTheWindowsAmountBox) {
+    writeFile(at("out.mid"), "old output");
+    const CliRun result = run(
+        {"--job", GetParam().job, "--amount", GetParam().amount, "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(readFile(at("out.mid")), GetParam().expected);
+    EXPECT_TRUE(result.out.contains(QStringLiteral("変換完了！")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Amounts, CliAmount,
+    testing::Values(AmountCase{"12abc", "transpose", "0 On ch=1 n=72 v=1\r\n"},
+                    AmountCase{"-12", "transpose", "0 On ch=1 n=48 v=1\r\n"},
+                    AmountCase{"300", "velocity-shift", "0 On ch=1 n=60 v=128\r\n"},
+                    AmountCase{"5", "pitch-mirror", "0 On ch=1 n=69 v=1\r\n"},
+                    AmountCase{"0", "velocity-mirror", "0 On ch=1 n=60 v=128\r\n"}));
+
+TEST_F(Cli, WritesEachInputIntoTheFolderUnderItsOwnName) {
+    const CliRun result = run(
+        {"--job", "transpose", "--amount", "1", "--out-dir", at("out"), at("a.mid"), at("c.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(readFile(at("out/a.mid")), "0 On ch=1 n=61 v=1\r\n");
+    EXPECT_EQ(readFile(at("out/c.mid")), "0 On ch=1 n=63 v=1\r\n");
+    EXPECT_TRUE(result.err.contains(QStringLiteral("[2/2]")));
+    EXPECT_EQ(result.out.count(QStringLiteral("変換完了！")), 2);
+}
+
+TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
+    const CliRun result =
+        run({"--job", "transpose", "--out-dir", at("out"), at("missing.mid"), at("c.mid")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("変換対象のファイルを読み込めません")));
+    EXPECT_TRUE(QFile::exists(at("out/c.mid")));
+    EXPECT_TRUE(tool.leftovers().isEmpty());
+}
+
+struct RefusalCase {
+    const char* name;
+    QStringList inputs;
+    const char* outDir;
+    const char* textPart;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliRefusal : public Cli, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(CliRefusal, HappensBeforeAnyWork) {
+    QStringList arguments{"--job", "transpose", "--amount",
+                          "1",     "--out-dir", at(GetParam().outDir)};
+    for (const QString& input : GetParam().inputs)
+        arguments << at(input.toUtf8().constData());
+    const CliRun result = run(arguments);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
+        << result.err.toStdString();
+    EXPECT_EQ(readFile(at("a.mid")), "0 On ch=1 n=60 v=1\n");
+    EXPECT_EQ(readFile(at("b/a.mid")), "0 On ch=1 n=61 v=1\n");
+    EXPECT_FALSE(QFile::exists(at("b/c.mid")));
+    EXPECT_FALSE(QFile::exists(at("out/c.mid")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliRefusal,
+    testing::Values(
+        RefusalCase{"two inputs of one name",
+                    {"c.mid", "a.mid", "b/a.mid"},
+                    "out",
+                    "同じ名前の入力ファイル"},
+        RefusalCase{
+            "output onto an input", {"c.mid", "b/a.mid"}, "b", "保存先が入力ファイルと同じです"},
+        RefusalCase{"output onto itself", {"a.mid"}, ".", "保存先が入力ファイルと同じです"}));
+
+TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
+    zelmod::JobLock other(tool.path());
+    ASSERT_EQ(other.tryLock(), zelmod::JobLock::Status::Held);
+    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("別の変換が実行中")))
+        << result.err.toStdString();
+    EXPECT_FALSE(QFile::exists(at("out.mid")));
+}
+
+TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
+    writeFile(at("out.mid"), "old output");
+    QProcess cli;
+    startHangingRun(cli);
+    cli.terminate();
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("中断")));
+    EXPECT_EQ(readFile(at("out.mid")), "old output");
+    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+    const QByteArray child = readFile(QStringLiteral("/proc/") +
+                                      readFile(tool.file(QStringLiteral("child.pid"))).trimmed() +
+                                      QStringLiteral("/stat"));
+    EXPECT_TRUE(child == "<missing>" || child.contains(") Z ")) << child.toStdString();
+}
+
+TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
+    QProcess killed;
+    startHangingRun(killed);
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished(10000));
+    // The killed run's converter lives on in a process group of its own.
+    const pid_t orphan =
+        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
+    if (orphan > 0)
+        ::kill(orphan, SIGKILL);
+    EXPECT_FALSE(tool.leftovers().isEmpty());
+
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
+    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+}
+
+// Permissions only mean something to an unprivileged user.
+class CliAsNobody : public Cli {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            GTEST_SKIP() << "needs root and setpriv to run zelmod-cli as an unprivileged user";
+        Cli::SetUp();
+        QFile::setPermissions(tool.outside(QString()), QFile::permissions(tool.path()) |
+                                                           QFileDevice::ExeOther |
+                                                           QFileDevice::ReadOther);
+        for (const char* folder : {"", "tool"})
+            makeWritableForAll(at(folder));
+        writeFile(at("out.mid"), "old output");
+    }
+
+    static void makeWritableForAll(const QString& path) {
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOther |
+                                        QFileDevice::WriteOther | QFileDevice::ExeOther);
+    }
+
+    CliRun runAsNobody(const QStringList& arguments) const {
+        return run(arguments, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+};
+
+TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
+    makeWritableForAll(at("out.mid"));
+    QFile::setPermissions(at("out.mid"), QFileDevice::ReadOwner | QFileDevice::ReadOther);
+    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(readFile(at("out.mid")), "0 On ch=1 n=60 v=1\r\n");
+}
+
+struct LockedFolderCase {
+    const char* name;
+    const char* folder; // made read-only for everyone else
+    const char* textPart;
+};
+
+void PrintTo(const LockedFolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliLockedFolder : public CliAsNobody, public testing::WithParamInterface<LockedFolderCase> {};
+
+TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
+    QFile::setPermissions(at(GetParam().folder),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
+        << result.err.toStdString();
+    EXPECT_EQ(readFile(at("out.mid")), "old output");
+    EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(at("out.mid"))));
+    EXPECT_TRUE(tool.leftovers().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
+                         testing::Values(LockedFolderCase{"output folder", "",
+                                                          "変換ファイルを保存できません"},
+                                         LockedFolderCase{"tool's directory", "tool",
+                                                          "ツールのフォルダに書き込めません"}));
+
+} // namespace

@@ -1,0 +1,175 @@
+#include "JobFiles.h"
+#include "JobLock.h"
+#include "JobMessages.h"
+#include "ReplaceFile.h"
+#include "job_test_support.h"
+
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+using zelmod::JobLock;
+using namespace zelmod::testing;
+
+TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
+    FakeToolDir tool;
+    JobLock first(tool.path());
+    JobLock second(tool.path());
+    ASSERT_EQ(first.tryLock(), JobLock::Status::Held);
+    EXPECT_EQ(second.tryLock(), JobLock::Status::Busy);
+    first.unlock();
+    EXPECT_FALSE(QFile::exists(tool.file(QStringLiteral("Zelmod.job.lock"))));
+    EXPECT_EQ(second.tryLock(), JobLock::Status::Held);
+}
+
+TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
+    FakeToolDir tool;
+    const QString lockPath = tool.file(QStringLiteral("Zelmod.job.lock"));
+    const QString ready = tool.file(QStringLiteral("ready"));
+    // Another program holds the same kind of lock on the file. With -o the
+    // command it runs does not share the lock; the command says when it runs.
+    QProcess holder;
+    holder.setWorkingDirectory(tool.path());
+    holder.start(QStringLiteral("flock"),
+                 {QStringLiteral("-o"), lockPath, QStringLiteral("sh"), QStringLiteral("-c"),
+                  QStringLiteral("echo $$ > ready; exec sleep 60")});
+    for (int i = 0; i < 500 && !QFile::exists(ready); ++i)
+        QThread::msleep(10);
+    JobLock lock(tool.path());
+    ASSERT_EQ(lock.tryLock(), JobLock::Status::Busy);
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_EQ(lock.tryLock(), JobLock::Status::Held);
+    const pid_t command = pid_t(readFile(ready).trimmed().toLongLong());
+    if (command > 0)
+        ::kill(command, SIGKILL); // left behind by the killed holder
+}
+
+TEST(JobLock, FailsInAFolderThatDoesNotExist) {
+    FakeToolDir tool;
+    JobLock lock(tool.file(QStringLiteral("missing")));
+    EXPECT_EQ(lock.tryLock(), JobLock::Status::Failed);
+    EXPECT_FALSE(lock.errorText().isEmpty());
+}
+
+struct JobFileCase {
+    const char* name;
+    QString (*path)(const FakeToolDir&);
+    bool isJobFile;
+};
+
+void PrintTo(const JobFileCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class JobFileRecognition : public testing::TestWithParam<JobFileCase> {};
+
+TEST_P(JobFileRecognition, FindsTheJobsOwnFiles) {
+    FakeToolDir tool;
+    QFile::link(tool.path(), tool.outside(QStringLiteral("link")));
+    EXPECT_EQ(zelmod::isJobFile(GetParam().path(tool), tool.path()), GetParam().isJobFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, JobFileRecognition,
+    testing::Values(
+        JobFileCase{"each intermediate file",
+                    [](const FakeToolDir& t) { return t.file(QStringLiteral("Zeltmp2.dat")); },
+                    true},
+        JobFileCase{"the script", [](const FakeToolDir& t) { return t.file("Zelmod.bat"); }, true},
+        JobFileCase{"the lock", [](const FakeToolDir& t) { return t.file("Zelmod.job.lock"); },
+                    true},
+        JobFileCase{
+            "through a dot",
+            [](const FakeToolDir& t) { return t.path() + QStringLiteral("/./Zeltmpd.txt"); }, true},
+        JobFileCase{
+            "through a link",
+            [](const FakeToolDir& t) { return t.outside(QStringLiteral("link/Zeltmps.txt")); },
+            true},
+        JobFileCase{"another name", [](const FakeToolDir& t) { return t.file("out.mid"); }, false},
+        JobFileCase{"same name elsewhere",
+                    [](const FakeToolDir& t) { return t.outside(QStringLiteral("Zeltmp.dat")); },
+                    false},
+        JobFileCase{"other letter case",
+                    [](const FakeToolDir& t) { return t.file(QStringLiteral("zeltmp.dat")); },
+                    false}));
+
+TEST(RemoveIntermediateFiles, RemovesReadOnlyOnesAndLeavesOthers) {
+    for (const zelmod::CleanUp when : {zelmod::CleanUp::BeforeJob, zelmod::CleanUp::AfterJob}) {
+        FakeToolDir tool;
+        for (const QString& name : jobFileNames.mid(0, 6)) {
+            writeFile(tool.file(name), "left over");
+            QFile::setPermissions(tool.file(name), QFileDevice::ReadOwner);
+        }
+        writeFile(tool.file(QStringLiteral("Zelmod.dat")), "setup");
+        zelmod::removeIntermediateFiles(tool.path(), when);
+        EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+        EXPECT_TRUE(QFile::exists(tool.file(QStringLiteral("Zelmod.dat"))));
+    }
+}
+
+TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
+    FakeToolDir dir;
+    const QString target = dir.file(QStringLiteral("out.mid"));
+    writeFile(target, "old");
+    QFile::setPermissions(target, QFileDevice::ReadOwner);
+    writeFile(zelmod::partialPathFor(target), "killed half way");
+    writeFile(dir.file(QStringLiteral("new")), "new");
+    QString error;
+    ASSERT_TRUE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target, error))
+        << error.toStdString();
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
+}
+
+TEST(ReplaceFile, NamesThePartialAfterTheOutput) {
+    EXPECT_EQ(zelmod::partialPathFor(QStringLiteral("/music/song.mid")),
+              QStringLiteral("/music/.song.mid.zelmod-partial"));
+}
+
+TEST(ReplaceFile, LeavesTheTargetWhenTheCopyFails) {
+    FakeToolDir dir;
+    const QString target = dir.file(QStringLiteral("out.mid"));
+    writeFile(target, "old");
+    QString error;
+    EXPECT_FALSE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("missing")), target, error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
+}
+
+TEST(ReplaceFile, FailsWhenTheTargetIsAFolder) {
+    FakeToolDir dir;
+    const QString target = dir.file(QStringLiteral("out.mid"));
+    QDir().mkpath(target + QStringLiteral("/inner"));
+    writeFile(dir.file(QStringLiteral("new")), "new");
+    QString error;
+    EXPECT_FALSE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target, error));
+    EXPECT_TRUE(QFileInfo(target + QStringLiteral("/inner")).isDir());
+    EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
+}
+
+TEST(JobMessages, FillEveryPlaceholderOnceAndLeaveArgumentsAlone) {
+    const zelmod::JobMessage message = zelmod::jobMessage(
+        zelmod::JobMessageId::ConverterFailed,
+        {QStringLiteral("C:\\100%2\\MF2T.EXE"), QStringLiteral("1"), QStringLiteral("%1 bad")});
+    EXPECT_EQ(message.caption, QStringLiteral("§ エラー"));
+    EXPECT_EQ(message.text, QStringLiteral("変換プログラムがエラーで終了しました（終了コード 1）\n"
+                                           "C:\\100%2\\MF2T.EXE\n%1 bad"));
+}
+
+TEST(JobMessages, CompletionUsesItsOwnCaptionAndIcon) {
+    for (auto id : {zelmod::JobMessageId::Completed, zelmod::JobMessageId::CompletedWithLimit}) {
+        const zelmod::JobMessage message = zelmod::jobMessage(id);
+        EXPECT_EQ(message.caption, QStringLiteral("(?)<変換完了！"));
+        EXPECT_EQ(message.icon, zelmod::JobMessage::Icon::Exclamation);
+        EXPECT_TRUE(message.text.startsWith(QStringLiteral("変換完了！")));
+    }
+}
+
+} // namespace

@@ -1,0 +1,233 @@
+// The whole job with the real converters, on generated files and on the
+// corpus of files from other writers.
+#include "ConversionJob.h"
+#include "TransformEventLine.h"
+#include "job_test_support.h"
+
+#include <QDirIterator>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using zelmod::ConversionJob;
+using zelmod::Job;
+using namespace zelmod::testing;
+
+QString realConverter(const char* name) {
+    return qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + QLatin1String(name);
+}
+
+// Answers the dialogs with fixed files and keeps the job's message.
+class FixedHost : public zelmod::JobHost {
+  public:
+    FixedHost(Job job, QString amount, QString input, QString output)
+        : job_(job), amount_(std::move(amount)), input_(std::move(input)),
+          output_(std::move(output)) {}
+
+    QString message;
+
+    void setControlsEnabled(bool) override {}
+    QString amountText() const override { return amount_; }
+    void setAmountText(const QString&) override {}
+    bool isJobSelected(int index) const override { return index == int(job_); }
+    bool chooseInput(QString& path) override { return (path = input_), true; }
+    bool chooseOutput(QString& path) override { return (path = output_), true; }
+    void showMessage(const zelmod::JobMessage& shown) override { message = shown.text; }
+
+  private:
+    Job job_;
+    QString amount_;
+    QString input_;
+    QString output_;
+};
+
+class RealConverters : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"mf2t", "t2mf"}) {
+            if (!QFile::exists(realConverter(name)))
+                GTEST_SKIP() << "the converters are not built in "
+                             << realConverter("").toStdString();
+            ASSERT_TRUE(QFile::copy(realConverter(name), tool.file(QString::fromLatin1(name))));
+        }
+    }
+
+    ConversionJob::Outcome runJob(Job job, double amount, const QString& input, QString& message) {
+        FixedHost host(job, QString::number(amount), input, output);
+        zelmod::JobFilePaths paths;
+        const ConversionJob::Outcome outcome = ConversionJob(tool.path(), host, paths).run();
+        message = host.message;
+        EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+        return outcome;
+    }
+
+    // The event text of a MIDI file, by the real converter, line by line.
+    std::vector<std::string> eventLines(const QString& midi) const {
+        const QString text = tool.outside(QStringLiteral("check.txt"));
+        EXPECT_EQ(QProcess::execute(realConverter("mf2t"), {midi, text}), 0);
+        std::vector<std::string> lines;
+        for (const QByteArray& line : readFile(text).split('\n')) {
+            if (!line.isEmpty())
+                lines.push_back(line.chopped(line.endsWith('\r') ? 1 : 0).toStdString());
+        }
+        return lines;
+    }
+
+    FakeToolDir tool;
+    QString output = tool.outside(QStringLiteral("out.mid"));
+};
+
+// A note value the converter back to MIDI caps at 127.
+std::string cappedAt127(const std::string& line) {
+    QList<QByteArray> fields = QByteArray::fromStdString(line).split(' ');
+    if (fields.size() < 5 || (fields[1] != "On" && fields[1] != "Off"))
+        return line;
+    for (qsizetype i : {3, 4}) {
+        if (fields[i].mid(2).toInt() > 127)
+            fields[i] = fields[i].left(2) + "127";
+    }
+    return fields.join(' ').toStdString();
+}
+
+// What the output's event text must be: every line as the transformer
+// rewrites it, note values capped, and nothing else changed.
+void expectRewritten(const std::vector<std::string>& input, const std::vector<std::string>& output,
+                     Job job, double amount) {
+    ASSERT_EQ(output.size(), input.size());
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        bool limit = false;
+        const std::string expected =
+            cappedAt127(zelmod::TransformEventLine(input[i], amount, limit, zelmod::fixedJob(job)));
+        ASSERT_EQ(output[i], expected) << "line " << i + 1 << " was " << input[i];
+        if (input[i].find(" ch=10 ") != std::string::npos) {
+            ASSERT_EQ(output[i], input[i]);
+        }
+    }
+}
+
+// A small format 1 file: meta events, running status, notes on channels 1
+// and 10, a controller and a note high enough to be clamped.
+QByteArray generatedMidi() {
+    const QByteArray track1 = QByteArray::fromHex("00ff030454657374" // track name
+                                                  "00c005"           // program change
+                                                  "00b00740"         // controller, volume
+                                                  "00903c64"
+                                                  "60407f" // ch 1: 60 on, 64 on (running)
+                                                  "00997824"
+                                                  "60993664" // ch 10: 120, 54
+                                                  "0090786e" // ch 1: 120 on
+                                                  "6080"
+                                                  "3c40" // ch 1: 60 off
+                                                  "00804000"
+                                                  "00807800"         // 64 off, 120 off
+                                                  "0089782400893600" // ch 10 offs
+                                                  "00ff2f00");
+    const QByteArray track2 = QByteArray::fromHex("00ff51030f4240" // tempo
+                                                  "00910a01"
+                                                  "10910a00" // ch 2: 10 on, on v=0
+                                                  "00ff2f00");
+    auto chunk = [](const char* id, const QByteArray& body) {
+        QByteArray bytes(id);
+        for (int shift : {24, 16, 8, 0})
+            bytes.append(char((body.size() >> shift) & 0xff));
+        return bytes + body;
+    };
+    return chunk("MThd", QByteArray::fromHex("000100020060")) + chunk("MTrk", track1) +
+           chunk("MTrk", track2);
+}
+
+struct JobCase {
+    const char* name;
+    Job job;
+    double amount;
+    const char* message;
+};
+
+void PrintTo(const JobCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GeneratedFile : public RealConverters, public testing::WithParamInterface<JobCase> {};
+
+TEST_P(GeneratedFile, GivesTheExpectedNotesAndKeepsEverythingElse) {
+    const QString input = tool.outside(QStringLiteral("in.mid"));
+    writeFile(input, generatedMidi());
+    QString message;
+    ASSERT_EQ(runJob(GetParam().job, GetParam().amount, input, message),
+              ConversionJob::Outcome::Written)
+        << message.toStdString();
+    EXPECT_EQ(message, QString::fromUtf8(GetParam().message));
+    expectRewritten(eventLines(input), eventLines(output), GetParam().job, GetParam().amount);
+}
+
+const char* const plain = "変換完了！";
+const char* const warning =
+    "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます";
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, GeneratedFile,
+    testing::Values(JobCase{"pitch mirror", Job::PitchMirror, 0, plain},
+                    JobCase{"transpose up", Job::Transpose, 12, warning},
+                    JobCase{"transpose down", Job::Transpose, -5, plain},
+                    JobCase{"transpose by a fraction", Job::Transpose, 2.5, plain},
+                    // Mirrored off velocities of 0 become 129, which the converter caps.
+                    JobCase{"velocity mirror", Job::VelocityMirror, 0, warning},
+                    JobCase{"velocity shift", Job::VelocityShift, -100, warning}));
+
+TEST_F(RealConverters, PitchMirrorTwiceGivesTheFileBackByteForByte) {
+    const QString input = tool.outside(QStringLiteral("in.mid"));
+    const QByteArray original = generatedMidi();
+    writeFile(input, original);
+    QString message;
+    ASSERT_EQ(runJob(Job::PitchMirror, 0, input, message), ConversionJob::Outcome::Written);
+    const QString once = tool.outside(QStringLiteral("once.mid"));
+    QFile::rename(output, once);
+    ASSERT_EQ(runJob(Job::PitchMirror, 0, once, message), ConversionJob::Outcome::Written);
+    EXPECT_EQ(readFile(output).toHex().toStdString(), original.toHex().toStdString());
+}
+
+struct CorpusFile {
+    QString path;
+    QString category;
+};
+
+std::vector<CorpusFile> corpusFiles() {
+    std::vector<CorpusFile> files;
+    const QString dir = qEnvironmentVariable("ZELMOD_CORPUS_DIR");
+    const QList<QByteArray> rows = readFile(dir + QStringLiteral("/manifest.tsv")).split('\n');
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+        const QList<QByteArray> columns = rows[i].split('\t');
+        if (columns.size() >= 2)
+            files.push_back({dir + QLatin1Char('/') + QString::fromUtf8(columns[0]),
+                             QString::fromUtf8(columns[1])});
+    }
+    return files;
+}
+
+TEST_F(RealConverters, TransposesEveryReadableCorpusFile) {
+    const std::vector<CorpusFile> files = corpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus at " << qEnvironmentVariable("ZELMOD_CORPUS_DIR").toStdString();
+    for (const CorpusFile& file : files) {
+        SCOPED_TRACE(file.path.toStdString());
+        QFile::remove(output);
+        QString message;
+        const ConversionJob::Outcome outcome = runJob(Job::Transpose, 7, file.path, message);
+        if (file.category == QLatin1String("damaged") ||
+            (file.category == QLatin1String("irregular") &&
+             outcome == ConversionJob::Outcome::Failed)) {
+            EXPECT_EQ(outcome, ConversionJob::Outcome::Failed);
+            EXPECT_TRUE(message.contains(QStringLiteral("mf2t: "))) << message.toStdString();
+            EXPECT_FALSE(QFile::exists(output));
+            continue;
+        }
+        ASSERT_EQ(outcome, ConversionJob::Outcome::Written) << message.toStdString();
+        expectRewritten(eventLines(file.path), eventLines(output), Job::Transpose, 7);
+    }
+}
+
+} // namespace

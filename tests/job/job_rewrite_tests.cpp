@@ -1,0 +1,196 @@
+#include "EventTextRewrite.h"
+#include "job_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zelmod::RewriteResult;
+using namespace zelmod::testing;
+using Outcome = RewriteResult::Outcome;
+
+struct RewriteCase {
+    const char* name;
+    QByteArray source;
+    QByteArray target; // what the target holds afterwards
+    Outcome outcome;
+    std::int64_t lineNumber;
+    std::string line;
+    bool limitReached;
+};
+
+void PrintTo(const RewriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Rewrite : public testing::TestWithParam<RewriteCase> {};
+
+RewriteResult transpose12(const FakeToolDir& dir, const QByteArray& source) {
+    writeFile(dir.file(QStringLiteral("in.txt")), source);
+    return zelmod::rewriteEventText(dir.file(QStringLiteral("in.txt")),
+                                    dir.file(QStringLiteral("out.txt")), 12,
+                                    zelmod::fixedJob(zelmod::Job::Transpose));
+}
+
+TEST_P(Rewrite, WritesEveryLineEndingCrLf) {
+    const RewriteCase& c = GetParam();
+    FakeToolDir dir;
+    const RewriteResult result = transpose12(dir, c.source);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.lineNumber, c.lineNumber);
+    EXPECT_EQ(result.line, c.line);
+    EXPECT_EQ(result.limitReached, c.limitReached);
+    if (c.outcome == Outcome::Done) {
+        EXPECT_EQ(readFile(dir.file(QStringLiteral("out.txt"))), c.target);
+    }
+}
+
+const QByteArray note = "0 On ch=1 n=60 v=100";
+const QByteArray noteUp = "0 On ch=1 n=72 v=100";
+
+INSTANTIATE_TEST_SUITE_P(
+    LineEnds, Rewrite,
+    testing::Values(RewriteCase{"empty text", "", "", Outcome::Done, 0, "", false},
+                    RewriteCase{"LF, CR LF and no end", note + "\n" + note + "\r\n" + note,
+                                noteUp + "\r\n" + noteUp + "\r\n" + noteUp + "\r\n", Outcome::Done,
+                                0, "", false},
+                    RewriteCase{"empty lines", "\n\r\n", "\r\n\r\n", Outcome::Done, 0, "", false},
+                    RewriteCase{"a lone CR is content", "a\rb\n", "a\rb\r\n", Outcome::Done, 0, "",
+                                false},
+                    RewriteCase{"only the CR before LF goes", "x\r\r\n", "x\r\r\n", Outcome::Done,
+                                0, "", false},
+                    RewriteCase{"bytes outside ASCII pass", "\xff\x80 \xe9\n", "\xff\x80 \xe9\r\n",
+                                Outcome::Done, 0, "", false}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, Rewrite,
+    testing::Values(RewriteCase{"limit on the last line", note + "\n0 On ch=1 n=120 v=1\n",
+                                noteUp + "\r\n0 On ch=1 n=128 v=1\r\n", Outcome::Done, 0, "", true},
+                    RewriteCase{"a value of four digits", "0 Off ch=1 n=1000 v=1\n", "",
+                                Outcome::LineInvalid, 1, "0 Off ch=1 n=1000 v=1", false},
+                    RewriteCase{"a line that cannot be converted",
+                                "a\nb\r\n0 On ch=1 n=abc v=1\r\nd\n", "", Outcome::LineInvalid, 3,
+                                "0 On ch=1 n=abc v=1", false}));
+
+TEST(RewriteEventText, ClampedFirstLineSetsTheWarning) {
+    FakeToolDir dir;
+    const RewriteResult result = transpose12(dir, "0 On ch=1 n=127 v=1\n" + note + "\n");
+    EXPECT_EQ(result.outcome, Outcome::Done);
+    EXPECT_TRUE(result.limitReached);
+}
+
+TEST(RewriteEventText, TransformsEveryLineOfALongText) {
+    FakeToolDir dir;
+    constexpr int lineCount = 700'000; // beyond any fixed line limit
+    QByteArray source;
+    for (int i = 0; i < lineCount; ++i)
+        source += QByteArray::number(i) + " On ch=1 n=60 v=100\n";
+    const RewriteResult result = transpose12(dir, source);
+    ASSERT_EQ(result.outcome, Outcome::Done);
+    const QByteArray target = readFile(dir.file(QStringLiteral("out.txt")));
+    EXPECT_EQ(target.count("\r\n"), lineCount);
+    EXPECT_TRUE(target.endsWith("699999 On ch=1 n=72 v=100\r\n"));
+}
+
+// Texts of several megabytes are read in batches, and each batch is rewritten
+// in two halves side by side: lines are still counted and written in order.
+QByteArray manyLines(int count, int invalidAt) {
+    QByteArray text;
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray note = QByteArray::number(i % 120);
+        text += i == invalidAt ? QByteArray("0 On ch=1 n=x v=1\n")
+                               : QByteArray::number(i) + " On ch=1 n=" + note + " v=1\r\n";
+    }
+    return text;
+}
+
+TEST(RewriteEventText, KeepsTheOrderAcrossBatches) {
+    FakeToolDir dir;
+    const QByteArray source = manyLines(200'000, 0);
+    const RewriteResult result = transpose12(dir, source);
+    ASSERT_EQ(result.outcome, Outcome::Done);
+    EXPECT_TRUE(result.limitReached); // notes of 117 and more, here and there
+    const QList<QByteArray> in = source.split('\n');
+    const QList<QByteArray> out = readFile(dir.file(QStringLiteral("out.txt"))).split('\n');
+    ASSERT_EQ(out.size(), in.size());
+    for (qsizetype i = 0; i + 1 < in.size(); ++i) {
+        bool limit = false;
+        const std::string expected = zelmod::TransformEventLine(
+            in[i].chopped(1).toStdString(), 12, limit, zelmod::fixedJob(zelmod::Job::Transpose));
+        ASSERT_EQ(out[i].toStdString(), expected + "\r") << "line " << i + 1;
+    }
+}
+
+struct LateFailureCase {
+    const char* name;
+    int invalidAt;
+};
+
+void PrintTo(const LateFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LateInvalidLine : public testing::TestWithParam<LateFailureCase> {};
+
+TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
+    FakeToolDir dir;
+    const RewriteResult result = transpose12(dir, manyLines(200'000, GetParam().invalidAt));
+    EXPECT_EQ(result.outcome, Outcome::LineInvalid);
+    EXPECT_EQ(result.lineNumber, GetParam().invalidAt);
+    EXPECT_EQ(result.line, "0 On ch=1 n=x v=1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, LateInvalidLine,
+                         testing::Values(LateFailureCase{"first half of the first batch", 10},
+                                         LateFailureCase{"second half of the first batch", 30'000},
+                                         LateFailureCase{"a later batch", 150'001},
+                                         LateFailureCase{"the last line", 200'000}));
+
+TEST(RewriteEventText, KeepsALineLongerThanItsBuffer) {
+    FakeToolDir dir;
+    const QByteArray longLine = "0 SysEx " + QByteArray(3 * 1024 * 1024, 'a');
+    const RewriteResult result = transpose12(dir, note + "\n" + longLine + "\n" + note);
+    ASSERT_EQ(result.outcome, Outcome::Done);
+    EXPECT_EQ(readFile(dir.file(QStringLiteral("out.txt"))),
+              noteUp + "\r\n" + longLine + "\r\n" + noteUp + "\r\n");
+}
+
+struct FileFailureCase {
+    const char* name;
+    const char* source; // nullptr: a text of three lines
+    const char* target; // nullptr: a file in the test's folder
+    Outcome outcome;
+    std::int64_t lineNumber;
+};
+
+void PrintTo(const FileFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FileFailure : public testing::TestWithParam<FileFailureCase> {};
+
+TEST_P(FileFailure, IsReportedWithItsLine) {
+    const FileFailureCase& c = GetParam();
+    FakeToolDir dir;
+    writeFile(dir.file(QStringLiteral("in.txt")), "a\nb\nc\n");
+    const QString source = c.source ? QString::fromUtf8(c.source) : dir.file("in.txt");
+    const QString target = c.target ? QString::fromUtf8(c.target) : dir.file("out.txt");
+    const RewriteResult result =
+        zelmod::rewriteEventText(source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.lineNumber, c.lineNumber);
+    EXPECT_FALSE(result.errorText.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileFailure,
+    testing::Values(FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
+                                    Outcome::SourceUnopenable, 0},
+                    FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
+                                    Outcome::SourceUnreadable, 1},
+                    FileFailureCase{"target that cannot be created", nullptr,
+                                    "/nonexistent/Zeltmpd.txt", Outcome::TargetUncreatable, 0},
+                    FileFailureCase{"full disk", nullptr, "/dev/full", Outcome::TargetUnwritable,
+                                    3}));
+
+} // namespace

@@ -1,0 +1,140 @@
+// The whole job through the window: the start button, the dialogs answered
+// through the common-dialog component, the message boxes captured.
+#include "CommonDialog.h"
+#include "basStrSub.h"
+#include "frmMain.h"
+#include "job_test_support.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace {
+
+using zelmod::CommonDialog;
+using zelmod::FileDialogRequest;
+using zelmod::MessageRequest;
+using namespace zelmod::testing;
+
+class WindowJob : public testing::Test {
+  protected:
+    void SetUp() override {
+        tool.setConverters(FakeConverter::copying, FakeConverter::copying);
+        writeFile(input, "0 On ch=1 n=60 v=100\r\n0 On ch=10 n=60 v=100\r\n");
+        writeFile(output, "the user's old file");
+        basStrSub::InputFilePath.clear();
+        basStrSub::OutputFilePath.clear();
+        window.setToolDirectory(tool.path());
+        auto* dialog = window.findChild<CommonDialog*>(QStringLiteral("dlgCommonDialog"));
+        ASSERT_NE(dialog, nullptr);
+        dialog->setFilePresenter([this](const FileDialogRequest& request) {
+            dialogs.push_back(request);
+            controlsDuringDialogs.push_back(anyControlEnabled());
+            std::optional<QString> answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+        dialog->setMessagePresenter([this](const MessageRequest& message) {
+            messages.push_back(message);
+            controlsDuringDialogs.push_back(anyControlEnabled());
+        });
+        window.show();
+    }
+
+    template <typename Widget> Widget* control(const char* name) {
+        return window.findChild<Widget*>(QLatin1String(name));
+    }
+
+    void selectJob(int index) {
+        for (QRadioButton* option : window.findChildren<QRadioButton*>(QStringLiteral("optJob")))
+            if (option->property("index").toInt() == index)
+                option->setChecked(true);
+    }
+
+    bool anyControlEnabled() {
+        return control<QPushButton>("cmdJob1")->isEnabled() ||
+               control<QPushButton>("cmdClose")->isEnabled() ||
+               control<QGroupBox>("fmeOption")->isEnabled();
+    }
+
+    void start() { control<QPushButton>("cmdJob1")->click(); }
+
+    FakeToolDir tool;
+    QString input = tool.outside(QStringLiteral("in.mid"));
+    QString output = tool.outside(QStringLiteral("out.mid"));
+    frmMain window;
+    std::deque<std::optional<QString>> answers;
+    std::vector<FileDialogRequest> dialogs;
+    std::vector<MessageRequest> messages;
+    std::vector<bool> controlsDuringDialogs;
+};
+
+TEST_F(WindowJob, StartButtonRunsAWholeJob) {
+    selectJob(1);
+    control<QLineEdit>("txtTrans")->setText(QStringLiteral("12abc"));
+    answers = {input, output};
+    start();
+    EXPECT_EQ(readFile(output), "0 On ch=1 n=72 v=100\r\n0 On ch=10 n=60 v=100\r\n");
+    EXPECT_EQ(control<QLineEdit>("txtTrans")->text(), QStringLiteral("12"));
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[0].title, QStringLiteral("変換対象のファイルを開きます"));
+    EXPECT_EQ(dialogs[1].title, QStringLiteral("変換ファイルの保存先を指定してください"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, QStringLiteral("(?)<変換完了！"));
+    EXPECT_EQ(messages[0].text, QStringLiteral("変換完了！"));
+    EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(controlsDuringDialogs, (std::vector<bool>{false, false, false}));
+    EXPECT_TRUE(anyControlEnabled());
+    EXPECT_TRUE(control<QPushButton>("cmdJob1")->isEnabled());
+    EXPECT_FALSE(window.findChildren<QRadioButton*>(QStringLiteral("optJob"))[4]->isEnabled());
+    EXPECT_EQ(basStrSub::InputFilePath, input);
+    EXPECT_EQ(basStrSub::OutputFilePath, output);
+    EXPECT_TRUE(tool.leftovers().isEmpty());
+}
+
+TEST_F(WindowJob, AFailureShowsTheErrorBox) {
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::failing);
+    answers = {input, output};
+    start();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, QStringLiteral("§ エラー"));
+    EXPECT_EQ(messages[0].icon, QMessageBox::NoIcon);
+    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("not what was expected")));
+    EXPECT_EQ(readFile(output), "the user's old file");
+    EXPECT_TRUE(control<QPushButton>("cmdClose")->isEnabled());
+}
+
+TEST_F(WindowJob, CancelledOpenDialogEndsQuietly) {
+    answers = {std::nullopt};
+    start();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(anyControlEnabled());
+    EXPECT_TRUE(basStrSub::InputFilePath.isEmpty());
+}
+
+TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
+    answers = {input, output};
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QFile::exists(tool.file(QStringLiteral("child.pid")))) {
+            poll.stop();
+            window.close();
+            EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up
+        }
+    });
+    poll.start(20);
+    start();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(readFile(output), "the user's old file");
+    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+#include "ConverterRun.h"
+#include "JobFiles.h"
+#include "job_test_support.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zelmod::ConverterRun;
+using zelmod::ConverterRunResult;
+using namespace zelmod::testing;
+using Outcome = ConverterRunResult::Outcome;
+
+// A process that has ended and been reaped, or is only a zombie.
+bool hasEnded(qint64 pid) {
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    return stat == "<missing>" || stat.contains(") Z ");
+}
+
+bool endsWithin(qint64 pid, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!hasEnded(pid)) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+struct RunCase {
+    const char* name;
+    const char* converter;
+    Outcome outcome;
+    int exitCode;
+    const char* converterText;
+};
+
+void PrintTo(const RunCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ConverterOutcome : public testing::TestWithParam<RunCase> {};
+
+TEST_P(ConverterOutcome, IsReportedWithTheConvertersMessage) {
+    const RunCase& c = GetParam();
+    FakeToolDir tool;
+    tool.setConverter(QStringLiteral("mf2t"), c.converter);
+    writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "data");
+    ConverterRun run(tool.path());
+    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_TRUE(result.converterText.contains(QString::fromUtf8(c.converterText)))
+        << result.converterText.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Converters, ConverterOutcome,
+                         testing::Values(RunCase{"ends at once", FakeConverter::copying,
+                                                 Outcome::Finished, 0, ""},
+                                         RunCase{"fails", FakeConverter::failing, Outcome::Finished,
+                                                 1, "fake: Zeltmp.dat: not what was expected"}));
+
+TEST(ConverterRun, RunsInADirectoryWhoseNameTheShellMustNotInterpret) {
+    FakeToolDir tool(QStringLiteral("to ol $HOME `echo x` \"q\" \\ 'n\nl;*"));
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
+    writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "event text");
+    ConverterRun run(tool.path());
+    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    EXPECT_EQ(result.outcome, Outcome::Finished);
+    EXPECT_EQ(result.exitCode, 0) << result.converterText.toStdString();
+    EXPECT_EQ(readFile(tool.file(QStringLiteral("Zeltmps.txt"))), "event text");
+}
+
+TEST(ConverterRun, ReportsAScriptThatCannotBeWritten) {
+    FakeToolDir tool;
+    ConverterRun run(tool.file(QStringLiteral("no such folder")));
+    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    EXPECT_EQ(result.outcome, Outcome::ScriptUnwritable);
+    EXPECT_FALSE(result.errorText.isEmpty());
+}
+
+TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
+    FakeToolDir tool;
+    tool.setConverter(QStringLiteral("mf2t"), "sleep 1");
+    ConverterRun run(tool.path());
+    bool timerFired = false;
+    QTimer::singleShot(100, [&] { timerFired = true; });
+    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    EXPECT_EQ(result.outcome, Outcome::Finished);
+    EXPECT_TRUE(timerFired);
+}
+
+// Cancels as soon as the hanging converter has started its child.
+void cancelOnceStarted(const FakeToolDir& tool, const std::function<void()>& stop) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&tool, stop, timer] {
+        if (!QFile::exists(tool.file(QStringLiteral("child.pid"))))
+            return;
+        timer->deleteLater();
+        stop();
+    });
+    timer->start(20);
+}
+
+struct StopCase {
+    const char* name;
+    bool quitProgram; // the program quits instead of cancelling the job
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StoppingAConverter : public testing::TestWithParam<StopCase> {};
+
+TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
+    FakeToolDir tool;
+    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
+    ConverterRun run(tool.path());
+    cancelOnceStarted(tool, [&] {
+        EXPECT_TRUE(run.isRunning());
+        if (GetParam().quitProgram)
+            QCoreApplication::exit(0);
+        else
+            run.cancel();
+    });
+    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    EXPECT_EQ(result.outcome, Outcome::Cancelled);
+    EXPECT_FALSE(run.isRunning());
+    const qint64 child = readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(endsWithin(child, 5000)) << "the converter's child " << child << " still runs";
+    if (GetParam().quitProgram) {
+        // Event loops may run again once the program's own loop has ended.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, StoppingAConverter,
+                         testing::Values(StopCase{"cancel", false},
+                                         StopCase{"program quits", true}));
+
+} // namespace

@@ -1,0 +1,115 @@
+#include "BatchScript.h"
+#include "JobFiles.h"
+
+#include <QStringEncoder>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zelmod::ConverterCommand;
+
+const ConverterCommand toText{QStringLiteral("Zelmod.bat"), QStringLiteral("MF2T.EXE"),
+                              QStringLiteral(" Zeltmp.dat Zeltmps.txt")};
+const ConverterCommand toMidi{QStringLiteral("Zelmod2.bat"), QStringLiteral("T2MF.EXE"),
+                              QStringLiteral(" Zeltmpd.txt Zeltmp2.dat")};
+
+struct ScriptCase {
+    const char* name;
+    const char* toolDir;
+    const ConverterCommand* command;
+    const char* expected;
+};
+
+void PrintTo(const ScriptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WindowsScript : public testing::TestWithParam<ScriptCase> {};
+
+TEST_P(WindowsScript, IsThreeLinesEndingCrLf) {
+    const ScriptCase& c = GetParam();
+    EXPECT_EQ(zelmod::windowsScriptText(QString::fromUtf8(c.toolDir), *c.command).toStdString(),
+              c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, WindowsScript,
+    testing::Values(
+        ScriptCase{"plain", "C:\\Tools\\Mid", &toText,
+                   "C:\r\ncd \"C:\\Tools\\Mid\"\r\n\"C:\\Tools\\Mid\\MF2T.EXE\" Zeltmp.dat "
+                   "Zeltmps.txt\r\n"},
+        ScriptCase{"second", "D:\\Z", &toMidi,
+                   "D:\r\ncd \"D:\\Z\"\r\n\"D:\\Z\\T2MF.EXE\" Zeltmpd.txt Zeltmp2.dat\r\n"},
+        ScriptCase{"blanks stay inside the quotes", "C:\\Program Files\\Zel mod", &toText,
+                   "C:\r\ncd \"C:\\Program Files\\Zel mod\"\r\n\"C:\\Program Files\\Zel "
+                   "mod\\MF2T.EXE\" Zeltmp.dat Zeltmps.txt\r\n"},
+        ScriptCase{"percent signs are doubled", "C:\\100%\\%PATH%", &toText,
+                   "C:\r\ncd \"C:\\100%%\\%%PATH%%\"\r\n\"C:\\100%%\\%%PATH%%\\MF2T.EXE\" "
+                   "Zeltmp.dat Zeltmps.txt\r\n"},
+        ScriptCase{"cmd's other specials need no escape inside quotes", "C:\\a&b (x86)^!", &toText,
+                   "C:\r\ncd \"C:\\a&b (x86)^!\"\r\n\"C:\\a&b (x86)^!\\MF2T.EXE\" Zeltmp.dat "
+                   "Zeltmps.txt\r\n"}));
+
+class PosixScript : public testing::TestWithParam<ScriptCase> {};
+
+TEST_P(PosixScript, QuotesTheDirectory) {
+    const ScriptCase& c = GetParam();
+    EXPECT_EQ(zelmod::posixScriptText(QString::fromUtf8(c.toolDir), *c.command).toStdString(),
+              c.expected);
+}
+
+const ConverterCommand posixToText{QStringLiteral("Zelmod.bat"), QStringLiteral("mf2t"),
+                                   QStringLiteral(" Zeltmp.dat Zeltmps.txt")};
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, PosixScript,
+    testing::Values(
+        ScriptCase{"plain", "/opt/zelmod", &posixToText,
+                   "cd '/opt/zelmod' || exit 126\n'/opt/zelmod''/mf2t' Zeltmp.dat Zeltmps.txt\n"},
+        ScriptCase{"single quote", "/a'b", &posixToText,
+                   "cd '/a'\\''b' || exit 126\n'/a'\\''b''/mf2t' Zeltmp.dat Zeltmps.txt\n"},
+        ScriptCase{"shell specials", "/x $HOME `id` \"q\" \\ *", &posixToText,
+                   "cd '/x $HOME `id` \"q\" \\ *' || exit 126\n'/x $HOME `id` \"q\" \\ *''/mf2t' "
+                   "Zeltmp.dat Zeltmps.txt\n"}));
+
+// What the console's code page can hold decides whether the script can be written.
+std::optional<QByteArray> latin1Only(const QString& text) {
+    QStringEncoder encoder(QStringEncoder::Latin1);
+    const QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError())
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<QByteArray> utf8(const QString& text) {
+    return text.toUtf8();
+}
+
+TEST(WindowsScriptEncoding, RefusesADirectoryTheCodePageCannotHold) {
+    EXPECT_FALSE(
+        zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽\\Zelmod"), toText, latin1Only));
+    EXPECT_FALSE(
+        zelmod::windowsScriptBytes(QStringLiteral("C:\\Zelmod\u0100"), toText, latin1Only));
+}
+
+TEST(WindowsScriptEncoding, WritesTheTextInTheCodePage) {
+    const auto latin =
+        zelmod::windowsScriptBytes(QStringLiteral("C:\\Caf\u00e9"), toText, latin1Only);
+    ASSERT_TRUE(latin);
+    EXPECT_EQ(latin->left(16), QByteArray("C:\r\ncd \"C:\\Caf\xe9\""));
+    const auto japanese = zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽"), toText, utf8);
+    ASSERT_TRUE(japanese);
+    EXPECT_TRUE(japanese->contains(QStringLiteral("音楽\\MF2T.EXE").toUtf8()));
+}
+
+TEST(ConverterCommands, NameTheConvertersOfThisPlatform) {
+    EXPECT_EQ(zelmod::toTextCommand().converterName, QStringLiteral("mf2t"));
+    EXPECT_EQ(zelmod::toMidiCommand().converterName, QStringLiteral("t2mf"));
+    EXPECT_EQ(zelmod::toTextCommand().arguments, toText.arguments);
+    EXPECT_EQ(zelmod::toMidiCommand().arguments, toMidi.arguments);
+    EXPECT_EQ(zelmod::toTextCommand().scriptName, QStringLiteral("Zelmod.bat"));
+    EXPECT_EQ(zelmod::toMidiCommand().scriptName, QStringLiteral("Zelmod2.bat"));
+}
+
+} // namespace
