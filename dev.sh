@@ -3,6 +3,8 @@
 #   ./dev.sh run    install what is missing, build, start the program
 #   ./dev.sh test   install what is missing, build, run every test headless
 #   ./dev.sh sanitize   the same tests once more under ASan and UBSan
+#   ./dev.sh fuzz       build the libFuzzer targets with clang, run each FUZZ_SECONDS (30)
+#   ./dev.sh valgrind   run mf2t and t2mf under valgrind on every corpus file
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -10,6 +12,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
 test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales)
+fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
+valgrind_packages=(valgrind)
+corpus="$here/../shared/corpus"
 
 install_missing() {
     local missing=()
@@ -63,8 +68,19 @@ sanitize)
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         LSAN_OPTIONS=suppressions="$here/tests/lsan.supp" run_tests build-sanitize
     ;;
+fuzz)
+    install_missing "${fuzz_packages[@]}"
+    cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+    cmake --build build-fuzz -j "$jobs"
+    fuzz/run.sh build-fuzz "$corpus"
+    ;;
+valgrind)
+    install_missing "${build_packages[@]}" "${valgrind_packages[@]}"
+    configure_and_build build
+    tests/reliability/valgrind_converters.sh build/tool "$corpus"
+    ;;
 *)
-    sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

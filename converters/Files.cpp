@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -49,6 +50,12 @@ std::string freeTemporaryPath(const std::string& path) {
 }
 
 } // namespace
+
+void reportWritesBeyondSizeLimit() {
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
 
 InputFile::InputFile(const std::string& path)
     : path_(path), buffer_(std::make_unique<unsigned char[]>(FileBufferSize)) {

@@ -20,6 +20,11 @@ class ConversionError : public std::runtime_error {
 
 inline constexpr std::size_t FileBufferSize = 64 * 1024;
 
+// Makes a write beyond the file-size limit (ulimit -f) fail and be reported
+// like any other failed write; by default the signal would end the converter
+// without a word and leave its temporary file behind.
+void reportWritesBeyondSizeLimit();
+
 // A file read through one fixed buffer, with its byte offset always known.
 class InputFile {
   public:

@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint8_t MaxDataByte = 127;
 
+// The type and length that begin every chunk.
+using ChunkHead = std::array<std::uint8_t, 8>;
+
 // A mistake in the current line; the converter adds file and line number.
 struct TextError {
     std::string what;
@@ -219,6 +222,7 @@ class TextToMidi {
             throw TextError{"the text does not start with an MThd line"};
         const auto format = parseNumber(fields.next(FormatField), 0xFFFF);
         const auto tracks = parseNumber(fields.next(TracksField), 0xFFFF);
+        declaredTracks_ = tracks;
         const std::uint16_t division = parseDivision(fields.next(DivisionField));
         const std::size_t padding = hexPayload(fields);
         const std::uint64_t total = payloadTotal(fields, padding);
@@ -249,6 +253,9 @@ class TextToMidi {
         std::array<std::uint8_t, MaxLineLength> id;
         if (unquote(fields.next(), id.data()) != 4)
             throw TextError{"a chunk type has four bytes"};
+        // A reader takes every MTrk chunk for a track and reads its events.
+        if (std::equal(id.begin(), id.begin() + 4, TrackStartWord.begin()))
+            throw TextError{"an MTrk chunk is written as a track (MTrk line, events, TrkEnd)"};
         const std::size_t count = hexPayload(fields);
         const std::uint64_t total = payloadTotal(fields, count);
         out_.write(id.data(), 4);
@@ -257,8 +264,21 @@ class TextToMidi {
     }
 
     void trailing(FieldCursor& fields) {
+        // A MIDI reader takes bytes after the last chunk as such only once
+        // the declared tracks are read; before that they are a broken chunk.
+        if (tracksWritten_ < declaredTracks_) {
+            throw TextError{"Trailing line after " + std::to_string(tracksWritten_) + " of the " +
+                            std::to_string(declaredTracks_) + " tracks of the MThd line"};
+        }
         const std::size_t count = hexPayload(fields);
-        writePayload(FieldForm::Hex, payloadTotal(fields, count), count);
+        const std::uint64_t total = payloadTotal(fields, count);
+        ChunkHead head{};
+        writePayload(FieldForm::Hex, total, count, &head);
+        // A reader takes bytes that begin with a whole chunk for that chunk.
+        const std::uint32_t length =
+            (std::uint32_t{head[4]} << 24) | (head[5] << 16) | (head[6] << 8) | head[7];
+        if (total >= head.size() && length <= total - head.size())
+            throw TextError{"the Trailing bytes begin with a whole chunk"};
         if (nextLine())
             throw TextError{"line after the Trailing line"};
     }
@@ -291,6 +311,7 @@ class TextToMidi {
         if (length > 0xFFFFFFFF)
             throw TextError{"track longer than 4 GiB"};
         out_.patch32(start - 4, static_cast<std::uint32_t>(length));
+        ++tracksWritten_;
     }
 
     void event() {
@@ -480,8 +501,16 @@ class TextToMidi {
     }
 
     // Writes the payload read into payload_, then its continuation lines.
-    void writePayload(FieldForm form, std::uint64_t total, std::size_t count) {
-        out_.write(payload_.data(), count);
+    // head, when given, receives the payload's first bytes.
+    void writePayload(FieldForm form, std::uint64_t total, std::size_t count,
+                      ChunkHead* head = nullptr) {
+        std::size_t headFilled = 0;
+        const auto write = [&](std::size_t bytes) {
+            for (std::size_t i = 0; head && headFilled < head->size() && i < bytes; ++i)
+                (*head)[headFilled++] = payload_[i];
+            out_.write(payload_.data(), bytes);
+        };
+        write(count);
         for (std::uint64_t done = count; done < total; done += count) {
             requireLine("before the payload's len= bytes are complete");
             FieldCursor fields(line_);
@@ -492,7 +521,7 @@ class TextToMidi {
                 throw TextError{"unexpected field " + shown(fields.next())};
             if (count > total - done)
                 throw TextError{"the payload has more bytes than its len="};
-            out_.write(payload_.data(), count);
+            write(count);
         }
     }
 
@@ -526,6 +555,8 @@ class TextToMidi {
     std::string_view line_;
     std::array<std::uint8_t, MaxLineLength> payload_{};
     std::uint64_t capped_ = 0;
+    std::uint64_t declaredTracks_ = 0;
+    std::uint64_t tracksWritten_ = 0;
     RunningStatus mode_ = RunningStatus::On;
     std::uint64_t lastTick_ = 0;
     std::uint8_t lastStatus_ = 0;

@@ -3,12 +3,14 @@
 #include <cstdio>
 
 #include "Converters.h"
+#include "Files.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fputs("usage: mf2t IN.mid OUT.txt\n", stderr);
         return 2;
     }
+    zelmod::convert::reportWritesBeyondSizeLimit();
     try {
         zelmod::convert::midiToText(argv[1], argv[2]);
     } catch (const std::exception& error) {

@@ -4,12 +4,14 @@
 #include <cstdio>
 
 #include "Converters.h"
+#include "Files.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fputs("usage: t2mf IN.txt OUT.mid\n", stderr);
         return 2;
     }
+    zelmod::convert::reportWritesBeyondSizeLimit();
     try {
         const std::uint64_t capped = zelmod::convert::textToMidi(argv[1], argv[2]);
         if (capped > 0) {

@@ -52,7 +52,7 @@ QString windowsScriptText(const QString& toolDir, const ConverterCommand& comman
 
 QString posixScriptText(const QString& toolDir, const ConverterCommand& command) {
     const QString dir = shellQuoted(toolDir);
-    return QStringLiteral("cd ") + dir + QStringLiteral(" || exit 126\n") + dir +
+    return QStringLiteral("cd ") + dir + QStringLiteral(" || exit 126\nexec ") + dir +
            shellQuoted(QLatin1Char('/') + command.converterName) + command.arguments +
            QLatin1Char('\n');
 }

@@ -28,8 +28,9 @@ using ConsoleEncoder = std::function<std::optional<QByteArray>(const QString&)>;
 // expands % even inside quotes, so every % of the directory is doubled.
 QString windowsScriptText(const QString& toolDir, const ConverterCommand& command);
 
-// The same as a POSIX shell script. The directory is single-quoted, so no
-// character in it is interpreted by the shell.
+// The same as a POSIX shell script, which then replaces the shell with the
+// converter. The directory is single-quoted, so no character in it is
+// interpreted by the shell.
 QString posixScriptText(const QString& toolDir, const ConverterCommand& command);
 
 // The Windows text in the console's code page, or nothing when the

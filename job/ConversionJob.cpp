@@ -9,13 +9,28 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <csignal>
+
 namespace zelmod {
+namespace {
+
+// Under a file-size limit (ulimit -f) a write beyond it would end the
+// program, and the converters that inherit this, by a signal, leaving the
+// intermediate files behind; ignored, the write fails and the job says so.
+void reportWritesBeyondSizeLimit() {
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+} // namespace
 
 ConversionJob::ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent)
     : QObject(parent), toolDir_(std::move(toolDir)), host_(host), paths_(paths),
       converterRun_(toolDir_) {}
 
 ConversionJob::Outcome ConversionJob::run() {
+    reportWritesBeyondSizeLimit();
     running_ = true;
     cancelled_ = false;
     limitReached_ = false;

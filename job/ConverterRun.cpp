@@ -12,6 +12,9 @@
 #include <csignal>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace zelmod {
 namespace {
@@ -20,6 +23,20 @@ namespace {
 void hideWindow(QProcess& process) {
     process.setCreateProcessArgumentsModifier(
         [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
+}
+#else
+// Runs in the started interpreter before the script: a process group of its
+// own, so that cancel() reaches the converter, and on Linux an end together
+// with the program (the script replaces the interpreter with the converter),
+// so that a converter of a killed job never writes into the next job's files.
+void leadOwnGroup() {
+    ::setpgid(0, 0);
+#ifdef Q_OS_LINUX
+    const pid_t program = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != program) // the program ended before the request took hold
+        ::_exit(126);
+#endif
 }
 #endif
 
@@ -57,7 +74,7 @@ void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
     process.start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
                                 QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
 #else
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.setChildProcessModifier(leadOwnGroup);
     process.start(QStringLiteral("/bin/sh"), {scriptPath});
 #endif
 }

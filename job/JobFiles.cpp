@@ -32,6 +32,20 @@ const FileNames& intermediateFileNamesAtEnd() {
     return names;
 }
 
+// The converters write their outputs through OUTPUT.tmp beside them and
+// rename that only when done, so a converter that was stopped (killed, or
+// over a file-size limit) leaves it behind.
+const std::array<QString, 2>& converterTemporaryNames() {
+    static const std::array<QString, 2> names{WorkFile::eventText + QStringLiteral(".tmp"),
+                                              WorkFile::outputMidi + QStringLiteral(".tmp")};
+    return names;
+}
+
+void removeFile(const QString& path) {
+    makeReplaceable(path);
+    QFile::remove(path);
+}
+
 #ifdef Q_OS_WIN
 constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
 #else
@@ -84,11 +98,10 @@ void makeReplaceable(const QString& path) {
 void removeIntermediateFiles(const QString& toolDir, CleanUp when) {
     const FileNames& names =
         when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
-    for (const QString& name : names) {
-        const QString path = workPath(toolDir, name);
-        makeReplaceable(path);
-        QFile::remove(path);
-    }
+    for (const QString& name : names)
+        removeFile(workPath(toolDir, name));
+    for (const QString& name : converterTemporaryNames())
+        removeFile(workPath(toolDir, name));
 }
 
 bool isJobFile(const QString& path, const QString& toolDir) {
@@ -100,6 +113,7 @@ bool isJobFile(const QString& path, const QString& toolDir) {
         return name.compare(jobName, fileNameCase) == 0;
     };
     return std::any_of(intermediateFileNames().begin(), intermediateFileNames().end(), same) ||
+           std::any_of(converterTemporaryNames().begin(), converterTemporaryNames().end(), same) ||
            same(QLatin1String(JobLock::fileName));
 }
 

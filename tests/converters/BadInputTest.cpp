@@ -164,6 +164,14 @@ const BadTextCase badTextCases[] = {
      "line 2: a chunk type has four bytes"},
     {"LineAfterTrailing", "MThd format=0 tracks=0 division=96\r\nTrailing 00\r\nTrailing 01\r\n",
      "line 3: line after the Trailing line"},
+    {"TrailingBeforeDeclaredTracks",
+     "MThd format=1 tracks=2 division=96\r\nMTrk rs=on\r\nTrkEnd\r\nTrailing 00\r\n",
+     "line 4: Trailing line after 1 of the 2 tracks of the MThd line"},
+    {"ChunkOfTypeMTrk", "MThd format=0 tracks=0 division=96\r\nChunk \"MTrk\" 01 02 03\r\n",
+     "line 2: an MTrk chunk is written as a track (MTrk line, events, TrkEnd)"},
+    {"TrailingBytesFormingAChunk",
+     "MThd format=0 tracks=0 division=96\r\nTrailing 41 42 43 44 00 00 00 01 len=9\r\n+ 00\r\n",
+     "line 3: the Trailing bytes begin with a whole chunk"},
 };
 
 void PrintTo(const BadTextCase& test, std::ostream* out) {

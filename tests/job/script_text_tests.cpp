@@ -65,13 +65,15 @@ const ConverterCommand posixToText{QStringLiteral("Zelmod.bat"), QStringLiteral(
 INSTANTIATE_TEST_SUITE_P(
     Texts, PosixScript,
     testing::Values(
-        ScriptCase{"plain", "/opt/zelmod", &posixToText,
-                   "cd '/opt/zelmod' || exit 126\n'/opt/zelmod''/mf2t' Zeltmp.dat Zeltmps.txt\n"},
+        ScriptCase{
+            "plain", "/opt/zelmod", &posixToText,
+            "cd '/opt/zelmod' || exit 126\nexec '/opt/zelmod''/mf2t' Zeltmp.dat Zeltmps.txt\n"},
         ScriptCase{"single quote", "/a'b", &posixToText,
-                   "cd '/a'\\''b' || exit 126\n'/a'\\''b''/mf2t' Zeltmp.dat Zeltmps.txt\n"},
-        ScriptCase{"shell specials", "/x $HOME `id` \"q\" \\ *", &posixToText,
-                   "cd '/x $HOME `id` \"q\" \\ *' || exit 126\n'/x $HOME `id` \"q\" \\ *''/mf2t' "
-                   "Zeltmp.dat Zeltmps.txt\n"}));
+                   "cd '/a'\\''b' || exit 126\nexec '/a'\\''b''/mf2t' Zeltmp.dat Zeltmps.txt\n"},
+        ScriptCase{
+            "shell specials", "/x $HOME `id` \"q\" \\ *", &posixToText,
+            "cd '/x $HOME `id` \"q\" \\ *' || exit 126\nexec '/x $HOME `id` \"q\" \\ *''/mf2t' "
+            "Zeltmp.dat Zeltmps.txt\n"}));
 
 // What the console's code page can hold decides whether the script can be written.
 std::optional<QByteArray> latin1Only(const QString& text) {
