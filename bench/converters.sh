@@ -10,46 +10,14 @@ set -euo pipefail
 build=${1:?usage: bench/converters.sh BUILD_DIR}
 runs=${RUNS:-5}
 tool="$build/tool"
-for needed in "$tool/mf2t" "$tool/t2mf" "$build/bench/make_bench_midi"; do
-    [ -x "$needed" ] || { echo "converters.sh: $needed is not built" >&2; exit 1; }
-done
-for needed in midicsv csvmidi /usr/bin/time; do
-    command -v "$needed" >/dev/null || { echo "converters.sh: $needed is missing" >&2; exit 1; }
-done
+. "$(dirname "$0")/common.sh"
+require converters.sh "$tool/mf2t" "$tool/t2mf" "$build/bench/make_bench_midi" \
+    midicsv csvmidi /usr/bin/time
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/bench/make_bench_midi" "$work/bench.mid"
 echo "benchmark file: $(stat -c %s "$work/bench.mid") bytes"
-
-# measure OUT COMMAND...: prints the best wall time of $runs runs in seconds
-# and the largest peak resident set size in KiB. OUT is removed before every
-# run, so no run pays for replacing the previous run's file.
-measure() {
-    local out=$1; shift
-    local peak=0 start end rss
-    : >"$work/times.txt"
-    for ((i = 0; i < runs; i++)); do
-        rm -f "$out"
-        start=$EPOCHREALTIME
-        /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null
-        end=$EPOCHREALTIME
-        awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }' >>"$work/times.txt"
-        rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
-        ((rss > peak)) && peak=$rss
-    done
-    echo "$(sort -n "$work/times.txt" | head -n 1) $peak"
-}
-
-report() { # NAME SECONDS PEAK_KIB
-    awk -v n="$1" -v t="$2" -v m="$3" 'BEGIN { printf "%-8s %7.3f s   peak %6.1f MiB\n", n, t, m / 1024 }'
-}
-
-ratio() { # FAST SLOW FAST_SECONDS SLOW_SECONDS TARGET
-    awk -v f="$1" -v s="$2" -v a="$3" -v b="$4" -v t="$5" 'BEGIN {
-        r = b / a
-        printf "%s is %.2fx as fast as %s (target >= %sx): %s\n", f, r, s, t, (r >= t) ? "met" : "NOT MET" }'
-}
 
 read -r mf2t_time mf2t_peak < <(measure "$work/mf2t.txt" "$tool/mf2t" "$work/bench.mid" "$work/mf2t.txt")
 read -r midicsv_time midicsv_peak < <(measure "$work/midicsv.csv" midicsv "$work/bench.mid" "$work/midicsv.csv")

@@ -11,13 +11,9 @@ set -euo pipefail
 
 build=${1:?usage: bench/job.sh BUILD_DIR}
 runs=${RUNS:-5}
-for needed in "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" \
-    "$build/bench/make_bench_midi"; do
-    [ -x "$needed" ] || { echo "job.sh: $needed is not built" >&2; exit 1; }
-done
-for needed in midicsv csvmidi /usr/bin/time; do
-    command -v "$needed" >/dev/null || { echo "job.sh: $needed is missing" >&2; exit 1; }
-done
+. "$(dirname "$0")/common.sh"
+require job.sh "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" \
+    "$build/bench/make_bench_midi" midicsv csvmidi /usr/bin/time
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -54,39 +50,6 @@ PY
 export python
 export -f midicsv_transpose mido_transpose
 
-# measure OUT COMMAND...: best wall time in seconds and largest peak
-# resident set size in KiB over $runs runs. The peak that time reports is
-# that of the largest single process, the command or one of its children.
-measure() {
-    local out=$1; shift
-    local best="" peak=0 start end rss seconds
-    for ((i = 0; i < runs; i++)); do
-        rm -f "$out"
-        start=$EPOCHREALTIME
-        /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null
-        end=$EPOCHREALTIME
-        seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }')
-        if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best=$seconds
-        fi
-        rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
-        ((rss > peak)) && peak=$rss
-    done
-    echo "$best $peak"
-}
-
-report() { # NAME SECONDS PEAK_KIB
-    awk -v n="$1" -v t="$2" -v m="$3" 'BEGIN { printf "%-18s %7.3f s   peak %6.1f MiB\n", n, t, m / 1024 }'
-}
-
-ratio() { # SLOW_NAME OURS SLOW TARGET
-    awk -v n="$1" -v a="$2" -v b="$3" -v t="$4" 'BEGIN {
-        r = b / a
-        printf "zelmod-cli is %.2fx as fast as %s", r, n
-        if (t != "") printf " (target >= %sx): %s", t, (r >= t) ? "met" : "NOT MET"
-        printf "\n" }'
-}
-
 read -r ours ours_peak < <(measure "$work/ours.mid" \
     "$work/tool/zelmod-cli" --job transpose --amount 12 -o "$work/ours.mid" "$work/bench.mid")
 read -r peer peer_peak < <(measure "$work/peer.mid" \
@@ -99,15 +62,15 @@ read -r to_midi _ < <(measure "$work/back.mid" "$work/tool/t2mf" "$work/bench.tx
 
 echo "best of $runs runs each:"
 report zelmod-cli "$ours" "$ours_peak"
-report "  mf2t + t2mf" "$(awk -v a="$to_text" -v b="$to_midi" 'BEGIN { print a + b }')" 0
-report "  the job's own" "$(awk -v o="$ours" -v a="$to_text" -v b="$to_midi" 'BEGIN { print o - a - b }')" 0
+report "  mf2t + t2mf" "$(awk -v a="$to_text" -v b="$to_midi" 'BEGIN { print a + b }')"
+report "  the job's own" "$(awk -v o="$ours" -v a="$to_text" -v b="$to_midi" 'BEGIN { print o - a - b }')"
 report "midicsv|awk|csvmidi" "$peer" "$peer_peak"
-ratio "midicsv|awk|csvmidi" "$ours" "$peer" 5
+ratio zelmod-cli "midicsv|awk|csvmidi" "$ours" "$peer" 5
 if "$python" -c 'import mido' 2>/dev/null; then
     read -r mido mido_peak < <(measure "$work/mido.mid" \
         bash -c 'mido_transpose "$@"' _ "$work/bench.mid" "$work/mido.mid" 12)
     report mido "$mido" "$mido_peak"
-    ratio mido "$ours" "$mido" ""
+    ratio zelmod-cli mido "$ours" "$mido"
 else
     echo "mido: python3-mido is not installed, skipped"
 fi
