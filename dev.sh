@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
 jobs=$(nproc 2>/dev/null || echo 2)
 
-build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
+build_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev fonts-ipafont-gothic)
 test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales)
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)

@@ -1,9 +1,11 @@
+#include "QtTranslation.h"
 #include "frmMain.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    installQtJapaneseTranslation(app);
     frmMain window;
     if (!window.Form_Load(QCoreApplication::applicationDirPath()))
         return 0;

@@ -1,4 +1,5 @@
 // The main window's behaviour: focus, keys and clicks, and legible captions.
+#include "QtTranslation.h"
 #include "frmMain.h"
 
 #include <QAbstractButton>
@@ -7,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -170,3 +172,10 @@ TEST_F(MainWindow, EveryCaptionFitsItsControl) {
 }
 
 } // namespace
+
+TEST(QtTexts, AreJapaneseOnceTheTranslationIsInstalled) {
+    ASSERT_TRUE(installQtJapaneseTranslation(*qApp)) << "qt6-translations-l10n is missing";
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
