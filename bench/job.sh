@@ -24,14 +24,6 @@ cp "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" "$work/tool/"
 "$build/bench/make_bench_midi" "$work/bench.mid"
 echo "benchmark file: $(stat -c %s "$work/bench.mid") bytes"
 
-# The peers: every note of channels other than 10 moved by SHIFT and kept
-# within 0..127.
-midicsv_transpose() { # IN OUT SHIFT
-    midicsv "$1" | awk -v k="$3" 'BEGIN { FS = OFS = ", " }
-        ($3 == "Note_on_c" || $3 == "Note_off_c") && $4 != 9 {
-            n = $5 + k; if (n < 0) n = 0; if (n > 127) n = 127; $5 = n }
-        { print }' | csvmidi - "$2"
-}
 # Debian's python3-mido is installed for the system's own Python.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
