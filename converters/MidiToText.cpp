@@ -13,10 +13,18 @@ constexpr char DigitPairs[] = "0001020304050607080910111213141516171819202122232
                               "34353637383940414243444546474849505152535455565758596061626364656667"
                               "6869707172737475767778798081828384858687888990919293949596979899";
 
+// Digits of a number, counted by comparison: dividing costs more.
+int digitCount(std::uint64_t value) {
+    int count = 1;
+    for (std::uint64_t bound = 10; value >= bound; bound *= 10) {
+        if (++count == 20) // 10^19 is the last power of ten below 2^64
+            break;
+    }
+    return count;
+}
+
 char* appendLargeUnsigned(char* out, std::uint64_t value) {
-    int count = 3;
-    for (std::uint64_t rest = value / 1000; rest != 0; rest /= 10)
-        ++count;
+    const int count = digitCount(value);
     char* digit = out + count;
     for (; value >= 100; value /= 100) {
         digit -= 2;
