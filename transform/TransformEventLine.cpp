@@ -92,21 +92,6 @@ SplitLine splitFields(std::string_view line) {
     return split;
 }
 
-// Compares short texts in place: a library call costs more than the work.
-constexpr bool startsWith(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (text[i] != prefix[i])
-            return false;
-    }
-    return true;
-}
-
-constexpr bool sameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && startsWith(a, b);
-}
-
 char* copied(char* out, std::string_view text) {
     std::memcpy(out, text.data(), text.size());
     return out + text.size();
@@ -174,19 +159,18 @@ char* writeTransformedLine(char* out, std::string_view line, double shiftAmount,
 
     const SplitLine split = splitFields(line);
     const Fields& fields = split.fields;
-    const bool noteOn = sameText(fields[1], "On");
-    if (!noteOn && !sameText(fields[1], "Off"))
+    const bool noteOn = fields[1] == "On";
+    if (!noteOn && fields[1] != "Off")
         return copied(out, line);
 
     // Channel 10 is the percussion channel: its notes are instruments, not pitches.
-    if (rule.field < 0 || sameText(fields[2], "ch=10") ||
-        !startsWith(fields[rule.field], rule.prefix))
+    if (rule.field < 0 || fields[2] == "ch=10" || !fields[rule.field].starts_with(rule.prefix))
         return split.plain ? copied(out, line) : rebuilt(out, fields);
 
     const std::string_view target = fields[rule.field];
     const std::int32_t value = parseValue(target);
     std::int32_t newValue = value;
-    const bool velocityJob = sameText(rule.prefix, "v=");
+    const bool velocityJob = rule.prefix == "v=";
     // A note-on of velocity 0 ends a note; giving it a velocity would leave the note stuck.
     if (!(velocityJob && noteOn && value == 0))
         newValue = rule.mirror ? mirrorSum - value : shifted(value, shiftAmount, limitFlag);
