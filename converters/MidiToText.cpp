@@ -23,8 +23,8 @@ int digitCount(std::uint64_t value) {
     return count;
 }
 
-char* appendLargeUnsigned(char* out, std::uint64_t value) {
-    const int count = digitCount(value);
+// Writes value in count digits, two at a time from the end.
+template <typename Number> char* appendDigits(char* out, Number value, int count) {
     char* digit = out + count;
     for (; value >= 100; value /= 100) {
         digit -= 2;
@@ -37,6 +37,14 @@ char* appendLargeUnsigned(char* out, std::uint64_t value) {
         *--digit = static_cast<char>('0' + value);
     }
     return out + count;
+}
+
+char* appendLargeUnsigned(char* out, std::uint64_t value) {
+    const int count = digitCount(value);
+    // Ticks nearly always fit 32 bits, where dividing is cheaper.
+    if (value <= UINT32_MAX)
+        return appendDigits(out, static_cast<std::uint32_t>(value), count);
+    return appendDigits(out, value, count);
 }
 
 // Most numbers are data bytes: those are written without a call or a loop.
