@@ -5,6 +5,7 @@
 #   ./dev.sh sanitize   the same tests once more under ASan and UBSan
 #   ./dev.sh fuzz       build the libFuzzer targets with clang, run each FUZZ_SECONDS (30)
 #   ./dev.sh valgrind   run mf2t and t2mf under valgrind on every corpus file
+#   ./dev.sh bench      time the converters, the job and many small files against midicsv
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -14,6 +15,7 @@ build_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-d
 test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales)
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
+bench_packages=(midicsv time)
 corpus="$here/../shared/corpus"
 
 install_missing() {
@@ -79,8 +81,13 @@ valgrind)
     configure_and_build build
     tests/reliability/valgrind_converters.sh build/tool "$corpus"
     ;;
+bench)
+    install_missing "${build_packages[@]}" "${bench_packages[@]}"
+    configure_and_build build
+    bench/converters.sh build && bench/job.sh build && bench/small_files.sh build
+    ;;
 *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

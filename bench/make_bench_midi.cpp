@@ -1,14 +1,16 @@
-// make_bench_midi OUT.mid: writes the same MIDI file every time, for timing
-// the converters: 16 tracks, a million notes in all, running status, note-offs
-// both as 0x80 and as note-on with velocity 0, controllers and pitch bends.
+// make_bench_midi OUT.mid [NOTES_PER_TRACK]: writes the same MIDI file every
+// time, for timing the converters: 16 tracks, a million notes in all unless
+// told otherwise, running status, note-offs both as 0x80 and as note-on with
+// velocity 0, controllers and pitch bends.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
 
 constexpr int TrackCount = 16;
-constexpr int NotesPerTrack = 62500;
+constexpr int DefaultNotesPerTrack = 62500;
 
 class Track {
   public:
@@ -48,13 +50,13 @@ class Random {
     std::uint32_t state_ = 20240601;
 };
 
-Track makeTrack(int index, Random& random) {
+Track makeTrack(int index, int notes, Random& random) {
     Track track;
     const auto channel = static_cast<std::uint8_t>(index);
     if (index == 0)
         track.meta(0x51, {0x07, 0xA1, 0x20});
     track.meta(0x03, {'T', 'r', 'a', 'c', 'k'});
-    for (int i = 0; i < NotesPerTrack; ++i) {
+    for (int i = 0; i < notes; ++i) {
         const auto note = static_cast<std::uint8_t>(36 + random.below(60));
         track.event(random.below(4) == 0 ? 0 : random.below(120), 0x90 | channel, note,
                     1 + static_cast<int>(random.below(127)));
@@ -83,8 +85,9 @@ void put32(std::FILE* file, std::uint32_t value) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: make_bench_midi OUT.mid\n", stderr);
+    const int notes = argc == 3 ? std::atoi(argv[2]) : DefaultNotesPerTrack;
+    if (argc < 2 || argc > 3 || notes <= 0) {
+        std::fputs("usage: make_bench_midi OUT.mid [NOTES_PER_TRACK]\n", stderr);
         return 2;
     }
     std::FILE* file = std::fopen(argv[1], "wb");
@@ -97,7 +100,7 @@ int main(int argc, char** argv) {
     std::fwrite(header, 1, sizeof header, file);
     Random random;
     for (int index = 0; index < TrackCount; ++index) {
-        const Track track = makeTrack(index, random);
+        const Track track = makeTrack(index, notes, random);
         std::fwrite("MTrk", 1, 4, file);
         put32(file, static_cast<std::uint32_t>(track.bytes().size()));
         std::fwrite(track.bytes().data(), 1, track.bytes().size(), file);

@@ -13,10 +13,18 @@ constexpr char DigitPairs[] = "0001020304050607080910111213141516171819202122232
                               "34353637383940414243444546474849505152535455565758596061626364656667"
                               "6869707172737475767778798081828384858687888990919293949596979899";
 
-char* appendLargeUnsigned(char* out, std::uint64_t value) {
-    int count = 3;
-    for (std::uint64_t rest = value / 1000; rest != 0; rest /= 10)
-        ++count;
+// Digits of a number, counted by comparison: dividing costs more.
+int digitCount(std::uint64_t value) {
+    int count = 1;
+    for (std::uint64_t bound = 10; value >= bound; bound *= 10) {
+        if (++count == 20) // 10^19 is the last power of ten below 2^64
+            break;
+    }
+    return count;
+}
+
+// Writes value in count digits, two at a time from the end.
+template <typename Number> char* appendDigits(char* out, Number value, int count) {
     char* digit = out + count;
     for (; value >= 100; value /= 100) {
         digit -= 2;
@@ -29,6 +37,14 @@ char* appendLargeUnsigned(char* out, std::uint64_t value) {
         *--digit = static_cast<char>('0' + value);
     }
     return out + count;
+}
+
+char* appendLargeUnsigned(char* out, std::uint64_t value) {
+    const int count = digitCount(value);
+    // Ticks nearly always fit 32 bits, where dividing is cheaper.
+    if (value <= UINT32_MAX)
+        return appendDigits(out, static_cast<std::uint32_t>(value), count);
+    return appendDigits(out, value, count);
 }
 
 // Most numbers are data bytes: those are written without a call or a loop.

@@ -94,6 +94,27 @@ class FieldCursor {
         return field.substr(prefix.size());
     }
 
+    // Takes the next field in one pass when it is prefix and decimal digits
+    // of a value up to max, as nearly every field of an event line is; else
+    // leaves it for next(), whose reader names what is wrong with it.
+    bool plainNumber(std::string_view prefix, std::uint64_t max, std::uint64_t& value) {
+        if (!startsWith(rest_, prefix))
+            return false;
+        std::size_t end = prefix.size();
+        std::uint64_t number = 0;
+        while (end < rest_.size() && rest_[end] >= '0' && rest_[end] <= '9' &&
+               end - prefix.size() < MaxSafeDigits)
+            number = number * 10 + static_cast<unsigned>(rest_[end++] - '0');
+        if (end == prefix.size() || (end < rest_.size() && rest_[end] != ' ') || number > max)
+            return false;
+        rest_.remove_prefix(end);
+        pendingSpace_ = !rest_.empty();
+        if (pendingSpace_)
+            rest_.remove_prefix(1);
+        value = number;
+        return true;
+    }
+
   private:
     std::string_view peek() const {
         if (!rest_.empty() && rest_[0] == '"')
@@ -316,10 +337,13 @@ class TextToMidi {
 
     void event() {
         FieldCursor fields(line_);
-        const std::string_view tickText = fields.next();
-        if (!std::isdigit(static_cast<unsigned char>(tickText[0])))
-            throw TextError{"expected a tick or TrkEnd, found " + shown(tickText)};
-        const std::uint64_t tick = parseNumber(tickText, UINT64_MAX);
+        std::uint64_t tick = 0;
+        if (!fields.plainNumber({}, UINT64_MAX, tick)) {
+            const std::string_view tickText = fields.next();
+            if (!std::isdigit(static_cast<unsigned char>(tickText[0])))
+                throw TextError{"expected a tick or TrkEnd, found " + shown(tickText)};
+            tick = parseNumber(tickText, UINT64_MAX);
+        }
         if (tick < lastTick_) {
             throw TextError{"tick " + std::to_string(tick) + " is before the previous tick " +
                             std::to_string(lastTick_)};
@@ -346,7 +370,9 @@ class TextToMidi {
     }
 
     void channel(const EventName& name, FieldCursor& fields, std::uint32_t delta) {
-        const auto channel = parseNumber(fields.next(ChannelField), 16);
+        std::uint64_t channel = 0;
+        if (!fields.plainNumber(ChannelField, 16, channel))
+            channel = parseNumber(fields.next(ChannelField), 16);
         if (channel == 0)
             throw TextError{"ch= takes 1..16"};
         const auto status = static_cast<std::uint8_t>(name.code | (channel - 1));
@@ -421,20 +447,26 @@ class TextToMidi {
             const Field& field = name.fields[i];
             if (fieldSize(field.form) == 0)
                 break;
-            bytes = parseField(field.form, fields.next(field.prefix), isNoteEvent(name), bytes);
+            bytes = field.form == FieldForm::Data7
+                        ? parseData7(fields, field.prefix, isNoteEvent(name), bytes)
+                        : parseField(field.form, fields.next(field.prefix), bytes);
         }
     }
 
-    std::uint8_t* parseField(FieldForm form, std::string_view text, bool capsHigh,
+    std::uint8_t* parseData7(FieldCursor& fields, std::string_view prefix, bool capsHigh,
                              std::uint8_t* out) {
+        const std::uint64_t max = capsHigh ? UINT32_MAX : MaxDataByte;
+        std::uint64_t value = 0;
+        if (!fields.plainNumber(prefix, max, value))
+            value = parseNumber(fields.next(prefix), max);
+        if (value > MaxDataByte)
+            ++capped_;
+        *out++ = static_cast<std::uint8_t>(std::min<std::uint64_t>(value, MaxDataByte));
+        return out;
+    }
+
+    static std::uint8_t* parseField(FieldForm form, std::string_view text, std::uint8_t* out) {
         switch (form) {
-        case FieldForm::Data7: {
-            const std::uint64_t value = parseNumber(text, capsHigh ? UINT32_MAX : MaxDataByte);
-            if (value > MaxDataByte)
-                ++capped_;
-            *out++ = static_cast<std::uint8_t>(std::min<std::uint64_t>(value, MaxDataByte));
-            return out;
-        }
         case FieldForm::Byte:
             *out++ = static_cast<std::uint8_t>(parseNumber(text, 255));
             return out;
@@ -466,6 +498,7 @@ class TextToMidi {
             *out++ = static_cast<std::uint8_t>(value >> 7);
             return out;
         }
+        case FieldForm::Data7: // read by parseData7
         case FieldForm::Text:
         case FieldForm::Hex:
             break;

@@ -6,10 +6,11 @@
 #include "ReplaceFile.h"
 #include "ShiftAmount.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <csignal>
+#include <filesystem>
+#include <system_error>
 
 namespace zelmod {
 namespace {
@@ -21,6 +22,16 @@ void reportWritesBeyondSizeLimit() {
 #ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+}
+
+// The job's own copy of the input lives only as long as the job, so it
+// is written without the sync to disk that QFile::copy makes of every copy.
+bool copyInput(const QString& input, const QString& copy, QString& errorText) {
+    std::error_code error;
+    std::filesystem::copy_file(std::filesystem::path(input.toStdU16String()),
+                               std::filesystem::path(copy.toStdU16String()), error);
+    errorText = QString::fromLocal8Bit(error.message());
+    return !error;
 }
 
 } // namespace
@@ -83,9 +94,9 @@ ConversionJob::Outcome ConversionJob::runSteps() {
     const double shiftAmount = takeShiftAmount();
     if (!host_.chooseInput(paths_.input))
         return Outcome::NoInputChosen;
-    QFile input(paths_.input);
-    if (!input.copy(workPath(toolDir_, WorkFile::inputCopy)))
-        return fail(JobMessageId::InputUncopyable, {shownPath(paths_.input), input.errorString()});
+    if (QString errorText;
+        !copyInput(paths_.input, workPath(toolDir_, WorkFile::inputCopy), errorText))
+        return fail(JobMessageId::InputUncopyable, {shownPath(paths_.input), errorText});
     if (!host_.chooseOutput(paths_.output))
         return Outcome::NoOutputChosen;
     if (isJobFile(paths_.output, toolDir_))

@@ -56,11 +56,36 @@ class BatchReader {
     bool atEnd_ = false;
 };
 
-bool writeAll(QFile& file, std::string& text) {
-    const bool written = file.write(text.data(), qint64(text.size())) == qint64(text.size());
-    text.clear();
-    return written;
-}
+// The rewritten lines, gathered and written in large pieces.
+class BatchWriter {
+  public:
+    explicit BatchWriter(QFile& file) : file_(file), buffer_(batchSize) {}
+
+    // Room for a rewritten line of at most count characters and its line end.
+    char* room(std::size_t count) {
+        if (buffer_.size() - used_ < count + 2) {
+            if (!flush())
+                return nullptr;
+            buffer_.resize(std::max(buffer_.size(), count + 2));
+        }
+        return buffer_.data() + used_;
+    }
+    void lineWritten(char* end) {
+        *end++ = '\r';
+        *end++ = '\n';
+        used_ = static_cast<std::size_t>(end - buffer_.data());
+    }
+    bool flush() {
+        const bool written = file_.write(buffer_.data(), qint64(used_)) == qint64(used_);
+        used_ = 0;
+        return written;
+    }
+
+  private:
+    QFile& file_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};
 
 RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file) {
     RewriteResult result;
@@ -83,10 +108,9 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
         return failure(Outcome::SourceUnopenable, 0, source);
 
     BatchReader reader(source);
+    BatchWriter writer(target);
     RewriteResult result;
     std::int64_t lineNumber = 0;
-    std::string rewritten;
-    rewritten.reserve(batchSize + batchSize / 4);
     std::string_view batch;
     for (;;) {
         const BatchReader::Status status = reader.next(batch);
@@ -101,9 +125,13 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
             if (!line.empty() && line.back() == '\r') // a CR before LF is not part of the line
                 line.remove_suffix(1);
             ++lineNumber;
+            char* const out = writer.room(line.size() + MaxLineGrowth);
+            if (!out)
+                return failure(Outcome::TargetUnwritable, lineNumber, target);
             bool limitFlag = false;
             try {
-                appendTransformedLine(rewritten, line, shiftAmount, limitFlag, isSelected);
+                writer.lineWritten(
+                    writeTransformedLine(out, line, shiftAmount, limitFlag, isSelected));
             } catch (const ValueConversionError&) {
                 // The job stops here; what was rewritten so far is thrown away with the file.
                 result.outcome = Outcome::LineInvalid;
@@ -111,13 +139,12 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                 result.line = std::string(line);
                 return result;
             }
-            rewritten += "\r\n";
             result.limitReached = result.limitReached || limitFlag;
         }
-        // Written batch by batch: the text is never held whole.
-        if (!writeAll(target, rewritten))
-            return failure(Outcome::TargetUnwritable, lineNumber, target);
     }
+    // Written in large pieces: the text is never held whole.
+    if (!writer.flush())
+        return failure(Outcome::TargetUnwritable, lineNumber, target);
     target.close();
     if (target.error() != QFileDevice::NoError)
         return failure(Outcome::TargetUnwritable, lineNumber, target);

@@ -1,6 +1,7 @@
 // Rewrites one line of event text for the job chosen in the window.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -42,9 +43,14 @@ class ValueConversionError : public std::runtime_error {
 std::string TransformEventLine(std::string_view line, double shiftAmount, bool& limitFlag,
                                const JobOptionQuery& isSelected);
 
-// The same, appending the rewritten line to out, so that a caller rewriting
-// many lines reuses one buffer. On a conversion error nothing is appended.
-void appendTransformedLine(std::string& out, std::string_view line, double shiftAmount,
-                           bool& limitFlag, const JobOptionQuery& isSelected);
+// The most a rewritten line is longer than the line it came from: a value
+// of one digit can come back with three ("n=0" mirrored is "n=129").
+inline constexpr std::size_t MaxLineGrowth = 2;
+
+// The same, for a caller rewriting many lines into one buffer: writes the
+// rewritten line at out, which has room for line.size() + MaxLineGrowth
+// characters, and returns its end. On a conversion error nothing is written.
+char* writeTransformedLine(char* out, std::string_view line, double shiftAmount, bool& limitFlag,
+                           const JobOptionQuery& isSelected);
 
 } // namespace zelmod
