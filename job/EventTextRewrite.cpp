@@ -1,5 +1,7 @@
 #include "EventTextRewrite.h"
 
+#include "NativePath.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -57,16 +59,17 @@ class BatchReader {
 };
 
 bool writeAll(QFile& file, std::string& text) {
-    const bool written = file.write(text.data(), qint64(text.size())) == qint64(text.size());
+    const bool written = zelmod::writeAll(file, text.data(), qint64(text.size()));
     text.clear();
     return written;
 }
 
-RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file) {
+RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file,
+                      const QString& errorText = {}) {
     RewriteResult result;
     result.outcome = outcome;
     result.lineNumber = lineNumber;
-    result.errorText = file.errorString();
+    result.errorText = errorText.isEmpty() ? file.errorString() : errorText;
     return result;
 }
 
@@ -75,12 +78,13 @@ RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, c
 RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
                                double shiftAmount, const JobOptionQuery& isSelected) {
     using Outcome = RewriteResult::Outcome;
-    QFile target(targetPath);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return failure(Outcome::TargetUncreatable, 0, target);
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return failure(Outcome::SourceUnopenable, 0, source);
+    QFile target;
+    QString errorText;
+    if (!openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
+        return failure(Outcome::TargetUncreatable, 0, target, errorText);
+    QFile source;
+    if (!openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered, errorText))
+        return failure(Outcome::SourceUnopenable, 0, source, errorText);
 
     BatchReader reader(source);
     RewriteResult result;
