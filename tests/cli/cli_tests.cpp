@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -301,6 +302,9 @@ TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_EQ(readFile(at("out.mid")), "0 On ch=1 n=60 v=1\r\n");
+    struct stat replaced {};
+    ASSERT_EQ(::stat(QFile::encodeName(at("out.mid")).constData(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 0777, 0404u) << "the replaced output keeps its mode";
 }
 
 struct LockedFolderCase {
