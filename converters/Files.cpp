@@ -190,8 +190,19 @@ int InputFile::getSlow() {
 
 std::size_t InputFile::read(unsigned char* target, std::size_t count) {
     std::size_t done = 0;
-    for (int value = 0; done < count && (value = get()) >= 0; ++done)
-        target[done] = static_cast<unsigned char>(value);
+    while (done < count) {
+        if (position_ >= available_) { // refilled by getSlow(), or at the end
+            const int value = getSlow();
+            if (value < 0)
+                break;
+            target[done++] = static_cast<unsigned char>(value);
+            continue;
+        }
+        const std::size_t piece = std::min(count - done, available_ - position_);
+        std::memcpy(target + done, buffer_.get() + position_, piece);
+        position_ += piece;
+        done += piece;
+    }
     return done;
 }
 
