@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "CommonDialog.h"
+#include "NativePath.h"
 #include "ShiftAmount.h"
 #include "Twips.h"
 #include "UserMessage.h"
@@ -74,7 +75,7 @@ frmMain::frmMain(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       background(QStringLiteral(":/background.bmp")), instance(basStrSub::AppTitle),
-      toolDirectory(QCoreApplication::applicationDirPath()) {
+      toolDirectory(zelmod::programDirectory()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));

@@ -1,6 +1,8 @@
 #include "CommandLine.h"
 
+#include "JobFiles.h"
 #include "JobMessages.h"
+#include "NativePath.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -48,8 +50,7 @@ bool jobFromName(const QString& name, Job& job) {
 
 QString identity(const QString& path) {
     const QFileInfo file(path);
-    const QString canonical = file.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(file.absoluteFilePath()) : canonical;
+    return resolvedFolder(file.absolutePath()) + QLatin1Char('/') + file.fileName();
 }
 
 } // namespace
@@ -63,8 +64,8 @@ QString usageText() {
         "  --amount TEXT    shift amount, read like the window's amount box (default 0)\n"
         "  -o OUT.mid       the output for a single input\n"
         "  --out-dir DIR    one output per input in DIR, under the input's file name\n"
-        "An existing output is replaced. Exit status: 0 every file written, 1 some failed,\n"
-        "2 usage error.\n");
+        "An existing output is replaced; an output may not be an input. Exit status:\n"
+        "0 every file written, 1 some failed or interrupted, 2 usage error.\n");
 }
 
 bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString& error) {
@@ -91,7 +92,6 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
         return false;
 
     request.amountText = parser.value(amountOption);
-    request.sharedOutputFolder = parser.isSet(outDirOption);
     request.files.clear();
     for (const QString& input : inputs) {
         const QString output =
@@ -103,14 +103,15 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
     return true;
 }
 
-QString refusalOf(const CliRequest& request) {
-    if (!request.sharedOutputFolder)
-        return QString();
+QString refusalOf(const CliRequest& request, const QString& toolDir) {
     QStringList inputs;
     for (const FileJob& file : request.files)
         inputs.append(identity(file.input));
     for (qsizetype i = 0; i < request.files.size(); ++i) {
         const FileJob& file = request.files[i];
+        // The job clears its work files before it reads the input.
+        if (isJobFile(file.input, toolDir))
+            return jobMessage(JobMessageId::InputIsWorkFile, {shownPath(file.input)}).text;
         for (qsizetype j = 0; j < i; ++j) {
             if (request.files[j].output.compare(file.output, fileNameCase) == 0)
                 return jobMessage(JobMessageId::InputNamesClash,

@@ -17,7 +17,6 @@ struct FileJob {
 struct CliRequest {
     Job job = Job::PitchMirror;
     QString amountText;
-    bool sharedOutputFolder = false; // --out-dir rather than -o
     QList<FileJob> files;
 };
 
@@ -28,9 +27,10 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
 // The text printed for --help and after a usage error.
 QString usageText();
 
-// Why the files cannot be converted into one folder as asked, checked
-// before any work starts: two inputs of one name, or an output that is one
-// of the inputs. Empty when they can.
-QString refusalOf(const CliRequest& request);
+// Why the files cannot be converted as asked, checked before any work
+// starts: an input that is one of the job's work files in toolDir, two
+// inputs of one name for one folder, or an output that is one of the inputs
+// (with -o as with --out-dir). Empty when they can.
+QString refusalOf(const CliRequest& request, const QString& toolDir);
 
 } // namespace zelmod

@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "ConversionJob.h"
 #include "Interruption.h"
+#include "NativePath.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -10,9 +11,18 @@
 
 namespace {
 
+// Paths in the text come out with their own bytes.
 void print(std::FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputs(zelmod::nativePath(text).constData(), stream);
     std::fflush(stream);
+}
+
+// Qt's own list would turn bytes that are not UTF-8 into U+FFFD.
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(zelmod::pathFromNative(QByteArray(argv[i])));
+    return arguments;
 }
 
 // Answers the job's questions from the command line and prints its messages.
@@ -52,7 +62,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     zelmod::CliRequest request;
     QString error;
-    if (!zelmod::parseCommandLine(QCoreApplication::arguments(), request, error)) {
+    if (!zelmod::parseCommandLine(argumentsOf(argc, argv), request, error)) {
         if (error.isEmpty()) {
             print(stdout, zelmod::usageText());
             return 0;
@@ -61,15 +71,18 @@ int main(int argc, char** argv) {
               QStringLiteral("zelmod-cli: ") + error + QLatin1Char('\n') + zelmod::usageText());
         return 2;
     }
-    if (const QString refusal = zelmod::refusalOf(request); !refusal.isEmpty()) {
+    const QString toolDir = zelmod::programDirectory();
+    if (const QString refusal = zelmod::refusalOf(request, toolDir); !refusal.isEmpty()) {
         print(stderr, QStringLiteral("zelmod-cli: ") + refusal + QLatin1Char('\n'));
         return 1;
     }
 
-    const QString toolDir = QCoreApplication::applicationDirPath();
     zelmod::Interruption interruption;
     int failures = 0;
-    for (qsizetype i = 0; i < request.files.size() && !interruption.happened(); ++i) {
+    // Interrupted: a job was cancelled or files were left undone. An
+    // interrupt after the last file was written changes nothing.
+    bool interrupted = false;
+    for (qsizetype i = 0; i < request.files.size() && !interrupted; ++i) {
         const zelmod::FileJob& file = request.files[i];
         if (request.files.size() > 1)
             print(stderr, QStringLiteral("[%1/%2] %3\n")
@@ -80,11 +93,14 @@ int main(int argc, char** argv) {
         zelmod::JobFilePaths paths;
         zelmod::ConversionJob job(toolDir, host, paths);
         interruption.watch(&job);
-        if (job.run() != zelmod::ConversionJob::Outcome::Written)
-            ++failures;
+        const zelmod::ConversionJob::Outcome outcome = job.run();
         interruption.watch(nullptr);
+        if (outcome != zelmod::ConversionJob::Outcome::Written)
+            ++failures;
+        interrupted = outcome == zelmod::ConversionJob::Outcome::Cancelled ||
+                      (interruption.happened() && i + 1 < request.files.size());
     }
-    if (interruption.happened()) {
+    if (interrupted) {
         print(stderr, QStringLiteral("zelmod-cli: ") +
                           zelmod::jobMessage(zelmod::JobMessageId::Interrupted).text +
                           QLatin1Char('\n'));

@@ -4,9 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zelmod::convert {
 namespace {
@@ -36,17 +40,78 @@ std::string systemMessage(int error) {
     return std::generic_category().message(error);
 }
 
-// A name beside the target that no file has yet.
-std::string freeTemporaryPath(const std::string& path) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::string candidate = path + ".tmp";
-        if (attempt > 0)
-            candidate += std::to_string(attempt);
-        std::error_code error;
-        if (!std::filesystem::exists(candidate, error) && !error)
-            return candidate;
+bool isStandardStream(const std::string& path) {
+    return path == "-";
+}
+
+// The path of the temporary file being written, for the signal handler.
+char pendingRemoval[4096];
+volatile std::sig_atomic_t removalPending = 0;
+
+void setPendingRemoval(const std::string& path) {
+    removalPending = 0;
+    if (path.size() >= sizeof pendingRemoval)
+        return;
+    std::memcpy(pendingRemoval, path.c_str(), path.size() + 1);
+    removalPending = 1;
+}
+
+extern "C" void removePendingAndEnd(int signal) {
+    if (removalPending)
+        ::unlink(pendingRemoval);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The longest name the target's folder takes.
+std::size_t nameLimit(const std::string& folder) {
+    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
+// OUT.tmp, OUT.tmp1 ...: the target's name cut short enough that the
+// suffix fits within the folder's name limit.
+std::string temporaryCandidate(const std::string& target, std::size_t limit, int attempt) {
+    const std::string folder = folderOf(target);
+    const std::string name = target.substr(folder.size());
+    const std::string suffix = ".tmp" + (attempt > 0 ? std::to_string(attempt) : std::string());
+    return folder + name.substr(0, std::min(name.size(), limit - suffix.size())) + suffix;
+}
+
+bool sameFile(int fd, const std::string& path) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Copies an unseekable input whole to an unnamed temporary file.
+std::FILE* spooled(std::FILE* input, const std::string& path) {
+    std::FILE* copy = std::tmpfile();
+    if (!copy)
+        throw ConversionError(path + ": cannot make a temporary copy: " + systemMessage(errno));
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(FileBufferSize);
+    std::size_t count = 0;
+    while ((count = std::fread(buffer.get(), 1, FileBufferSize, input)) > 0) {
+        if (std::fwrite(buffer.get(), 1, count, copy) != count) {
+            std::fclose(copy);
+            throw ConversionError(path + ": cannot make a temporary copy: " + systemMessage(errno));
+        }
     }
-    throw ConversionError(path + ": no free name for a temporary file beside it");
+    const bool failed = std::ferror(input) != 0;
+    const int error = errno;
+    if (input != stdin)
+        std::fclose(input);
+    if (failed || std::fflush(copy) != 0 || !seekFile(copy, 0)) {
+        std::fclose(copy);
+        throw ConversionError(path + ": cannot read: " + systemMessage(error));
+    }
+    return copy;
 }
 
 } // namespace
@@ -57,11 +122,44 @@ void reportWritesBeyondSizeLimit() {
 #endif
 }
 
+void removeTemporaryFileWhenInterrupted() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, removePendingAndEnd);
+}
+
+std::FILE* openForReading(const std::string& path) {
+    if (isStandardStream(path))
+        return stdin;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        throw ConversionError(path + ": cannot open: " + systemMessage(errno));
+    return file;
+}
+
+std::string replacementTarget(const std::string& path) {
+    std::string target = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        char link[4096];
+        const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
+        if (length < 0 || static_cast<std::size_t>(length) == sizeof link)
+            return target;
+        const std::string named(link, static_cast<std::size_t>(length));
+        target = named[0] == '/' ? named : folderOf(target) + named;
+    }
+    throw ConversionError(path + ": too many levels of symbolic links");
+}
+
+std::string temporaryPathFor(const std::string& path) {
+    const std::string target = replacementTarget(path);
+    return temporaryCandidate(target, nameLimit(folderOf(target)), 0);
+}
+
 InputFile::InputFile(const std::string& path)
     : path_(path), buffer_(std::make_unique<unsigned char[]>(FileBufferSize)) {
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_)
-        throw ConversionError(path + ": cannot open: " + systemMessage(errno));
+    file_ = openForReading(path);
+    struct stat status {};
+    if (::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode))
+        file_ = spooled(file_, path);
     size_ = fileSize(file_);
 }
 
@@ -92,8 +190,19 @@ int InputFile::getSlow() {
 
 std::size_t InputFile::read(unsigned char* target, std::size_t count) {
     std::size_t done = 0;
-    for (int value = 0; done < count && (value = get()) >= 0; ++done)
-        target[done] = static_cast<unsigned char>(value);
+    while (done < count) {
+        if (position_ >= available_) { // refilled by getSlow(), or at the end
+            const int value = getSlow();
+            if (value < 0)
+                break;
+            target[done++] = static_cast<unsigned char>(value);
+            continue;
+        }
+        const std::size_t piece = std::min(count - done, available_ - position_);
+        std::memcpy(target + done, buffer_.get() + position_, piece);
+        position_ += piece;
+        done += piece;
+    }
     return done;
 }
 
@@ -116,21 +225,57 @@ void InputFile::seek(std::uint64_t offset) {
 
 OutputFile::OutputFile(const std::string& path)
     : path_(path), buffer_(std::make_unique<char[]>(FileBufferSize)) {
+    if (isStandardStream(path)) {
+        // Written out only once complete, like a file; seekable for patch32.
+        file_ = std::tmpfile();
+        if (!file_)
+            fail("cannot make a temporary file");
+        return;
+    }
+    target_ = replacementTarget(path);
     // Renaming onto a device or a folder would replace it: only files are replaced.
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    struct stat status {};
+    if (::stat(target_.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
         throw ConversionError(path + ": exists and is not a regular file");
-    temporaryPath_ = freeTemporaryPath(path);
-    file_ = std::fopen(temporaryPath_.c_str(), "wb");
-    if (!file_)
-        throw ConversionError(path + ": cannot create: " + systemMessage(errno));
+    openTemporary();
+}
+
+void OutputFile::openTemporary() {
+    const std::size_t limit = nameLimit(folderOf(target_));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string candidate = temporaryCandidate(target_, limit, attempt);
+        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0) {
+            struct stat existing {};
+            if (::lstat(candidate.c_str(), &existing) == 0)
+                continue; // something there that is not ours to reuse
+            fail("cannot create a temporary file beside it");
+        }
+        // Locked: another converter writes there. Renamed away: taken meanwhile.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !sameFile(fd, candidate) ||
+            ::ftruncate(fd, 0) != 0) {
+            ::close(fd);
+            continue;
+        }
+        file_ = ::fdopen(fd, "wb");
+        if (!file_) {
+            ::close(fd);
+            fail("cannot create a temporary file beside it");
+        }
+        temporaryPath_ = candidate;
+        setPendingRemoval(temporaryPath_);
+        return;
+    }
+    throw ConversionError(path_ + ": no free name for a temporary file beside it");
 }
 
 OutputFile::~OutputFile() {
     if (file_) {
         std::fclose(file_);
-        std::remove(temporaryPath_.c_str());
+        if (!temporaryPath_.empty()) {
+            removalPending = 0;
+            std::remove(temporaryPath_.c_str());
+        }
     }
 }
 
@@ -176,18 +321,44 @@ void OutputFile::patch32(std::uint64_t offset, std::uint32_t value) {
     seekTo(flushedOffset_);
 }
 
-void OutputFile::commit() {
-    flush();
-    std::FILE* file = std::exchange(file_, nullptr);
-    std::error_code error;
-    if (std::fclose(file) != 0)
-        error = std::error_code(errno, std::generic_category());
-    else
-        std::filesystem::rename(temporaryPath_, path_, error);
-    if (error) {
-        std::remove(temporaryPath_.c_str());
-        throw ConversionError(path_ + ": cannot write: " + error.message());
+void OutputFile::copyToStandardOutput() {
+    if (!seekFile(file_, 0))
+        fail("cannot seek");
+    std::size_t count = 0;
+    while ((count = std::fread(buffer_.get(), 1, FileBufferSize, file_)) > 0) {
+        if (std::fwrite(buffer_.get(), 1, count, stdout) != count)
+            fail("cannot write");
     }
+    if (std::ferror(file_))
+        fail("cannot read back");
+    if (std::fflush(stdout) != 0)
+        fail("cannot write");
+}
+
+// The new file takes the old one's mode, and its owner and group where the
+// system allows; the rename happens while the lock is held.
+void OutputFile::commit(bool syncFirst) {
+    flush();
+    if (std::fflush(file_) != 0)
+        fail("cannot write");
+    if (temporaryPath_.empty()) {
+        copyToStandardOutput();
+        std::fclose(std::exchange(file_, nullptr));
+        return;
+    }
+    const int fd = ::fileno(file_);
+    struct stat old {};
+    if (::stat(target_.c_str(), &old) == 0) {
+        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            fail("cannot set its permissions");
+    }
+    if (syncFirst && ::fsync(fd) != 0)
+        fail("cannot write");
+    if (::rename(temporaryPath_.c_str(), target_.c_str()) != 0)
+        fail("cannot write");
+    removalPending = 0;
+    std::fclose(std::exchange(file_, nullptr));
 }
 
 } // namespace zelmod::convert

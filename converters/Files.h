@@ -1,5 +1,6 @@
 // Buffered binary file access for the converters: reading in bounded pieces,
 // and writing through a temporary file that replaces the target only on success.
+// A path of "-" stands for standard input or standard output.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +26,24 @@ inline constexpr std::size_t FileBufferSize = 64 * 1024;
 // without a word and leave its temporary file behind.
 void reportWritesBeyondSizeLimit();
 
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of the output
+// being written before the converter ends by the signal.
+void removeTemporaryFileWhenInterrupted();
+
+// Opens a file for reading, or standard input for "-".
+std::FILE* openForReading(const std::string& path);
+
+// Where writing to path puts the data: the file that a symbolic link names
+// (through any chain of links), or path itself.
+std::string replacementTarget(const std::string& path);
+
+// The first name OutputFile tries for its temporary file: OUT.tmp, with the
+// name shortened when that would exceed the folder's limit.
+std::string temporaryPathFor(const std::string& path);
+
 // A file read through one fixed buffer, with its byte offset always known.
+// A pipe or other unseekable input is first copied whole to an unnamed
+// temporary file, since a MIDI file is read twice and its size is needed.
 class InputFile {
   public:
     explicit InputFile(const std::string& path);
@@ -66,7 +84,10 @@ class InputFile {
 
 // Writes to a temporary file beside the target. commit() renames it onto the
 // target; without a commit the temporary file is removed, so an existing
-// target is never left half-written.
+// target is never left half-written. The target keeps its permission bits
+// (and owner and group where allowed); a symbolic link stays and its target
+// is replaced. The temporary file is locked while in use: another writer of
+// the same target takes another name, and a stale one is reused.
 class OutputFile {
   public:
     explicit OutputFile(const std::string& path);
@@ -90,15 +111,19 @@ class OutputFile {
 
     // Overwrites four bytes written earlier with a big-endian number.
     void patch32(std::uint64_t offset, std::uint32_t value);
-    void commit();
+    // syncFirst: the data reaches the disk before it takes the target's name.
+    void commit(bool syncFirst = false);
 
   private:
+    void openTemporary();
+    void copyToStandardOutput();
     void flush();
     void seekTo(std::uint64_t offset);
     [[noreturn]] void fail(const char* what);
 
     std::string path_;
-    std::string temporaryPath_;
+    std::string target_;
+    std::string temporaryPath_; // empty when writing to standard output
     std::FILE* file_ = nullptr;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;

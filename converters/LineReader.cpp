@@ -11,10 +11,7 @@ namespace zelmod::convert {
 
 LineReader::LineReader(const std::string& path)
     : path_(path), buffer_(std::make_unique<char[]>(FileBufferSize)) {
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) {
-        throw ConversionError(path + ": cannot open: " + std::generic_category().message(errno));
-    }
+    file_ = openForReading(path);
 }
 
 LineReader::~LineReader() {
@@ -38,7 +35,11 @@ bool LineReader::next(std::string_view& line) {
         const char* start = buffer_.get() + begin_;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
         std::size_t length = newline ? static_cast<std::size_t>(newline - start) : end_ - begin_;
-        if (length > MaxLineLength + 1) {
+        // A CR before the line end is not part of the line and does not count;
+        // an unfinished line may still be waiting for the LF after its CR.
+        const bool complete = newline || atEnd_;
+        const bool endsWithCr = length > 0 && start[length - 1] == '\r';
+        if (length - (complete && endsWithCr ? 1 : 0) > MaxLineLength + (complete ? 0 : 1)) {
             throw ConversionError(path_ + ": line " + std::to_string(lineNumber_ + 1) +
                                   ": line longer than " + std::to_string(MaxLineLength) +
                                   " characters");

@@ -133,6 +133,10 @@ class MidiToText {
         bool moreChunks = true;
         while (moreChunks && in_.offset() < in_.size())
             moreChunks = chunk(tracksRead_ >= declaredTracks);
+        if (tracksRead_ < declaredTracks) {
+            fail(in_.size(), "the file ends after " + std::to_string(tracksRead_) + " of the " +
+                                 std::to_string(declaredTracks) + " tracks of its MThd chunk");
+        }
         out_.commit();
     }
 
@@ -335,10 +339,8 @@ class MidiToText {
     void channelData(Event& event, std::uint8_t first) {
         const std::uint8_t kind = event.status & 0xF0;
         const bool oneByte = kind == 0xC0 || kind == 0xD0;
-        event.data[0] = first;
-        event.data[1] = oneByte ? 0 : byte();
-        if ((event.data[0] | event.data[1]) & 0x80)
-            fail(event.offset, "status byte inside a channel message");
+        event.data[0] = dataByte(first, "channel");
+        event.data[1] = oneByte ? 0 : dataByte(byte(), "channel");
         event.sameStatus = event.status == lastStatus_;
         event.afterNonChannel = afterNonChannel_;
         lastStatus_ = event.status;
@@ -355,7 +357,17 @@ class MidiToText {
                 fail(event.offset, "event runs past the end of its MTrk chunk");
         } else {
             event.length = static_cast<std::uint32_t>(systemDataBytes(event.status));
+            for (std::uint32_t i = 0; i < event.length; ++i)
+                dataByte(byte(), "system");
+            in_.seek(in_.offset() - event.length);
         }
+    }
+
+    // The byte just read, which must be a data byte of a message of this kind.
+    std::uint8_t dataByte(std::uint8_t value, const char* kind) {
+        if (value & 0x80)
+            fail(in_.offset() - 1, std::string("status byte inside a ") + kind + " message");
+        return value;
     }
 
     void writeEvent(const Event& event) {

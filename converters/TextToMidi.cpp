@@ -20,27 +20,40 @@ struct TextError {
     std::string what;
 };
 
+// A field as a message quotes it: bytes that are not printable ASCII (a NUL
+// would end the message) are written \xHH.
 std::string shown(std::string_view field) {
     constexpr std::size_t longest = 40;
-    if (field.size() > longest)
-        return "\"" + std::string(field.substr(0, longest)) + "...\"";
-    return "\"" + std::string(field) + "\"";
+    constexpr char hex[] = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (const char c : field.substr(0, longest)) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (byte >= 0x20 && byte < 0x7F)
+            text += c;
+        else
+            text += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
+    }
+    return text + (field.size() > longest ? "...\"" : "\"");
 }
 
-// Twenty digits can overflow 64 bits; nineteen cannot.
+// Twenty significant digits can overflow 64 bits; nineteen cannot.
 constexpr std::size_t MaxSafeDigits = 19;
 
-std::uint64_t parseNumber(std::string_view text, std::uint64_t max) {
+std::uint64_t parseNumber(std::string_view text, std::uint64_t max, std::uint64_t min = 0) {
     std::uint64_t value = 0;
+    std::size_t digits = 0; // after the leading zeros
     for (const char c : text) {
         if (c < '0' || c > '9')
             throw TextError{shown(text) + " is not a decimal number"};
         value = value * 10 + static_cast<unsigned>(c - '0');
+        digits += value > 0 ? 1 : 0;
     }
     if (text.empty())
         throw TextError{"empty number"};
-    if (value > max || text.size() > MaxSafeDigits)
-        throw TextError{shown(text) + " is out of range 0.." + std::to_string(max)};
+    if (value < min || value > max || digits > MaxSafeDigits) {
+        throw TextError{shown(text) + " is out of range " + std::to_string(min) + ".." +
+                        std::to_string(max)};
+    }
     return value;
 }
 
@@ -95,9 +108,10 @@ class FieldCursor {
     }
 
     // Takes the next field in one pass when it is prefix and decimal digits
-    // of a value up to max, as nearly every field of an event line is; else
+    // of a value in min..max, as nearly every field of an event line is; else
     // leaves it for next(), whose reader names what is wrong with it.
-    bool plainNumber(std::string_view prefix, std::uint64_t max, std::uint64_t& value) {
+    bool plainNumber(std::string_view prefix, std::uint64_t max, std::uint64_t& value,
+                     std::uint64_t min = 0) {
         if (!startsWith(rest_, prefix))
             return false;
         std::size_t end = prefix.size();
@@ -105,7 +119,8 @@ class FieldCursor {
         while (end < rest_.size() && rest_[end] >= '0' && rest_[end] <= '9' &&
                end - prefix.size() < MaxSafeDigits)
             number = number * 10 + static_cast<unsigned>(rest_[end++] - '0');
-        if (end == prefix.size() || (end < rest_.size() && rest_[end] != ' ') || number > max)
+        if (end == prefix.size() || (end < rest_.size() && rest_[end] != ' ') || number < min ||
+            number > max)
             return false;
         rest_.remove_prefix(end);
         pendingSpace_ = !rest_.empty();
@@ -218,6 +233,12 @@ class TextToMidi {
                     trailing(fields);
                 else
                     throw TextError{"expected MTrk, Chunk or Trailing, found " + shown(word)};
+            }
+            // A reader would take the file for a cut one.
+            if (tracksWritten_ < declaredTracks_) {
+                throw TextError{"the text ends after " + std::to_string(tracksWritten_) +
+                                " of the " + std::to_string(declaredTracks_) +
+                                " tracks of the MThd line"};
             }
         } catch (const TextError& error) {
             const std::uint64_t line = std::max<std::uint64_t>(in_.lineNumber(), 1);
@@ -371,10 +392,8 @@ class TextToMidi {
 
     void channel(const EventName& name, FieldCursor& fields, std::uint32_t delta) {
         std::uint64_t channel = 0;
-        if (!fields.plainNumber(ChannelField, 16, channel))
-            channel = parseNumber(fields.next(ChannelField), 16);
-        if (channel == 0)
-            throw TextError{"ch= takes 1..16"};
+        if (!fields.plainNumber(ChannelField, 16, channel, 1))
+            channel = parseNumber(fields.next(ChannelField), 16, 1);
         const auto status = static_cast<std::uint8_t>(name.code | (channel - 1));
         std::array<std::uint8_t, 2> data{};
         parseFixedFields(name, fields, data.data());
@@ -435,6 +454,10 @@ class TextToMidi {
         const std::size_t count = hexPayload(fields);
         if (count != systemDataBytes(status))
             throw TextError{"wrong number of data bytes for this system message"};
+        for (std::size_t i = 0; i < count; ++i) {
+            if (payload_[i] > MaxDataByte)
+                throw TextError{"data byte above 7F in a system message"};
+        }
         const Marks marks = parseMarks(fields, 0, true);
         writeVariableLength(delta, marks.deltaBytes);
         out_.put(static_cast<char>(status));

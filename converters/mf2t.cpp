@@ -1,5 +1,5 @@
-// mf2t IN.mid OUT.txt: writes the event text of a Standard MIDI File.
-// Exit status: 0 done, 1 error (OUT not written), 2 usage error.
+// mf2t IN.mid OUT.txt (either may be "-" for standard input or output): writes the event text of a
+// Standard MIDI File. Exit status: 0 done, 1 error (OUT not written), 2 usage error.
 #include <cstdio>
 
 #include "Converters.h"
@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     zelmod::convert::reportWritesBeyondSizeLimit();
+    zelmod::convert::removeTemporaryFileWhenInterrupted();
     try {
         zelmod::convert::midiToText(argv[1], argv[2]);
     } catch (const std::exception& error) {

@@ -1,6 +1,6 @@
-// t2mf IN.txt OUT.mid: writes the Standard MIDI File that event text describes.
-// Exit status: 0 done, 3 done but note values above 127 were written as 127,
-// 1 error (OUT not written), 2 usage error.
+// t2mf IN.txt OUT.mid (either may be "-" for standard input or output): writes the Standard MIDI
+// File that event text describes. Exit status: 0 done, 3 done but note values above 127 were
+// written as 127, 1 error (OUT not written), 2 usage error.
 #include <cstdio>
 
 #include "Converters.h"
@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     zelmod::convert::reportWritesBeyondSizeLimit();
+    zelmod::convert::removeTemporaryFileWhenInterrupted();
     try {
         const std::uint64_t capped = zelmod::convert::textToMidi(argv[1], argv[2]);
         if (capped > 0) {

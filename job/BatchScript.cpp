@@ -1,5 +1,7 @@
 #include "BatchScript.h"
 
+#include "NativePath.h"
+
 #include <QDir>
 
 #ifdef Q_OS_WIN
@@ -67,7 +69,7 @@ std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCom
 #ifdef Q_OS_WIN
     return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
 #else
-    return posixScriptText(toolDir, command).toLocal8Bit();
+    return nativePath(posixScriptText(toolDir, command));
 #endif
 }
 

@@ -1,47 +1,27 @@
 #include "ConversionJob.h"
 
 #include "EventTextRewrite.h"
+#include "Files.h"
 #include "JobFiles.h"
 #include "JobLock.h"
+#include "NativePath.h"
 #include "ReplaceFile.h"
 #include "ShiftAmount.h"
 
-#include <QFileInfo>
-
-#include <csignal>
-#include <filesystem>
-#include <system_error>
+#include <QCoreApplication>
+#include <QFile>
 
 namespace zelmod {
-namespace {
-
-// Under a file-size limit (ulimit -f) a write beyond it would end the
-// program, and the converters that inherit this, by a signal, leaving the
-// intermediate files behind; ignored, the write fails and the job says so.
-void reportWritesBeyondSizeLimit() {
-#ifdef SIGXFSZ
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-}
-
-// The job's own copy of the input lives only as long as the job, so it
-// is written without the sync to disk that QFile::copy makes of every copy.
-bool copyInput(const QString& input, const QString& copy, QString& errorText) {
-    std::error_code error;
-    std::filesystem::copy_file(std::filesystem::path(input.toStdU16String()),
-                               std::filesystem::path(copy.toStdU16String()), error);
-    errorText = QString::fromLocal8Bit(error.message());
-    return !error;
-}
-
-} // namespace
 
 ConversionJob::ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent)
     : QObject(parent), toolDir_(std::move(toolDir)), host_(host), paths_(paths),
       converterRun_(toolDir_) {}
 
 ConversionJob::Outcome ConversionJob::run() {
-    reportWritesBeyondSizeLimit();
+    // Under a file-size limit (ulimit -f) a write beyond it would end the
+    // program, and the converters that inherit this, by a signal, leaving the
+    // intermediate files behind; ignored, the write fails and the job says so.
+    convert::reportWritesBeyondSizeLimit();
     running_ = true;
     cancelled_ = false;
     limitReached_ = false;
@@ -94,13 +74,14 @@ ConversionJob::Outcome ConversionJob::runSteps() {
     const double shiftAmount = takeShiftAmount();
     if (!host_.chooseInput(paths_.input))
         return Outcome::NoInputChosen;
-    if (QString errorText;
-        !copyInput(paths_.input, workPath(toolDir_, WorkFile::inputCopy), errorText))
-        return fail(JobMessageId::InputUncopyable, {shownPath(paths_.input), errorText});
+    if (auto stop = copyInput())
+        return *stop;
     if (!host_.chooseOutput(paths_.output))
         return Outcome::NoOutputChosen;
     if (isJobFile(paths_.output, toolDir_))
         return fail(JobMessageId::OutputIsWorkFile, {shownPath(paths_.output)});
+    if (isProgramFile(paths_.output, toolDir_))
+        return fail(JobMessageId::OutputIsProgramFile, {shownPath(paths_.output)});
 
     if (auto stop = convert(toTextCommand(), WorkFile::eventText, false))
         return *stop;
@@ -108,12 +89,49 @@ ConversionJob::Outcome ConversionJob::runSteps() {
         return *stop;
     if (auto stop = convert(toMidiCommand(), WorkFile::outputMidi, true))
         return *stop;
+    // An interrupt during the copy abandons it, so that a job either says
+    // it wrote the output or leaves the old one.
+    const auto stillWanted = [this] {
+        QCoreApplication::processEvents();
+        return !cancelled_;
+    };
     QString errorText;
-    if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText))
+    if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText,
+                             stillWanted)) {
+        if (cancelled_)
+            return Outcome::Cancelled;
         return fail(JobMessageId::OutputUnwritable, {shownPath(paths_.output), errorText});
+    }
     message_ =
         jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed);
     return Outcome::Written;
+}
+
+// The input is read only when it is a regular file: a pipe without a
+// writer would hold the job, and the lock, with no way to interrupt it.
+std::optional<ConversionJob::Outcome> ConversionJob::copyInput() {
+    const QString& inputPath = paths_.input;
+    if (isJobFile(inputPath, toolDir_))
+        return fail(JobMessageId::InputIsWorkFile, {shownPath(inputPath)});
+    QFile input;
+    QString errorText;
+    if (!openNative(input, inputPath, QIODevice::ReadOnly, errorText))
+        return fail(JobMessageId::InputUncopyable, {shownPath(inputPath), errorText});
+    if (!isRegularFile(input))
+        return fail(JobMessageId::InputNotAFile, {shownPath(inputPath)});
+    const QString copyPath = workPath(toolDir_, WorkFile::inputCopy);
+    QFile copy;
+    if (!openNative(copy, copyPath, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
+        return fail(JobMessageId::WorkFileUncreatable, {shownPath(copyPath), errorText});
+    QByteArray piece(256 * 1024, Qt::Uninitialized);
+    for (qint64 count = 0; (count = input.read(piece.data(), piece.size())) != 0;) {
+        if (count < 0)
+            return fail(JobMessageId::InputUncopyable, {shownPath(inputPath), input.errorString()});
+        if (!writeAll(copy, piece.constData(), count))
+            return fail(JobMessageId::WorkFileUncreatable,
+                        {shownPath(copyPath), copy.errorString()});
+    }
+    return std::nullopt;
 }
 
 std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterCommand& command,
@@ -144,7 +162,7 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
         return fail(JobMessageId::ConverterFailed,
                     {converter, QString::number(result.exitCode), result.converterText});
     const QString output = workPath(toolDir_, outputName);
-    if (!QFileInfo::exists(output))
+    if (!existsNative(output))
         return fail(JobMessageId::ConverterNoOutput, {converter, shownPath(output)});
     limitReached_ = limitReached_ || capped;
     return std::nullopt;

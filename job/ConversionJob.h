@@ -53,6 +53,7 @@ class ConversionJob : public QObject {
     Outcome runLocked();
     Outcome runSteps();
     // Each step gives the job's outcome when the job stops there.
+    std::optional<Outcome> copyInput();
     std::optional<Outcome> convert(const ConverterCommand& command, const QString& outputName,
                                    bool mayCapValues);
     std::optional<Outcome> rewrite(double shiftAmount);

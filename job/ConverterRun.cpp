@@ -1,5 +1,7 @@
 #include "ConverterRun.h"
 
+#include "NativePath.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -9,6 +11,7 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 #endif
@@ -25,11 +28,14 @@ void hideWindow(QProcess& process) {
         [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
 }
 #else
-// Runs in the started interpreter before the script: a process group of its
-// own, so that cancel() reaches the converter, and on Linux an end together
-// with the program (the script replaces the interpreter with the converter),
-// so that a converter of a killed job never writes into the next job's files.
-void leadOwnGroup() {
+// Runs in the started interpreter before the script: the tool's directory
+// entered by its own bytes, a process group of its own, so that cancel()
+// reaches the converter, and on Linux an end together with the program (the
+// script replaces the interpreter with the converter), so that a converter
+// of a killed job never writes into the next job's files.
+void enterAndLeadOwnGroup(const QByteArray& toolDir) {
+    if (::chdir(toolDir.constData()) != 0)
+        ::_exit(126);
     ::setpgid(0, 0);
 #ifdef Q_OS_LINUX
     const pid_t program = ::getppid();
@@ -51,9 +57,10 @@ ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
     const std::optional<QByteArray> bytes = scriptBytes(toolDir_, command);
     if (!bytes)
         return ConverterRunResult::Outcome::DirUnencodable;
-    QFile script(path);
-    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        script.write(*bytes) != bytes->size() || !script.flush()) {
+    QFile script;
+    if (!openNative(script, path, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
+        return ConverterRunResult::Outcome::ScriptUnwritable;
+    if (!writeAll(script, bytes->constData(), bytes->size())) {
         errorText = script.errorString();
         return ConverterRunResult::Outcome::ScriptUnwritable;
     }
@@ -64,18 +71,21 @@ ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
 // The interpreter runs the script from the tool's directory. On POSIX it
 // leads a process group of its own, so that cancel() reaches the converter.
 void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
-    process.setWorkingDirectory(toolDir_);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
+    process.setWorkingDirectory(toolDir_);
     hideWindow(process);
     const QString interpreter = qEnvironmentVariable("ComSpec", QStringLiteral("cmd.exe"));
     // A relative path keeps the directory's characters away from cmd's own parsing.
     process.start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
                                 QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
 #else
-    process.setChildProcessModifier(leadOwnGroup);
-    process.start(QStringLiteral("/bin/sh"), {scriptPath});
+    // Qt would pass the directory's and the script's names in UTF-8, which
+    // may not be their bytes.
+    process.setChildProcessModifier(
+        [toolDir = nativePath(toolDir_)] { enterAndLeadOwnGroup(toolDir); });
+    process.start(QStringLiteral("/bin/sh"), {QFileInfo(scriptPath).fileName()});
 #endif
 }
 
@@ -101,6 +111,15 @@ ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
     result.outcome = writeScript(scriptPath, command, result.errorText);
     if (result.outcome != ConverterRunResult::Outcome::Finished)
         return result;
+#ifndef Q_OS_WIN
+    // A missing converter would only show as the shell's exit code 127.
+    const QString converter = toolDir_ + QLatin1Char('/') + command.converterName;
+    if (::access(nativePath(converter).constData(), X_OK) != 0) {
+        result.outcome = ConverterRunResult::Outcome::NotStarted;
+        result.errorText = systemErrorText(errno);
+        return result;
+    }
+#endif
 
     QProcess process;
     QEventLoop loop;

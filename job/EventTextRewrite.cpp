@@ -1,5 +1,7 @@
 #include "EventTextRewrite.h"
 
+#include "NativePath.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -76,7 +78,7 @@ class BatchWriter {
         used_ = static_cast<std::size_t>(end - buffer_.data());
     }
     bool flush() {
-        const bool written = file_.write(buffer_.data(), qint64(used_)) == qint64(used_);
+        const bool written = writeAll(file_, buffer_.data(), qint64(used_));
         used_ = 0;
         return written;
     }
@@ -87,11 +89,12 @@ class BatchWriter {
     std::size_t used_ = 0;
 };
 
-RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file) {
+RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file,
+                      const QString& errorText = {}) {
     RewriteResult result;
     result.outcome = outcome;
     result.lineNumber = lineNumber;
-    result.errorText = file.errorString();
+    result.errorText = errorText.isEmpty() ? file.errorString() : errorText;
     return result;
 }
 
@@ -100,12 +103,13 @@ RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, c
 RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
                                double shiftAmount, const JobOptionQuery& isSelected) {
     using Outcome = RewriteResult::Outcome;
-    QFile target(targetPath);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return failure(Outcome::TargetUncreatable, 0, target);
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return failure(Outcome::SourceUnopenable, 0, source);
+    QFile target;
+    QString errorText;
+    if (!openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
+        return failure(Outcome::TargetUncreatable, 0, target, errorText);
+    QFile source;
+    if (!openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered, errorText))
+        return failure(Outcome::SourceUnopenable, 0, source, errorText);
 
     BatchReader reader(source);
     BatchWriter writer(target);

@@ -1,13 +1,14 @@
 #include "JobFiles.h"
 
+#include "Files.h"
 #include "JobLock.h"
+#include "NativePath.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace zelmod {
 namespace {
@@ -43,7 +44,7 @@ const std::array<QString, 2>& converterTemporaryNames() {
 
 void removeFile(const QString& path) {
     makeReplaceable(path);
-    QFile::remove(path);
+    removeNative(path);
 }
 
 #ifdef Q_OS_WIN
@@ -52,13 +53,6 @@ constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
 #endif
 
-// The folder as the system resolves it, so that links and "." do not hide
-// that two paths meet.
-QString resolvedDir(const QString& dir) {
-    const QString canonical = QFileInfo(dir).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(QDir(dir).absolutePath()) : canonical;
-}
-
 // MF2T.EXE on Windows, mf2t elsewhere.
 QString converterName(const char* baseName) {
 #ifdef Q_OS_WIN
@@ -66,6 +60,27 @@ QString converterName(const char* baseName) {
 #else
     return QString::fromLatin1(baseName);
 #endif
+}
+
+// The name of the file that writing to path reaches when that file lies in
+// the tool's directory, or nothing. Links and "." do not hide that two paths meet.
+std::optional<QString> nameInToolDir(const QString& path, const QString& toolDir) {
+    std::string target;
+    try {
+        target = convert::replacementTarget(nativeString(path));
+    } catch (const convert::ConversionError&) {
+        return std::nullopt; // a loop of links, which no job can write through
+    }
+    const QFileInfo file(pathFromNative(QByteArray::fromStdString(target)));
+    if (resolvedFolder(file.absolutePath()).compare(resolvedFolder(toolDir), fileNameCase) != 0)
+        return std::nullopt;
+    return file.fileName();
+}
+
+bool isOneOf(const std::optional<QString>& name, const auto& names) {
+    return name && std::any_of(names.begin(), names.end(), [&](const QString& listed) {
+               return name->compare(listed, fileNameCase) == 0;
+           });
 }
 
 } // namespace
@@ -105,16 +120,16 @@ void removeIntermediateFiles(const QString& toolDir, CleanUp when) {
 }
 
 bool isJobFile(const QString& path, const QString& toolDir) {
-    const QFileInfo file(path);
-    if (resolvedDir(file.absolutePath()).compare(resolvedDir(toolDir), fileNameCase) != 0)
-        return false;
-    const QString name = file.fileName();
-    const auto same = [&](const QString& jobName) {
-        return name.compare(jobName, fileNameCase) == 0;
-    };
-    return std::any_of(intermediateFileNames().begin(), intermediateFileNames().end(), same) ||
-           std::any_of(converterTemporaryNames().begin(), converterTemporaryNames().end(), same) ||
-           same(QLatin1String(JobLock::fileName));
+    const std::optional<QString> name = nameInToolDir(path, toolDir);
+    return isOneOf(name, intermediateFileNames()) || isOneOf(name, converterTemporaryNames()) ||
+           isOneOf(name, std::array{QString::fromLatin1(JobLock::fileName)});
+}
+
+bool isProgramFile(const QString& path, const QString& toolDir) {
+    static const std::array<QString, 5> names{converterName("mf2t"), converterName("t2mf"),
+                                              converterName("zelmod-cli"), converterName("Zelmod"),
+                                              QStringLiteral("Zelmod.dat")};
+    return isOneOf(nameInToolDir(path, toolDir), names);
 }
 
 } // namespace zelmod

@@ -34,7 +34,13 @@ void removeIntermediateFiles(const QString& toolDir, CleanUp when);
 // refuse to delete or replace it.
 void makeReplaceable(const QString& path);
 
-// Whether path names one of the job's own files in the tool's directory.
+// Whether path (or the file its link names) is one of the job's own files
+// in the tool's directory.
 bool isJobFile(const QString& path, const QString& toolDir);
+
+// Whether path (or the file its link names) is one of the files the program
+// is made of in the tool's directory: the programs, the converters, the
+// setup file.
+bool isProgramFile(const QString& path, const QString& toolDir);
 
 } // namespace zelmod

@@ -1,6 +1,6 @@
 #include "JobLock.h"
 
-#include <QFile>
+#include "NativePath.h"
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -57,7 +57,7 @@ void JobLock::unlock() {
 JobLock::Status JobLock::tryLock() {
     if (fd_ >= 0)
         return Status::Held;
-    const QByteArray path = QFile::encodeName(path_);
+    const QByteArray path = nativePath(path_);
     for (int attempt = 0; attempt < 8; ++attempt) {
         const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
@@ -87,7 +87,7 @@ JobLock::Status JobLock::tryLock() {
 void JobLock::unlock() {
     if (fd_ < 0)
         return;
-    ::unlink(QFile::encodeName(path_).constData());
+    ::unlink(nativePath(path_).constData());
     ::close(fd_);
     fd_ = -1;
 }

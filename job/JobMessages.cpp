@@ -16,15 +16,21 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 21> messageTexts{{
+constexpr std::array<MessageText, 24> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
     {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
     {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
+    {JobMessageId::InputNotAFile,
+     "変換対象が通常のファイルではありません、パイプや装置からは変換できません\n%1"},
+    {JobMessageId::InputIsWorkFile,
+     "作業用のファイルは変換できません、別のファイルを指定してください\n%1"},
     {JobMessageId::OutputIsWorkFile,
      "作業用のファイルには保存できません、別の保存先を指定してください\n%1"},
+    {JobMessageId::OutputIsProgramFile,
+     "変換ツールのファイルには保存できません、別の保存先を指定してください\n%1"},
     {JobMessageId::ToolDirUnencodable,
      "ツールのフォルダ名に、コマンド プロンプトで扱えない文字があります、変換できません\n%1"},
     {JobMessageId::ScriptUnwritable, "変換用のバッチファイルを作成できません\n%1\n%2"},

@@ -19,7 +19,10 @@ enum class JobMessageId {
     JobBusy,             // %1 tool's directory
     ToolDirUnwritable,   // %1 tool's directory, %2 reason
     InputUncopyable,     // %1 input, %2 reason
+    InputNotAFile,       // %1 input
+    InputIsWorkFile,     // %1 input
     OutputIsWorkFile,    // %1 output
+    OutputIsProgramFile, // %1 output
     ToolDirUnencodable,  // %1 tool's directory
     ScriptUnwritable,    // %1 script, %2 reason
     ConverterNotStarted, // %1 converter, %2 reason

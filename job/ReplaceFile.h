@@ -3,17 +3,23 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace zelmod {
 
 // Where the new output is written before it takes the output's name: beside
-// the output, so that the rename stays on one file system, and under a name
-// of its own, so that a leftover from a killed program is recognisable and
-// the next job writing the same output removes it.
+// the file that is replaced (a link's target), so that the rename stays on
+// one file system. A job that finds this name in use by another takes
+// another; a leftover from a killed program is reused.
 QString partialPathFor(const QString& outputPath);
 
-// Copies source to the partial file and renames that over target. Until
-// the rename the old target stays as it was; a read-only target is
-// replaced too. On failure the partial file is removed and errorText says why.
-bool replaceFileWithCopy(const QString& sourcePath, const QString& targetPath, QString& errorText);
+// Copies source to a partial file and renames that over target, keeping the
+// target's permissions and any link to it. Until the rename the old target
+// stays as it was. stillWanted, when given, is asked between pieces and
+// before the rename; when it says no, nothing is replaced and errorText
+// stays empty. On failure the partial file is removed and errorText says
+// why and where.
+bool replaceFileWithCopy(const QString& sourcePath, const QString& targetPath, QString& errorText,
+                         const std::function<bool()>& stillWanted = {});
 
 } // namespace zelmod

@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -150,9 +153,10 @@ TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
 
 struct RefusalCase {
     const char* name;
-    QStringList inputs;
-    const char* outDir;
+    QStringList inputs; // made when missing, and kept
+    const char* output;
     const char* textPart;
+    const char* outputOption = "--out-dir";
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) {
@@ -162,11 +166,16 @@ void PrintTo(const RefusalCase& c, std::ostream* os) {
 class CliRefusal : public Cli, public testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(CliRefusal, HappensBeforeAnyWork) {
-    QStringList arguments{"--job", "transpose", "--amount",
-                          "1",     "--out-dir", at(GetParam().outDir)};
-    for (const QString& input : GetParam().inputs)
+    QStringList arguments{
+        "--job", "transpose", "--amount", "1", GetParam().outputOption, at(GetParam().output)};
+    for (const QString& input : GetParam().inputs) {
         arguments << at(input.toUtf8().constData());
+        if (!QFile::exists(arguments.last()))
+            writeFile(arguments.last(), "kept");
+    }
     const CliRun result = run(arguments);
+    for (const QString& input : GetParam().inputs)
+        EXPECT_TRUE(QFile::exists(at(input.toUtf8().constData()))) << input.toStdString();
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
         << result.err.toStdString();
@@ -185,7 +194,31 @@ INSTANTIATE_TEST_SUITE_P(
                     "同じ名前の入力ファイル"},
         RefusalCase{
             "output onto an input", {"c.mid", "b/a.mid"}, "b", "保存先が入力ファイルと同じです"},
-        RefusalCase{"output onto itself", {"a.mid"}, ".", "保存先が入力ファイルと同じです"}));
+        RefusalCase{"output onto itself", {"a.mid"}, ".", "保存先が入力ファイルと同じです"},
+        RefusalCase{
+            "-o onto its input", {"a.mid"}, "a.mid", "保存先が入力ファイルと同じです", "-o"},
+        RefusalCase{"input is an intermediate file",
+                    {"tool/Zeltmp2.dat"},
+                    "out",
+                    "作業用のファイルは変換できません"}));
+
+// Names from archives made on Windows (Shift_JIS, Latin-1) are not UTF-8;
+// Qt would read them as U+FFFD. The shell passes their bytes as they are.
+TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
+    namespace fs = std::filesystem;
+    const std::string root = QFile::encodeName(tool.outside(QString())).toStdString();
+    const std::string toolDir = root + "/to\xE9ol";
+    fs::create_directory(toolDir);
+    for (const char* name : {"zelmod-cli", "mf2t", "t2mf"})
+        fs::copy_file(QFile::encodeName(tool.file(name)).toStdString(), toolDir + "/" + name);
+    fs::copy_file(QFile::encodeName(at("a.mid")).toStdString(), root + "/in\x82\xA0.mid");
+    const std::string command = "cd '" + root + "' && './to\xE9ol/zelmod-cli' --job transpose " +
+                                "--amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::ifstream output(root + "/out\xE9.mid", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}), "0 On ch=1 n=61 v=1\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
+}
 
 TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     zelmod::JobLock other(tool.path());
@@ -268,6 +301,9 @@ TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_EQ(readFile(at("out.mid")), "0 On ch=1 n=60 v=1\r\n");
+    struct stat replaced {};
+    ASSERT_EQ(::stat(QFile::encodeName(at("out.mid")).constData(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 0777, 0404u) << "the replaced output keeps its mode";
 }
 
 struct LockedFolderCase {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "ConverterTestSupport.h"
 
@@ -54,7 +56,11 @@ const BadMidiCase badMidiCases[] = {
     {"OverlongVariableLength", midiFile({{0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 0x3C, 0x40}}),
      "byte 22: variable-length number longer than 4 bytes"},
     {"StatusInsideChannelMessage", midiFile({{0x00, 0x90, 0x3C, 0x90}}),
-     "byte 22: status byte inside a channel message"},
+     "byte 25: status byte inside a channel message"},
+    {"StatusInsideSystemMessage", midiFile({{0x00, 0xF3, 0xFF}}),
+     "byte 24: status byte inside a system message"},
+    {"FewerTracksThanDeclared", join({header(1, 2, 96), chunk("MTrk", {0, 0xFF, 0x2F, 0})}),
+     "byte 26: the file ends after 1 of the 2 tracks of its MThd chunk"},
 };
 
 void PrintTo(const BadMidiCase& test, std::ostream* out) {
@@ -115,8 +121,9 @@ const BadTextCase badTextCases[] = {
     {"UnknownName", inTrack("0 Foo ch=1"), "line 3: unknown event name \"Foo\""},
     {"ControllerValue200", inTrack("0 Control ch=1 c=7 v=200"),
      "line 3: \"200\" is out of range 0..127"},
-    {"Channel17", inTrack("0 On ch=17 n=60 v=1"), "line 3: \"17\" is out of range 0..16"},
-    {"Channel0", inTrack("0 On ch=0 n=60 v=1"), "line 3: ch= takes 1..16"},
+    {"Channel17", inTrack("0 On ch=17 n=60 v=1"), "line 3: \"17\" is out of range 1..16"},
+    {"Channel0", inTrack("0 On ch=0 n=60 v=1"), "line 3: \"0\" is out of range 1..16"},
+    {"NulInName", inTrack(std::string("0 Fo\0o", 6)), "line 3: unknown event name \"Fo\\x00o\""},
     {"NegativeNote", inTrack("0 On ch=1 n=-1 v=1"), "line 3: \"-1\" is not a decimal number"},
     {"VelocityNotANumber", inTrack("0 On ch=1 n=60 v=1x"),
      "line 3: \"1x\" is not a decimal number"},
@@ -156,10 +163,16 @@ const BadTextCase badTextCases[] = {
      "line 3: expected a tick or TrkEnd, found \"+\""},
     {"LineTooLong", inTrack("0 SysEx" + std::string(1500 * 3, '0')),
      "line 3: line longer than 4096 characters"},
+    {"LineTooLongWithLf", trackStart + std::string(4097, '0') + "\n",
+     "line 3: line longer than 4096 characters"},
     {"SystemWithSysExStatus", inTrack("0 System F0"),
      "line 3: a system message has a status F1..F6 or F8..FE"},
     {"SystemDataCount", inTrack("0 System F2 01"),
      "line 3: wrong number of data bytes for this system message"},
+    {"SystemDataAbove7F", inTrack("0 System F3 FF"),
+     "line 3: data byte above 7F in a system message"},
+    {"FewerTracksThanDeclared", "MThd format=1 tracks=2 division=96\r\nMTrk rs=on\r\nTrkEnd\r\n",
+     "line 3: the text ends after 1 of the 2 tracks of the MThd line"},
     {"ChunkTypeLength", "MThd format=0 tracks=0 division=96\r\nChunk \"ABC\"\r\n",
      "line 2: a chunk type has four bytes"},
     {"LineAfterTrailing", "MThd format=0 tracks=0 division=96\r\nTrailing 00\r\nTrailing 01\r\n",
@@ -215,6 +228,57 @@ INSTANTIATE_TEST_SUITE_P(Tools, FailingTool,
                                            FailingToolCase{"t2mf", "MThd format=0 tracks=1\r\n"}),
                          [](const auto& info) { return std::string(info.param.tool); });
 
+struct FileEdgeCase {
+    const char* name;
+    const char* script; // sh, in a folder holding in.mid, with the converters on PATH
+    const char* output;
+};
+
+void PrintTo(const FileEdgeCase& test, std::ostream* out) {
+    *out << test.name;
+}
+
+// Each script ends by listing the folder: nothing may be left behind.
+const FileEdgeCase fileEdgeCases[] = {
+    {"StandardStreams", "cat in.mid | mf2t - - | t2mf - - | cmp - in.mid && ls", "in.mid\n"},
+    {"PipeInput", "cat in.mid | mf2t /dev/stdin a && mf2t in.mid b && cmp a b && ls",
+     "a\nb\nin.mid\n"},
+    {"ModeKept", "echo old >out && chmod 600 out && mf2t in.mid out && stat -c %a out && ls",
+     "600\nin.mid\nout\n"},
+    {"SymlinkKept",
+     "echo old >real && ln -s real out && mf2t in.mid out && test -L out && "
+     "head -c 4 real && ls",
+     "MThdin.mid\nout\nreal\n"},
+    {"NameOfTheLongestLength", "mf2t in.mid $(printf %0255d 0) && ls | cut -c 1-3", "000\nin.\n"},
+    {"StaleTemporaryFileReused", "echo stale >out.tmp && mf2t in.mid out && ls", "in.mid\nout\n"},
+    // While t2mf waits for its input, holding out.tmp, mf2t writes out too.
+    {"InterruptedBesideAnotherWriter",
+     "mkfifo f && (t2mf f out & exec 3>f && for i in $(seq 1000); do [ -e out.tmp ] && break; "
+     "sleep 0.01; done; mf2t in.mid out && ls && kill $! && wait $!; echo $?) && rm f && ls",
+     "f\nin.mid\nout\nout.tmp\n143\nin.mid\nout\n"},
+};
+
+class FileEdge : public ::testing::TestWithParam<FileEdgeCase> {};
+
+TEST_P(FileEdge, KeepsTheUsersFilesAndLeavesNothingBehind) {
+    ScratchDir scratch;
+    writeFile(scratch.path("in.mid"), midiFile({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}}));
+    ::setenv("ZELMOD_EDGE_SCRIPT", GetParam().script, 1);
+    const std::string command = "cd \"" + scratch.path("") + "\" && PATH=\"" +
+                                std::getenv("ZELMOD_TOOL_DIR") +
+                                ":$PATH\" sh -c \"$ZELMOD_EDGE_SCRIPT\"";
+    std::FILE* shell = ::popen(command.c_str(), "r");
+    ASSERT_NE(shell, nullptr);
+    std::string output;
+    for (int c = 0; (c = std::fgetc(shell)) != EOF;)
+        output += static_cast<char>(c);
+    ::pclose(shell);
+    EXPECT_EQ(output, GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FileEdge, ::testing::ValuesIn(fileEdgeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct ExitStatusCase {
     const char* name;
     std::string text;
@@ -227,6 +291,7 @@ const ExitStatusCase exitStatusCases[] = {
     {"InRange", inTrack("0 On ch=1 n=127 v=1"), 0, "", "0 On ch=1 n=127 v=1"},
     {"CappedNoteAndVelocity", inTrack("0 On ch=1 n=128 v=129\r\n1 Off ch=2 n=60 v=128"), 3,
      "capped 3 note values above 127 to 127", "0 On ch=1 n=127 v=127"},
+    {"LeadingZeros", inTrack("0 On ch=1 n=00000000000000000060 v=1"), 0, "", "0 On ch=1 n=60 v=1"},
 };
 
 void PrintTo(const ExitStatusCase& test, std::ostream* out) {

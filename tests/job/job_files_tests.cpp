@@ -127,9 +127,11 @@ TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
 }
 
-TEST(ReplaceFile, NamesThePartialAfterTheOutput) {
+TEST(ReplaceFile, NamesThePartialAfterTheOutputWithinTheNameLimit) {
     EXPECT_EQ(zelmod::partialPathFor(QStringLiteral("/music/song.mid")),
-              QStringLiteral("/music/.song.mid.zelmod-partial"));
+              QStringLiteral("/music/song.mid.tmp"));
+    EXPECT_EQ(zelmod::partialPathFor(QStringLiteral("/music/") + QString(255, 'x')),
+              QStringLiteral("/music/") + QString(251, 'x') + QStringLiteral(".tmp"));
 }
 
 TEST(ReplaceFile, LeavesTheTargetWhenTheCopyFails) {

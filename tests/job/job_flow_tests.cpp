@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -174,7 +175,9 @@ class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCas
 
 TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     const FailureCase& c = GetParam();
-    tool.setConverters(c.toText, c.toMidi);
+    tool.setConverters(c.toText ? c.toText : "", c.toMidi);
+    if (!c.toText)
+        QFile::remove(tool.file(QStringLiteral("mf2t")));
     if (c.input)
         host.input = c.input(tool);
     if (c.output)
@@ -212,10 +215,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 FakeConverter::invalidLine,
                                 FakeConverter::copying,
                                 {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
-                    FailureCase{"converter missing",
+                    FailureCase{"converter runs a missing program",
                                 "exec ./nothing-here",
                                 FakeConverter::copying,
-                                {"終了コード 127"}}));
+                                {"終了コード 127"}},
+                    FailureCase{"converter missing",
+                                nullptr,
+                                FakeConverter::copying,
+                                {"変換プログラムを起動できません", "mf2t"}}));
 
 TEST_F(JobFlow, ACancelStopsTheConverterAndCleansUp) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
@@ -289,6 +296,25 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"作業用のファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
+                    FailureCase{"input is a pipe",
+                                FakeConverter::copying,
+                                FakeConverter::copying,
+                                {"通常のファイルではありません", "fifo"},
+                                [](const FakeToolDir& t) {
+                                    ::mkfifo(QFile::encodeName(t.outside("fifo")), 0600);
+                                    return t.outside("fifo");
+                                }},
+                    FailureCase{"input is an intermediate file",
+                                FakeConverter::copying,
+                                FakeConverter::copying,
+                                {"作業用のファイルは変換できません"},
+                                [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
+                    FailureCase{"output is a converter",
+                                FakeConverter::copying,
+                                FakeConverter::copying,
+                                {"変換ツールのファイルには保存できません"},
+                                nullptr,
+                                [](const FakeToolDir& t) { return t.file("t2mf"); }},
                     FailureCase{"output folder missing",
                                 FakeConverter::copying,
                                 FakeConverter::copying,

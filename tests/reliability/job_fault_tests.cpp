@@ -28,6 +28,7 @@ struct FaultCase {
     std::optional<RunResult> (*inject)(JobFault&);
     void (*remove)(JobFault&);    // takes the fault away before the next job
     bool killsTheProgram = false; // zelmod-cli itself ends by SIGKILL
+    const char* cause = nullptr;  // the system's reason that the message must name
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -191,7 +192,8 @@ const FaultCase faultCases[] = {
          workspace.installTools(workspace.tool());
          return test.runJob();
      },
-     [](JobFault& test) { test.resize(test.workspace().tool(), 1024 * MiB); }},
+     [](JobFault& test) { test.resize(test.workspace().tool(), 1024 * MiB); }, false,
+     "No space left on device"},
     {"OutputDirFull", false,
      [](JobFault& test) -> std::optional<RunResult> {
          const fs::path dir = test.output().parent_path();
@@ -200,7 +202,8 @@ const FaultCase faultCases[] = {
          writeFile(test.output(), oldOutput);
          return test.runJob();
      },
-     [](JobFault& test) { test.resize(test.output().parent_path(), 64 * MiB); }},
+     [](JobFault& test) { test.resize(test.output().parent_path(), 64 * MiB); }, false,
+     "out.mid: cannot write: No space left on device"},
     {"FileSizeLimitBelowTheEventText", false,
      [](JobFault& t) -> std::optional<RunResult> {
          return t.runJob(limitedTo(inputSize(t) + 65536));
@@ -245,6 +248,9 @@ TEST_P(JobFault, LeavesTheOldOutputOrTheNewOneAndTheNextJobRunsClean) {
     } else {
         EXPECT_EQ(faulted.exitCode, 1) << "signal " << faulted.signal << ": " << faulted.errors;
         EXPECT_NE(faulted.errors.find("in.mid: "), std::string::npos) << faulted.errors;
+        if (fault.cause) {
+            EXPECT_NE(faulted.errors.find(fault.cause), std::string::npos) << faulted.errors;
+        }
     }
     const Bytes after = readFile(output());
     EXPECT_TRUE(after == oldOutput || after == expected())

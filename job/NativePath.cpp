@@ -1,0 +1,142 @@
+#include "NativePath.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zelmod {
+namespace {
+
+constexpr char16_t escapeBase = 0xDC00;
+
+// The length of the well-formed UTF-8 sequence at bytes[i], or 0.
+int sequenceLength(const QByteArray& bytes, qsizetype i) {
+    const auto byte = [&](qsizetype at) { return static_cast<unsigned char>(bytes[at]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80)
+        return 1;
+    const int length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                       : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                      : 0;
+    if (length == 0 || i + length > bytes.size())
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+    }
+    const unsigned char second = byte(i + 1);
+    // Overlong forms, UTF-16 surrogates and code points above U+10FFFF.
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+QString pathFromNative(const QByteArray& bytes) {
+    QString path;
+    path.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const int length = sequenceLength(bytes, i);
+        if (length == 0) {
+            path += QChar(char16_t(escapeBase + static_cast<unsigned char>(bytes[i])));
+            ++i;
+        } else {
+            path += QString::fromUtf8(bytes.constData() + i, length);
+            i += length;
+        }
+    }
+    return path;
+}
+
+QByteArray nativePath(const QString& path) {
+    QByteArray bytes;
+    bytes.reserve(path.size());
+    qsizetype plainStart = 0;
+    const auto flushPlain = [&](qsizetype end) {
+        bytes += QStringView(path).mid(plainStart, end - plainStart).toUtf8();
+    };
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t unit = path[i].unicode();
+        if (unit >= escapeBase + 0x80 && unit <= escapeBase + 0xFF) {
+            flushPlain(i);
+            bytes += char(unit - escapeBase);
+            plainStart = i + 1;
+        }
+    }
+    flushPlain(path.size());
+    return bytes;
+}
+
+bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText) {
+    const bool writing = mode & QIODevice::WriteOnly;
+    const int flags = writing ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY | O_NONBLOCK;
+    const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        errorText = systemErrorText(errno);
+        return false;
+    }
+    if (!writing)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        errorText = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+bool isRegularFile(const QFile& file) {
+    struct stat status {};
+    return ::fstat(file.handle(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool writeAll(QFile& file, const char* data, qint64 size) {
+    for (qint64 done = 0; done < size;) {
+        const qint64 count = file.write(data + done, size - done);
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
+}
+
+bool existsNative(const QString& path) {
+    struct stat status {};
+    return ::stat(nativePath(path).constData(), &status) == 0;
+}
+
+void removeNative(const QString& path) {
+    ::unlink(nativePath(path).constData());
+}
+
+QString resolvedFolder(const QString& folder) {
+    char resolved[PATH_MAX];
+    if (::realpath(nativePath(folder).constData(), resolved))
+        return pathFromNative(QByteArray(resolved));
+    return QDir::cleanPath(QDir(folder).absolutePath());
+}
+
+QString programDirectory() {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target);
+    if (length <= 0 || length == ssize_t(sizeof target))
+        return QCoreApplication::applicationDirPath();
+    const QByteArray program(target, length);
+    return pathFromNative(program.left(program.lastIndexOf('/')));
+}
+
+QString systemErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace zelmod

@@ -1,0 +1,40 @@
+// File names as the system stores them. A name need not be valid UTF-8 (a
+// Shift_JIS or Latin-1 name from an archive made on Windows); such bytes are
+// carried in a QString as U+DC80..U+DCFF, so that every byte comes back
+// exactly, and every file the job touches is opened through these bytes.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <string>
+
+namespace zelmod {
+
+QByteArray nativePath(const QString& path);
+QString pathFromNative(const QByteArray& bytes);
+inline std::string nativeString(const QString& path) {
+    return nativePath(path).toStdString();
+}
+
+// Opens path (ReadOnly, or WriteOnly to create or empty it). A read never
+// waits for a pipe's writer. On failure errorText says why.
+bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText);
+// Whether file is a regular file (not a pipe, a device or a folder).
+bool isRegularFile(const QFile& file);
+// Writes all of data. A short write (a disk just filled up) sets no error,
+// so the rest is written again until the system names the cause.
+bool writeAll(QFile& file, const char* data, qint64 size);
+bool existsNative(const QString& path);
+void removeNative(const QString& path);
+// The folder with its links resolved, or the path cleaned when it does not exist.
+QString resolvedFolder(const QString& folder);
+
+// The folder that holds the running program.
+QString programDirectory();
+
+// The system's text for an error number.
+QString systemErrorText(int error);
+
+} // namespace zelmod
