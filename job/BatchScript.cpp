@@ -1,6 +1,8 @@
 #include "BatchScript.h"
 
 #include <QDir>
+#include <QOperatingSystemVersion>
+#include <QStringEncoder>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -17,9 +19,10 @@ QString shellQuoted(const QString& text) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-#ifdef Q_OS_WIN
-// The code page in which the command interpreter reads a batch file.
+// The code page in which the command interpreter reads a script: the
+// console's on Windows, the locale's elsewhere.
 std::optional<QByteArray> encodeForConsole(const QString& text) {
+#ifdef Q_OS_WIN
     const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
     const int length = int(text.size());
     if (length == 0)
@@ -36,8 +39,14 @@ std::optional<QByteArray> encodeForConsole(const QString& text) {
     if (usedDefault)
         return std::nullopt;
     return bytes;
-}
+#else
+    QStringEncoder encoder(QStringEncoder::System);
+    QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError())
+        return std::nullopt;
+    return bytes;
 #endif
+}
 
 } // namespace
 
@@ -64,11 +73,9 @@ std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
 }
 
 std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCommand& command) {
-#ifdef Q_OS_WIN
-    return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
-#else
-    return posixScriptText(toolDir, command).toLocal8Bit();
-#endif
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+        return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
+    return encodeForConsole(posixScriptText(toolDir, command));
 }
 
 } // namespace zelmod
