@@ -6,6 +6,8 @@
 #   ./dev.sh fuzz       build the libFuzzer targets with clang, run each FUZZ_SECONDS (30)
 #   ./dev.sh valgrind   run mf2t and t2mf under valgrind on every corpus file
 #   ./dev.sh bench      time the converters, the job and many small files against midicsv
+#   ./dev.sh windows    cross-build MF2T.EXE, T2MF.EXE and the plain core for Windows, test
+#                       them and the batch files under Wine, compile every Windows branch
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -16,6 +18,7 @@ test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux loc
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
 bench_packages=(midicsv time)
+windows_packages=(g++-mingw-w64-x86-64-posix wine64)
 corpus="$here/../shared/corpus"
 
 install_missing() {
@@ -45,6 +48,33 @@ run_tests() {
     # use it, the others use Qt's offscreen platform.
     xvfb-run -a -s "-screen 0 1280x1024x24" \
         ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+# The Windows build, its tests under Wine in a private prefix, the corpus
+# through the .EXE converters, and the batch files as the job writes them,
+# run by Wine's cmd.exe. Wine runs in a Japanese locale (made under the
+# build folder), so that its console code page is 932 as on a Japanese
+# Windows.
+windows_tests() {
+    local werror=OFF
+    [ -n "${CI:-}" ] && werror=ON
+    cmake -S . -B build -G Ninja -DZELMOD_WERROR=$werror >/dev/null
+    cmake --build build -j "$jobs" --target mf2t t2mf script_text_tests
+    cmake -S windows -B build-windows -G Ninja --toolchain "$here/toolchain-mingw-w64.cmake" \
+        -DZELMOD_WERROR=$werror -DZELMOD_QT_HEADERS="$(qtpaths6 --query QT_INSTALL_HEADERS)" \
+        >/dev/null
+    cmake --build build-windows -j "$jobs"
+
+    mkdir -p build-windows/locale
+    [ -d build-windows/locale/ja_JP.UTF-8 ] ||
+        localedef -i ja_JP -f UTF-8 build-windows/locale/ja_JP.UTF-8
+    export WINE=/usr/lib/wine/wine64 WINEPREFIX="$here/build-windows/wine" WINEDEBUG=-all
+    local japanese=(env LOCPATH="$here/build-windows/locale" LC_ALL=ja_JP.UTF-8)
+    "${japanese[@]}" "$WINE" wineboot --init >/dev/null 2>&1
+    "${japanese[@]}" ctest --test-dir build-windows --output-on-failure -j "$jobs"
+    "${japanese[@]}" windows/corpus_round_trip.sh build/tool build-windows/tool "$corpus"
+    "${japanese[@]}" ZELMOD_WINDOWS_TOOL_DIR="$here/build-windows/tool" \
+        build/tests/job/script_text_tests --gtest_filter='WindowsScriptUnderWine.*' --gtest_brief=1
 }
 
 case "${1:-}" in
@@ -86,8 +116,12 @@ bench)
     configure_and_build build
     bench/converters.sh build && bench/job.sh build && bench/small_files.sh build
     ;;
+windows)
+    install_missing "${build_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}"
+    windows_tests
+    ;;
 *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
     exit 2
     ;;
 esac

@@ -3,6 +3,7 @@
 #include "NativePath.h"
 
 #include <QDir>
+#include <QOperatingSystemVersion>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -19,9 +20,10 @@ QString shellQuoted(const QString& text) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-#ifdef Q_OS_WIN
-// The code page in which the command interpreter reads a batch file.
+// The bytes in which the command interpreter reads a script: the console's
+// code page on Windows, the file names' own bytes elsewhere.
 std::optional<QByteArray> encodeForConsole(const QString& text) {
+#ifdef Q_OS_WIN
     const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
     const int length = int(text.size());
     if (length == 0)
@@ -38,8 +40,11 @@ std::optional<QByteArray> encodeForConsole(const QString& text) {
     if (usedDefault)
         return std::nullopt;
     return bytes;
-}
+#else
+    // The shell takes file names as bytes; names that are not UTF-8 keep theirs.
+    return nativePath(text);
 #endif
+}
 
 } // namespace
 
@@ -66,11 +71,9 @@ std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
 }
 
 std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCommand& command) {
-#ifdef Q_OS_WIN
-    return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
-#else
-    return nativePath(posixScriptText(toolDir, command));
-#endif
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+        return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
+    return encodeForConsole(posixScriptText(toolDir, command));
 }
 
 } // namespace zelmod

@@ -39,8 +39,9 @@ std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
                                              const ConverterCommand& command,
                                              const ConsoleEncoder& encode);
 
-// The script for this platform, ready to be written; nothing when it
-// cannot be encoded. toolDir may use either separator.
+// The script for the system this program runs on, asked at run time, in
+// its console's encoding, ready to be written; nothing when it cannot be
+// encoded. toolDir may use either separator.
 std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCommand& command);
 
 } // namespace zelmod

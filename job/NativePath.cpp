@@ -3,13 +3,18 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <QFileInfo>
+#else
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace zelmod {
 namespace {
@@ -77,6 +82,48 @@ QByteArray nativePath(const QString& path) {
     return bytes;
 }
 
+bool writeAll(QFile& file, const char* data, qint64 size) {
+    for (qint64 done = 0; done < size;) {
+        const qint64 count = file.write(data + done, size - done);
+        if (count <= 0)
+            return false;
+        done += count;
+    }
+    return true;
+}
+
+#ifdef Q_OS_WIN
+// Windows keeps names in UTF-16, which a QString holds exactly.
+bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText) {
+    file.setFileName(path);
+    if (!file.open(mode & QIODevice::WriteOnly ? mode | QIODevice::Truncate : mode)) {
+        errorText = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool isRegularFile(const QFile& file) {
+    return QFileInfo(file.fileName()).isFile();
+}
+
+bool existsNative(const QString& path) {
+    return QFileInfo::exists(path);
+}
+
+void removeNative(const QString& path) {
+    QFile::remove(path);
+}
+
+QString resolvedFolder(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : canonical;
+}
+
+QString programDirectory() {
+    return QCoreApplication::applicationDirPath();
+}
+#else
 bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText) {
     const bool writing = mode & QIODevice::WriteOnly;
     const int flags = writing ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY | O_NONBLOCK;
@@ -98,16 +145,6 @@ bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QStr
 bool isRegularFile(const QFile& file) {
     struct stat status {};
     return ::fstat(file.handle(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
-bool writeAll(QFile& file, const char* data, qint64 size) {
-    for (qint64 done = 0; done < size;) {
-        const qint64 count = file.write(data + done, size - done);
-        if (count <= 0)
-            return false;
-        done += count;
-    }
-    return true;
 }
 
 bool existsNative(const QString& path) {
@@ -134,6 +171,8 @@ QString programDirectory() {
     const QByteArray program(target, length);
     return pathFromNative(program.left(program.lastIndexOf('/')));
 }
+
+#endif
 
 QString systemErrorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));

@@ -115,8 +115,16 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
         command += " \"" + argument + "\"";
     const std::string errorPath = scratch.path("stderr.log");
     command += " 2>\"" + errorPath + "\"";
+#ifdef _WIN32
+    // cmd /c drops the first and the last quote of a line with more than two.
+    command = "\"" + command + "\"";
+#endif
     const int status = std::system(command.c_str());
-    ToolRun run{-1, readText(errorPath)};
+    ToolRun run{-1, {}};
+    {
+        std::ifstream log(errorPath); // text mode: Windows' CR LF reads as LF
+        run.errorOutput.assign(std::istreambuf_iterator<char>(log), {});
+    }
     std::filesystem::remove(errorPath);
 #ifdef _WIN32
     run.exitCode = status;

@@ -85,13 +85,16 @@ TEST(AmountToText, LargestValueReadsBackAsItself) {
     EXPECT_EQ(amountFromText(text), Largest);
 }
 
-// A locale whose decimal separator is a comma, made on the fly when the
-// system has none installed.
+// A locale whose decimal separator is a comma, made on the fly when a
+// POSIX system has none installed; Windows always has German_Germany.
 bool useCommaLocale() {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "German_Germany"}) {
         if (std::setlocale(LC_ALL, name))
             return true;
     }
+#ifdef _WIN32
+    return false;
+#else
     const auto folder = std::filesystem::temp_directory_path() / "zelmod-amount-locales";
     std::filesystem::create_directories(folder);
     const std::string make =
@@ -100,6 +103,7 @@ bool useCommaLocale() {
         return false;
     setenv("LOCPATH", folder.c_str(), 1);
     return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+#endif
 }
 
 TEST(AmountConversions, IgnoreTheLocale) {

@@ -1,7 +1,11 @@
 #include "BatchScript.h"
 #include "JobFiles.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QStringEncoder>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +107,57 @@ TEST(WindowsScriptEncoding, WritesTheTextInTheCodePage) {
     const auto japanese = zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽"), toText, utf8);
     ASSERT_TRUE(japanese);
     EXPECT_TRUE(japanese->contains(QStringLiteral("音楽\\MF2T.EXE").toUtf8()));
+}
+
+// Both Windows scripts, run as the job runs them (cmd /d /c .\\Zelmod.bat
+// from the tool's directory) by Wine's cmd.exe, in a tool's directory that
+// holds cmd's special characters and Japanese. ./dev.sh windows sets WINE
+// and ZELMOD_WINDOWS_TOOL_DIR (the folder of MF2T.EXE and T2MF.EXE), and
+// a Japanese locale, in which Wine's console code page is 932.
+TEST(WindowsScriptUnderWine, RunsBothConvertersFromAnAwkwardDirectory) {
+    const QString wine = qEnvironmentVariable("WINE");
+    const QString exeDir = qEnvironmentVariable("ZELMOD_WINDOWS_TOOL_DIR");
+    if (wine.isEmpty() || exeDir.isEmpty())
+        GTEST_SKIP() << "WINE or ZELMOD_WINDOWS_TOOL_DIR unset (run by ./dev.sh windows)";
+    QTemporaryDir scratch;
+    const QString toolDir = scratch.path() + QStringLiteral("/Zel mod 100% & ^ (x86) 音楽");
+    ASSERT_TRUE(QDir().mkpath(toolDir));
+    for (const ConverterCommand* command : {&toText, &toMidi})
+        ASSERT_TRUE(QFile::copy(exeDir + u'/' + command->converterName,
+                                toolDir + u'/' + command->converterName));
+    const QByteArray midi =
+        QByteArray::fromHex("4d54686400000006000000010060" // format 0, 1 track, 96 ticks
+                            "4d54726b0000000b00903c40603c0000ff2f00");
+    const auto writeFile = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(toolDir + u'/' + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    const auto readFile = [&](const QString& name) {
+        QFile file(toolDir + u'/' + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    writeFile(QStringLiteral("Zeltmp.dat"), midi);
+    const QString windowsDir = QStringLiteral("Z:") + QString(toolDir).replace(u'/', u'\\');
+    const auto codePage932 = [](const QString& text) -> std::optional<QByteArray> {
+        QStringEncoder encoder("windows-932");
+        const QByteArray bytes = encoder.encode(text);
+        return encoder.hasError() ? std::nullopt : std::optional(bytes);
+    };
+    for (const ConverterCommand* command : {&toText, &toMidi}) {
+        if (command == &toMidi)
+            writeFile(QStringLiteral("Zeltmpd.txt"), readFile(QStringLiteral("Zeltmps.txt")));
+        const auto script = zelmod::windowsScriptBytes(windowsDir, *command, codePage932);
+        ASSERT_TRUE(script);
+        writeFile(command->scriptName, *script);
+        QProcess cmd;
+        cmd.setWorkingDirectory(toolDir);
+        cmd.start(wine, {QStringLiteral("cmd"), QStringLiteral("/d"), QStringLiteral("/c"),
+                         QStringLiteral(".\\") + command->scriptName});
+        ASSERT_TRUE(cmd.waitForFinished(100'000));
+        EXPECT_EQ(cmd.exitCode(), 0) << cmd.readAllStandardError().toStdString();
+    }
+    EXPECT_TRUE(readFile(QStringLiteral("Zeltmps.txt")).startsWith("MThd format=0 tracks=1"));
+    EXPECT_EQ(readFile(QStringLiteral("Zeltmp2.dat")), midi);
 }
 
 TEST(ConverterCommands, NameTheConvertersOfThisPlatform) {

@@ -1,0 +1,21 @@
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64 (posix threads):
+#   cmake -S windows -B build-windows --toolchain "$PWD/toolchain-mingw-w64.cmake"
+# Programs built here run on Linux under Wine, which is also how CTest
+# starts the test executables.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(ZELMOD_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+if(ZELMOD_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${ZELMOD_WINE}")
+endif()

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# corpus_round_trip.sh LINUX_TOOLS WINDOWS_TOOLS CORPUS: every well-formed
+# and irregular corpus file goes through MF2T.EXE and T2MF.EXE under Wine
+# (one batch file for all, so Wine starts once). The event text must be
+# byte-identical to the Linux mf2t's, and the MIDI file must come back byte
+# for byte. Expects WINE, WINEPREFIX and WINEDEBUG in the environment.
+set -euo pipefail
+linux=$1
+windows=$2
+corpus=$3
+if [ ! -f "$corpus/manifest.tsv" ]; then
+    echo "corpus_round_trip: no corpus at '$corpus': nothing to check" >&2
+    exit 0
+fi
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# Z: is the root of the Unix file system in every Wine prefix.
+windows_path() {
+    local path=$1
+    printf 'Z:%s' "${path//\//\\}"
+}
+mf2t=$(windows_path "$(cd "$windows" && pwd)/MF2T.EXE")
+t2mf=$(windows_path "$(cd "$windows" && pwd)/T2MF.EXE")
+
+files=()
+while IFS=$'\t' read -r file category _; do
+    case $category in wellformed | irregular) files+=("$file") ;; esac
+done <"$corpus/manifest.tsv"
+
+{
+    echo '@echo off'
+    for i in "${!files[@]}"; do
+        cp "$corpus/${files[i]}" "$scratch/$i.mid"
+        echo "\"$mf2t\" $i.mid $i.txt"
+        echo "\"$t2mf\" $i.txt $i.back.mid"
+    done
+} | sed 's/$/\r/' >"$scratch/all.bat"
+(cd "$scratch" && "$WINE" cmd /d /c all.bat)
+
+same_text=0
+same_midi=0
+for i in "${!files[@]}"; do
+    "$linux/mf2t" "$scratch/$i.mid" "$scratch/$i.linux.txt"
+    if cmp -s "$scratch/$i.txt" "$scratch/$i.linux.txt"; then
+        same_text=$((same_text + 1))
+    else
+        echo "corpus_round_trip: ${files[i]}: MF2T.EXE's text differs from mf2t's" >&2
+    fi
+    if cmp -s "$scratch/$i.back.mid" "$scratch/$i.mid"; then
+        same_midi=$((same_midi + 1))
+    else
+        echo "corpus_round_trip: ${files[i]}: does not come back byte for byte" >&2
+    fi
+done
+echo "corpus_round_trip: ${#files[@]} files; text identical to Linux for $same_text," \
+    "back byte for byte for $same_midi"
+[ "$same_text" -eq "${#files[@]}" ] && [ "$same_midi" -eq "${#files[@]}" ]
