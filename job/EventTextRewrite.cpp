@@ -6,12 +6,36 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace zelmod {
 namespace {
 
 constexpr std::size_t batchSize = 1024 * 1024;
+
+// Storage that is not cleared first, so that a small text touches only the
+// memory it fills: clearing a megabyte twice cost a batch of small files
+// more than rewriting them.
+class Buffer {
+  public:
+    explicit Buffer(std::size_t size)
+        : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
+
+    char* data() { return data_.get(); }
+    std::size_t size() const { return size_; }
+
+    // Grows to size, keeping the first kept characters.
+    void grow(std::size_t size, std::size_t kept) {
+        auto larger = std::make_unique_for_overwrite<char[]>(size);
+        std::memcpy(larger.get(), data_.get(), kept);
+        data_ = std::move(larger);
+        size_ = size;
+    }
+
+  private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_;
+};
 
 // Hands out the text in batches of whole lines, read in large pieces. A
 // line longer than the buffer makes it grow.
@@ -35,7 +59,7 @@ class BatchReader {
                 batch = text.substr(0, begin_);
                 return batch.empty() ? Status::End : Status::Batch;
             }
-            buffer_.resize(buffer_.size() * 2);
+            buffer_.grow(buffer_.size() * 2, end_);
         }
     }
 
@@ -52,7 +76,7 @@ class BatchReader {
     }
 
     QFile& file_;
-    std::vector<char> buffer_;
+    Buffer buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool atEnd_ = false;
@@ -68,7 +92,8 @@ class BatchWriter {
         if (buffer_.size() - used_ < count + 2) {
             if (!flush())
                 return nullptr;
-            buffer_.resize(std::max(buffer_.size(), count + 2));
+            if (buffer_.size() < count + 2)
+                buffer_.grow(count + 2, 0);
         }
         return buffer_.data() + used_;
     }
@@ -85,7 +110,7 @@ class BatchWriter {
 
   private:
     QFile& file_;
-    std::vector<char> buffer_;
+    Buffer buffer_;
     std::size_t used_ = 0;
 };
 
