@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "CommonDialog.h"
+#include "OptionFrame.h"
 #include "ShiftAmount.h"
 #include "Twips.h"
 #include "UserMessage.h"
@@ -12,7 +13,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -94,10 +94,8 @@ void frmMain::createControls() {
                      twipsRect(360, 7680, 2415, 495));
     cmdClose = placed(new QPushButton(QStringLiteral("閉じる"), this), "cmdClose",
                       twipsRect(4680, 7680, 2295, 495));
-    fmeOption = placed(new QGroupBox(QStringLiteral("処理内容を選択します"), this), "fmeOption",
+    fmeOption = placed(new OptionFrame(QStringLiteral("処理内容を選択します"), this), "fmeOption",
                        twipsRect(0, 6000, 3495, 1575));
-    // A frame hides the picture behind it, so its captions stay legible.
-    fmeOption->setAutoFillBackground(true);
     createJobOptions();
     txtTrans = placed(new QLineEdit(QStringLiteral("0"), fmeOption), "txtTrans",
                       twipsRect(2160, 720, 615, 270));
