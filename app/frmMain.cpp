@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -206,6 +207,16 @@ void frmMain::showMessage(const zelmod::JobMessage& message) {
     const bool exclamation = message.icon == zelmod::JobMessage::Icon::Exclamation;
     dlgCommonDialog->showMessage(
         {message.text, message.caption, exclamation ? QMessageBox::Warning : QMessageBox::NoIcon});
+}
+
+void frmMain::setBusy(bool busy) {
+    if (busy == waitCursorShown)
+        return;
+    waitCursorShown = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void frmMain::cmdUp_Click() {

@@ -37,6 +37,7 @@ ConversionJob::Outcome ConversionJob::run() {
     message_.reset();
     host_.setControlsEnabled(false);
     const Outcome outcome = runLocked();
+    host_.setBusy(false);
     if (message_)
         host_.showMessage(*message_);
     host_.setControlsEnabled(true);
@@ -111,6 +112,7 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
     using Run = ConverterRunResult::Outcome;
     if (cancelled_) // while a dialog was open
         return Outcome::Cancelled;
+    host_.setBusy(true);
     const ConverterRunResult result = converterRun_.run(command);
     const QString converter = shownPath(workPath(toolDir_, command.converterName));
     switch (result.outcome) {
