@@ -99,8 +99,11 @@ ConversionJob::Outcome ConversionJob::runSteps() {
     if (auto stop = convert(toMidiCommand(), WorkFile::outputMidi, true))
         return *stop;
     QString errorText;
+    const bool outputExisted = QFileInfo::exists(paths_.output);
     if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText))
-        return fail(JobMessageId::OutputUnwritable, {shownPath(paths_.output), errorText});
+        return fail(outputExisted ? JobMessageId::OutputUnwritable
+                                  : JobMessageId::OutputUncreatable,
+                    {shownPath(paths_.output), errorText});
     message_ =
         jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed);
     return Outcome::Written;

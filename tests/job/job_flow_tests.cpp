@@ -304,12 +304,22 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"作業用のファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
+                    // The first line ends where it would say that an earlier file is kept.
                     FailureCase{"output folder missing",
                                 FakeConverter::copying,
                                 FakeConverter::copying,
-                                {"変換ファイルを保存できません", "元のファイルはそのままです"},
+                                {"変換ファイルを保存できません\n"},
                                 nullptr,
-                                [](const FakeToolDir& t) { return t.outside("none/out.mid"); }}));
+                                [](const FakeToolDir& t) { return t.outside("none/out.mid"); }},
+                    FailureCase{"output is a folder",
+                                FakeConverter::copying,
+                                FakeConverter::copying,
+                                {"変換ファイルを保存できません、元のファイルはそのままです"},
+                                nullptr,
+                                [](const FakeToolDir& t) {
+                                    QDir().mkpath(t.outside("folder.mid"));
+                                    return t.outside("folder.mid");
+                                }}));
 
 TEST_F(JobFlow, PreCleanKeepsStaleFilesFromStandingInForMissingOutput) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::silent);
