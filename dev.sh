@@ -5,6 +5,7 @@
 #   ./dev.sh sanitize   the same tests once more under ASan and UBSan
 #   ./dev.sh fuzz       build the libFuzzer targets with clang, run each FUZZ_SECONDS (30)
 #   ./dev.sh valgrind   run mf2t and t2mf under valgrind on every corpus file
+#   ./dev.sh screenshots  renew the reference screenshots and the README's; review them
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -74,13 +75,22 @@ fuzz)
     cmake --build build-fuzz -j "$jobs"
     fuzz/run.sh build-fuzz "$corpus"
     ;;
+screenshots)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    configure_and_build build
+    ZELMOD_RENEW_SCREENSHOTS=1 xvfb-run -a -s "-screen 0 1280x1024x24" \
+        ctest --test-dir build -R '^Scenes/Screenshots' --output-on-failure
+    cp tests/app/screenshots/main-window.png docs/screenshot.png
+    cp tests/app/screenshots/open-dialog.png docs/open-dialog.png
+    git status --short tests/app/screenshots docs
+    ;;
 valgrind)
     install_missing "${build_packages[@]}" "${valgrind_packages[@]}"
     configure_and_build build
     tests/reliability/valgrind_converters.sh build/tool "$corpus"
     ;;
 *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
