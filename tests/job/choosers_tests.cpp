@@ -248,12 +248,13 @@ INSTANTIATE_TEST_SUITE_P(Texts, CommonDialogFilter,
                                          FilterCase{"No pattern||", {}}));
 
 struct WrapCase {
+    const char* name;
     const char* text;
     QList<int> lineCounts; // per paragraph
 };
 
 void PrintTo(const WrapCase& c, std::ostream* out) {
-    *out << c.text;
+    *out << c.name;
 }
 
 class MessageWrap : public testing::TestWithParam<WrapCase> {};
@@ -290,11 +291,13 @@ TEST_P(MessageWrap, KeepsParagraphsAndBalancesTheirLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, MessageWrap,
-    testing::Values(WrapCase{"変換完了！", {1}},
-                    WrapCase{"変換完了！しましたが、頭打ちになった音が存在していることを"
+    testing::Values(WrapCase{"short", "変換完了！", {1}},
+                    WrapCase{"completion warning",
+                             "変換完了！しましたが、頭打ちになった音が存在していることを"
                              "警告しておきます",
                              {2}},
-                    WrapCase{"変換プログラムを起動できません\n/tmp/a.mid\n"
+                    WrapCase{"paragraphs",
+                             "変換プログラムを起動できません\n/tmp/a.mid\n"
                              "イベントテキストの12行目を読み込めません、ファイルが途中で"
                              "終わっています、もう一度変換してください",
                              {1, 1, 3}}));
