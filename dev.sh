@@ -8,6 +8,7 @@
 #   ./dev.sh bench      time the converters, the job and many small files against midicsv
 #   ./dev.sh windows    cross-build MF2T.EXE, T2MF.EXE and the plain core for Windows, test
 #                       them and the batch files under Wine, compile every Windows branch
+#   ./dev.sh screenshots  renew the reference screenshots and the README's; review them
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -105,6 +106,15 @@ fuzz)
     cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
     cmake --build build-fuzz -j "$jobs"
     fuzz/run.sh build-fuzz "$corpus"
+    ;;
+screenshots)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    configure_and_build build
+    ZELMOD_RENEW_SCREENSHOTS=1 xvfb-run -a -s "-screen 0 1280x1024x24" \
+        ctest --test-dir build -R '^Scenes/Screenshots' --output-on-failure
+    cp tests/app/screenshots/main-window.png docs/screenshot.png
+    cp tests/app/screenshots/open-dialog.png docs/open-dialog.png
+    git status --short tests/app/screenshots docs
     ;;
 valgrind)
     install_missing "${build_packages[@]}" "${valgrind_packages[@]}"

@@ -1,5 +1,7 @@
 #include "UserMessage.h"
 
+#include "MessageBoxFit.h"
+
 #include <QMetaEnum>
 #include <QtGlobal>
 
@@ -14,5 +16,6 @@ void showUserMessage(QMessageBox::Icon icon, const QString& caption, const QStri
         return;
     }
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    zelmod::fitMessageBox(box);
     box.exec();
 }

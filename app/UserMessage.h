@@ -4,7 +4,8 @@
 #include <QMessageBox>
 #include <QString>
 
-// Shows the box and returns when the user has answered it. Test hook: when
+// Shows the box, wide enough for its caption and with its text in balanced
+// lines, and returns when the user has answered it. Test hook: when
 // the environment variable ZELMOD_TEST_ANSWER_MESSAGES is set, the box is not
 // shown; one line "message box: ICON | CAPTION | TEXT" goes to standard error
 // instead and the box counts as answered, so that the program can be tested

@@ -2,6 +2,7 @@
 
 #include "CommonDialog.h"
 #include "NativePath.h"
+#include "OptionFrame.h"
 #include "ShiftAmount.h"
 #include "Twips.h"
 #include "UserMessage.h"
@@ -13,7 +14,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -95,10 +96,8 @@ void frmMain::createControls() {
                      twipsRect(360, 7680, 2415, 495));
     cmdClose = placed(new QPushButton(QStringLiteral("閉じる"), this), "cmdClose",
                       twipsRect(4680, 7680, 2295, 495));
-    fmeOption = placed(new QGroupBox(QStringLiteral("処理内容を選択します"), this), "fmeOption",
+    fmeOption = placed(new OptionFrame(QStringLiteral("処理内容を選択します"), this), "fmeOption",
                        twipsRect(0, 6000, 3495, 1575));
-    // A frame hides the picture behind it, so its captions stay legible.
-    fmeOption->setAutoFillBackground(true);
     createJobOptions();
     txtTrans = placed(new QLineEdit(QStringLiteral("0"), fmeOption), "txtTrans",
                       twipsRect(2160, 720, 615, 270));
@@ -209,6 +208,16 @@ void frmMain::showMessage(const zelmod::JobMessage& message) {
     const bool exclamation = message.icon == zelmod::JobMessage::Icon::Exclamation;
     dlgCommonDialog->showMessage(
         {message.text, message.caption, exclamation ? QMessageBox::Warning : QMessageBox::NoIcon});
+}
+
+void frmMain::setBusy(bool busy) {
+    if (busy == waitCursorShown)
+        return;
+    waitCursorShown = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void frmMain::cmdUp_Click() {

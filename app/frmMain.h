@@ -68,6 +68,7 @@ class frmMain : public QWidget, private zelmod::JobHost {
     bool chooseInput(QString& path) override;
     bool chooseOutput(QString& path) override;
     void showMessage(const zelmod::JobMessage& message) override;
+    void setBusy(bool busy) override;
 
     QPixmap background;
     SingleInstance instance;
@@ -86,4 +87,5 @@ class frmMain : public QWidget, private zelmod::JobHost {
     QString toolDirectory;
     zelmod::ConversionJob* runningJob = nullptr;
     bool closeWhenJobEnds = false;
+    bool waitCursorShown = false;
 };

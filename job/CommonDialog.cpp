@@ -1,5 +1,7 @@
 #include "CommonDialog.h"
 
+#include "MessageBoxFit.h"
+
 #include <QFileInfo>
 #include <QWidget>
 
@@ -106,6 +108,7 @@ std::optional<QString> CommonDialog::runFileDialog(const FileDialogRequest& requ
     dialog.selectNameFilter(request.selectedNameFilter);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    const MessageBoxFitting fitting; // the overwrite question
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();
@@ -113,6 +116,7 @@ std::optional<QString> CommonDialog::runFileDialog(const FileDialogRequest& requ
 
 void CommonDialog::runMessageBox(const MessageRequest& message) const {
     QMessageBox box(message.icon, message.caption, message.text, QMessageBox::Ok, owner());
+    fitMessageBox(box);
     box.exec();
 }
 

@@ -28,6 +28,7 @@ ConversionJob::Outcome ConversionJob::run() {
     message_.reset();
     host_.setControlsEnabled(false);
     const Outcome outcome = runLocked();
+    host_.setBusy(false);
     if (message_)
         host_.showMessage(*message_);
     host_.setControlsEnabled(true);
@@ -96,11 +97,14 @@ ConversionJob::Outcome ConversionJob::runSteps() {
         return !cancelled_;
     };
     QString errorText;
+    const bool outputExisted = existsNative(paths_.output);
     if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText,
                              stillWanted)) {
         if (cancelled_)
             return Outcome::Cancelled;
-        return fail(JobMessageId::OutputUnwritable, {shownPath(paths_.output), errorText});
+        return fail(outputExisted ? JobMessageId::OutputUnwritable
+                                  : JobMessageId::OutputUncreatable,
+                    {shownPath(paths_.output), errorText});
     }
     message_ =
         jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed);
@@ -140,6 +144,7 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
     using Run = ConverterRunResult::Outcome;
     if (cancelled_) // while a dialog was open
         return Outcome::Cancelled;
+    host_.setBusy(true);
     const ConverterRunResult result = converterRun_.run(command);
     const QString converter = shownPath(workPath(toolDir_, command.converterName));
     switch (result.outcome) {

@@ -26,6 +26,9 @@ class JobHost {
     virtual bool chooseInput(QString& path) = 0;
     virtual bool chooseOutput(QString& path) = 0;
     virtual void showMessage(const JobMessage& message) = 0;
+    // Converting: from the first converter's start until the job's message
+    // is shown, whatever the way the job ends. A window shows a wait cursor.
+    virtual void setBusy(bool /*busy*/) {}
 };
 
 // The last chosen files, kept from one job to the next by their owner.

@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 24> messageTexts{{
+constexpr std::array<MessageText, 25> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -46,6 +46,7 @@ constexpr std::array<MessageText, 24> messageTexts{{
     {JobMessageId::EventTextUnwritable, "%1行目で作業用のファイルに書き込めなくなりました\n%2\n%3"},
     {JobMessageId::OutputUnwritable,
      "変換ファイルを保存できません、元のファイルはそのままです\n%1\n%2"},
+    {JobMessageId::OutputUncreatable, "変換ファイルを保存できません\n%1\n%2"},
     {JobMessageId::InputNamesClash,
      "同じ名前の入力ファイルが２つあります、同じフォルダには保存できません\n%1\n%2"},
     {JobMessageId::OutputIsInput,

@@ -34,7 +34,8 @@ enum class JobMessageId {
     EventTextUnreadable, // %1 line number, %2 file, %3 reason
     EventLineInvalid,    // %1 line number, %2 the line
     EventTextUnwritable, // %1 line number, %2 file, %3 reason
-    OutputUnwritable,    // %1 output, %2 reason
+    OutputUnwritable,    // %1 output, %2 reason; an earlier file there is kept
+    OutputUncreatable,   // %1 output, %2 reason; no file was there
     InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
     OutputIsInput,       // %1 output that is also an input
     Interrupted,

@@ -1,11 +1,13 @@
 // The file choosers answered through the dialog component's presenters:
 // what they prepare the dialog with, and what they give back and leave on disk.
 #include "CommonDialog.h"
+#include "MessageBoxFit.h"
 #include "basFileManager.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QMap>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -244,6 +246,61 @@ INSTANTIATE_TEST_SUITE_P(Texts, CommonDialogFilter,
                                          FilterCase{"MIDI|*.mid;*.midi|Text|*.txt|",
                                                     {"MIDI (*.mid *.midi)", "Text (*.txt)"}},
                                          FilterCase{"No pattern||", {}}));
+
+struct WrapCase {
+    const char* name;
+    const char* text;
+    QList<int> lineCounts; // per paragraph
+};
+
+void PrintTo(const WrapCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class MessageWrap : public testing::TestWithParam<WrapCase> {};
+
+// A long paragraph needs as many lines as at the limit, no more, and they are
+// about equally wide: no line holds only the last word. Nothing is lost.
+TEST_P(MessageWrap, KeepsParagraphsAndBalancesTheirLines) {
+    QFont font;
+    font.setPixelSize(12);
+    const QFontMetrics metrics(font);
+    const int limit = 20 * metrics.horizontalAdvance(QChar(0x3000));
+    const QString text = QString::fromUtf8(GetParam().text);
+    const QStringList paragraphs = text.split('\n');
+    const QStringList wrapped = balancedLines(text, font, limit).split('\n');
+    qsizetype line = 0;
+    for (qsizetype p = 0; p < paragraphs.size(); ++p) {
+        const int count = GetParam().lineCounts[p];
+        const QStringList lines = wrapped.mid(line, count);
+        line += count;
+        EXPECT_EQ(lines.join(QString()), paragraphs[p]);
+        int narrowest = limit;
+        int widest = 0;
+        for (const QString& shown : lines) {
+            narrowest = std::min(narrowest, metrics.horizontalAdvance(shown));
+            widest = std::max(widest, metrics.horizontalAdvance(shown));
+        }
+        EXPECT_LE(widest, limit);
+        if (count > 1) {
+            EXPECT_LE(widest - narrowest, 2 * metrics.horizontalAdvance(QChar(0x3000))) << widest;
+        }
+    }
+    EXPECT_EQ(line, wrapped.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, MessageWrap,
+    testing::Values(WrapCase{"short", "変換完了！", {1}},
+                    WrapCase{"completion warning",
+                             "変換完了！しましたが、頭打ちになった音が存在していることを"
+                             "警告しておきます",
+                             {2}},
+                    WrapCase{"paragraphs",
+                             "変換プログラムを起動できません\n/tmp/a.mid\n"
+                             "イベントテキストの12行目を読み込めません、ファイルが途中で"
+                             "終わっています、もう一度変換してください",
+                             {1, 1, 3}}));
 
 TEST_F(Choosers, CancelWithoutCancelErrorGivesAnEmptyName) {
     dialog.setFileName("old.mid");

@@ -30,6 +30,9 @@ class FakeHost : public zelmod::JobHost {
     std::vector<bool> controlStates;
     std::vector<JobMessage> messages;
     QStringList dialogStarts; // the path each dialog started from
+    bool busy = false;
+    bool wasBusy = false;
+    bool busyAtAMessage = false;
 
     void setControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
     QString amountText() const override { return amount; }
@@ -41,7 +44,14 @@ class FakeHost : public zelmod::JobHost {
     mutable std::vector<int> selectionQuestions;
     bool chooseInput(QString& path) override { return choose(input, path); }
     bool chooseOutput(QString& path) override { return choose(output, path); }
-    void showMessage(const JobMessage& message) override { messages.push_back(message); }
+    void showMessage(const JobMessage& message) override {
+        messages.push_back(message);
+        busyAtAMessage = busyAtAMessage || busy;
+    }
+    void setBusy(bool converting) override {
+        busy = converting;
+        wasBusy = wasBusy || converting;
+    }
 
   private:
     bool choose(const std::optional<QString>& answer, QString& path) {
@@ -77,6 +87,8 @@ class JobFlow : public testing::Test {
 
     void expectCleanEnd() {
         EXPECT_EQ(host.controlStates, (std::vector<bool>{false, true}));
+        EXPECT_FALSE(host.busy);
+        EXPECT_FALSE(host.busyAtAMessage);
         EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
         zelmod::JobLock lock(tool.path());
         EXPECT_EQ(lock.tryLock(), zelmod::JobLock::Status::Held);
@@ -107,6 +119,7 @@ TEST_F(JobFlow, WritesTheRewrittenFileAndSaysSo) {
     EXPECT_EQ(host.messages[0].text, QStringLiteral("変換完了！"));
     EXPECT_EQ(host.messages[0].icon, JobMessage::Icon::Exclamation);
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(outputPath)));
+    EXPECT_TRUE(host.wasBusy);
     expectCleanEnd();
 }
 
@@ -235,6 +248,7 @@ TEST_F(JobFlow, ACancelStopsTheConverterAndCleansUp) {
     poll.start(20);
     EXPECT_EQ(job.run(), Outcome::Cancelled);
     EXPECT_FALSE(job.isRunning());
+    EXPECT_TRUE(host.wasBusy);
     EXPECT_TRUE(host.messages.empty()) << shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     expectCleanEnd();
@@ -275,6 +289,7 @@ TEST_P(DialogCancelled, EndsQuietlyWithTheAmountRewritten) {
     EXPECT_EQ(host.amount, QStringLiteral("127"));
     EXPECT_TRUE(host.messages.empty()) << shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
+    EXPECT_FALSE(host.wasBusy);
     expectCleanEnd();
 }
 
@@ -315,12 +330,22 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"変換ツールのファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("t2mf"); }},
+                    // The first line ends where it would say that an earlier file is kept.
                     FailureCase{"output folder missing",
                                 FakeConverter::copying,
                                 FakeConverter::copying,
-                                {"変換ファイルを保存できません", "元のファイルはそのままです"},
+                                {"変換ファイルを保存できません\n"},
                                 nullptr,
-                                [](const FakeToolDir& t) { return t.outside("none/out.mid"); }}));
+                                [](const FakeToolDir& t) { return t.outside("none/out.mid"); }},
+                    FailureCase{"output is a folder",
+                                FakeConverter::copying,
+                                FakeConverter::copying,
+                                {"変換ファイルを保存できません、元のファイルはそのままです"},
+                                nullptr,
+                                [](const FakeToolDir& t) {
+                                    QDir().mkpath(t.outside("folder.mid"));
+                                    return t.outside("folder.mid");
+                                }}));
 
 TEST_F(JobFlow, PreCleanKeepsStaleFilesFromStandingInForMissingOutput) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::silent);

@@ -5,7 +5,9 @@
 #include "frmMain.h"
 #include "job_test_support.h"
 
+#include <QCursor>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -43,8 +45,21 @@ class WindowJob : public testing::Test {
         dialog->setMessagePresenter([this](const MessageRequest& message) {
             messages.push_back(message);
             controlsDuringDialogs.push_back(anyControlEnabled());
+            waitCursorAtAMessage = waitCursorAtAMessage || waitCursorShown();
         });
         window.show();
+    }
+
+    // Whatever way the job ended, the cursor is the usual one again, and it
+    // was so when the message appeared.
+    void TearDown() override {
+        EXPECT_FALSE(waitCursorShown());
+        EXPECT_FALSE(waitCursorAtAMessage);
+    }
+
+    static bool waitCursorShown() {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        return cursor && cursor->shape() == Qt::WaitCursor;
     }
 
     template <typename Widget> Widget* control(const char* name) {
@@ -73,6 +88,7 @@ class WindowJob : public testing::Test {
     std::vector<FileDialogRequest> dialogs;
     std::vector<MessageRequest> messages;
     std::vector<bool> controlsDuringDialogs;
+    bool waitCursorAtAMessage = false;
 };
 
 TEST_F(WindowJob, StartButtonRunsAWholeJob) {
@@ -125,6 +141,7 @@ TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (QFile::exists(tool.file(QStringLiteral("child.pid")))) {
             poll.stop();
+            EXPECT_TRUE(waitCursorShown());
             window.close();
             EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up
         }
