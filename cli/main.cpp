@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "ConversionJob.h"
 #include "Interruption.h"
+#include "ToolFolders.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -50,6 +51,8 @@ class CliHost : public zelmod::JobHost {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The window's name: both share an installed copy's per-user working folder.
+    QCoreApplication::setApplicationName(QStringLiteral("Zelmod"));
     zelmod::CliRequest request;
     QString error;
     if (!zelmod::parseCommandLine(QCoreApplication::arguments(), request, error)) {
@@ -66,7 +69,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const QString toolDir = QCoreApplication::applicationDirPath();
+    const zelmod::ToolFolders folders =
+        zelmod::toolFoldersOf(QCoreApplication::applicationDirPath());
     zelmod::Interruption interruption;
     int failures = 0;
     for (qsizetype i = 0; i < request.files.size() && !interruption.happened(); ++i) {
@@ -78,7 +82,7 @@ int main(int argc, char** argv) {
                               .arg(zelmod::shownPath(file.input)));
         CliHost host(request, file);
         zelmod::JobFilePaths paths;
-        zelmod::ConversionJob job(toolDir, host, paths);
+        zelmod::ConversionJob job(folders, host, paths);
         interruption.watch(&job);
         if (job.run() != zelmod::ConversionJob::Outcome::Written)
             ++failures;

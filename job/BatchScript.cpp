@@ -17,6 +17,11 @@ QString shellQuoted(const QString& text) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+// The command interpreter expands % even inside quotes.
+QString percentsDoubled(QString text) {
+    return text.replace(QLatin1Char('%'), QLatin1String("%%"));
+}
+
 #ifdef Q_OS_WIN
 // The code page in which the command interpreter reads a batch file.
 std::optional<QByteArray> encodeForConsole(const QString& text) {
@@ -41,33 +46,34 @@ std::optional<QByteArray> encodeForConsole(const QString& text) {
 
 } // namespace
 
-QString windowsScriptText(const QString& toolDir, const ConverterCommand& command) {
-    QString dir = toolDir;
-    dir.replace(QLatin1Char('%'), QLatin1String("%%"));
+QString windowsScriptText(const ToolFolders& folders, const ConverterCommand& command) {
+    const QString work = percentsDoubled(folders.workDir);
     const QString lineEnd = QStringLiteral("\r\n");
-    return dir.left(2) + lineEnd + QStringLiteral("cd \"") + dir + QLatin1Char('"') + lineEnd +
-           QLatin1Char('"') + dir + QLatin1Char('\\') + command.converterName + QLatin1Char('"') +
-           command.arguments + lineEnd;
+    return work.left(2) + lineEnd + QStringLiteral("cd \"") + work + QLatin1Char('"') + lineEnd +
+           QLatin1Char('"') + percentsDoubled(folders.programDir) + QLatin1Char('\\') +
+           command.converterName + QLatin1Char('"') + command.arguments + lineEnd;
 }
 
-QString posixScriptText(const QString& toolDir, const ConverterCommand& command) {
-    const QString dir = shellQuoted(toolDir);
-    return QStringLiteral("cd ") + dir + QStringLiteral(" || exit 126\nexec ") + dir +
+QString posixScriptText(const ToolFolders& folders, const ConverterCommand& command) {
+    return QStringLiteral("cd ") + shellQuoted(folders.workDir) +
+           QStringLiteral(" || exit 126\nexec ") + shellQuoted(folders.programDir) +
            shellQuoted(QLatin1Char('/') + command.converterName) + command.arguments +
            QLatin1Char('\n');
 }
 
-std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
+std::optional<QByteArray> windowsScriptBytes(const ToolFolders& folders,
                                              const ConverterCommand& command,
                                              const ConsoleEncoder& encode) {
-    return encode(windowsScriptText(toolDir, command));
+    return encode(windowsScriptText(folders, command));
 }
 
-std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCommand& command) {
+std::optional<QByteArray> scriptBytes(const ToolFolders& folders, const ConverterCommand& command) {
 #ifdef Q_OS_WIN
-    return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
+    const ToolFolders native{QDir::toNativeSeparators(folders.programDir),
+                             QDir::toNativeSeparators(folders.workDir)};
+    return windowsScriptBytes(native, command, encodeForConsole);
 #else
-    return posixScriptText(toolDir, command).toLocal8Bit();
+    return posixScriptText(folders, command).toLocal8Bit();
 #endif
 }
 

@@ -42,13 +42,13 @@ void leadOwnGroup() {
 
 } // namespace
 
-ConverterRun::ConverterRun(QString toolDir, QObject* parent)
-    : QObject(parent), toolDir_(std::move(toolDir)) {}
+ConverterRun::ConverterRun(ToolFolders folders, QObject* parent)
+    : QObject(parent), folders_(std::move(folders)) {}
 
 ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
                                                       const ConverterCommand& command,
                                                       QString& errorText) {
-    const std::optional<QByteArray> bytes = scriptBytes(toolDir_, command);
+    const std::optional<QByteArray> bytes = scriptBytes(folders_, command);
     if (!bytes)
         return ConverterRunResult::Outcome::DirUnencodable;
     QFile script(path);
@@ -61,10 +61,10 @@ ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
     return ConverterRunResult::Outcome::Finished;
 }
 
-// The interpreter runs the script from the tool's directory. On POSIX it
+// The interpreter runs the script from the working folder. On POSIX it
 // leads a process group of its own, so that cancel() reaches the converter.
 void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
-    process.setWorkingDirectory(toolDir_);
+    process.setWorkingDirectory(folders_.workDir);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
@@ -97,7 +97,7 @@ void ConverterRun::killTree(QProcess& process) {
 ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
     ConverterRunResult result;
     cancelled_ = false;
-    const QString scriptPath = toolDir_ + QLatin1Char('/') + command.scriptName;
+    const QString scriptPath = folders_.workDir + QLatin1Char('/') + command.scriptName;
     result.outcome = writeScript(scriptPath, command, result.errorText);
     if (result.outcome != ConverterRunResult::Outcome::Finished)
         return result;
