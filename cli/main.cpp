@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     QString error;
     if (!zelmod::parseCommandLine(QCoreApplication::arguments(), request, error)) {
         if (error.isEmpty()) {
-            print(stdout, zelmod::usageText());
+            print(stdout, request.versionAsked ? QStringLiteral("zelmod-cli " ZELMOD_VERSION "\n")
+                                               : zelmod::usageText());
             return 0;
         }
         print(stderr,
