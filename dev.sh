@@ -5,6 +5,8 @@
 #   ./dev.sh sanitize   the same tests once more under ASan and UBSan
 #   ./dev.sh fuzz       build the libFuzzer targets with clang, run each FUZZ_SECONDS (30)
 #   ./dev.sh valgrind   run mf2t and t2mf under valgrind on every corpus file
+#   ./dev.sh package    build the Debian package into build/package and check it
+#   ./dev.sh installed-test   install that package into a clean Debian 12 root and use it
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -14,6 +16,8 @@ build_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-d
 test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales)
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
+package_packages=(dpkg-dev lintian desktop-file-utils appstream)
+installed_test_packages=(debootstrap util-linux)
 corpus="$here/../shared/corpus"
 
 install_missing() {
@@ -74,13 +78,34 @@ fuzz)
     cmake --build build-fuzz -j "$jobs"
     fuzz/run.sh build-fuzz "$corpus"
     ;;
+package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    # Built as Debian builds its packages: its flags alone (build type None),
+    # hardening included.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    configure_and_build build-package -DCMAKE_BUILD_TYPE=None -DZELMOD_BUILD_TESTS=OFF \
+        -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+    rm -rf build/package
+    (cd build-package && cpack -B "$here/build/package" >/dev/null)
+    rm -rf build/package/_CPack_Packages
+    desktop-file-validate packaging/*.desktop
+    appstreamcli validate --no-net packaging/*.metainfo.xml
+    # Errors and warnings fail; the remaining notes are shown.
+    lintian --fail-on error,warning --info build/package/zelmod_*.deb
+    ls -l build/package/zelmod_*.deb
+    ;;
+installed-test)
+    install_missing "${installed_test_packages[@]}"
+    packaging/installed-test.sh build
+    ;;
 valgrind)
     install_missing "${build_packages[@]}" "${valgrind_packages[@]}"
     configure_and_build build
     tests/reliability/valgrind_converters.sh build/tool "$corpus"
     ;;
 *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
