@@ -3,6 +3,7 @@
 
 #include "ConversionJob.h"
 #include "SingleInstance.h"
+#include "ToolFolders.h"
 
 #include <QPixmap>
 #include <QWidget>
