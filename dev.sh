@@ -9,6 +9,8 @@
 #   ./dev.sh windows    cross-build MF2T.EXE, T2MF.EXE and the plain core for Windows, test
 #                       them and the batch files under Wine, compile every Windows branch
 #   ./dev.sh screenshots  renew the reference screenshots and the README's; review them
+#   ./dev.sh package    build the Debian package into build/package and check it
+#   ./dev.sh installed-test   install that package into a clean Debian 12 root and use it
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
@@ -20,6 +22,8 @@ fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
 bench_packages=(midicsv time)
 windows_packages=(g++-mingw-w64-x86-64-posix wine64)
+package_packages=(dpkg-dev lintian desktop-file-utils appstream)
+installed_test_packages=(debootstrap util-linux)
 corpus="$here/../shared/corpus"
 
 install_missing() {
@@ -115,6 +119,27 @@ screenshots)
     cp tests/app/screenshots/main-window.png docs/screenshot.png
     cp tests/app/screenshots/open-dialog.png docs/open-dialog.png
     git status --short tests/app/screenshots docs
+    ;;
+package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    # Built as Debian builds its packages: its flags alone (build type None),
+    # hardening included.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    configure_and_build build-package -DCMAKE_BUILD_TYPE=None -DZELMOD_BUILD_TESTS=OFF \
+        -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+    rm -rf build/package
+    (cd build-package && cpack -B "$here/build/package" >/dev/null)
+    rm -rf build/package/_CPack_Packages
+    desktop-file-validate packaging/*.desktop
+    appstreamcli validate --no-net packaging/*.metainfo.xml
+    # Errors and warnings fail; the remaining notes are shown.
+    lintian --fail-on error,warning --info build/package/zelmod_*.deb
+    ls -l build/package/zelmod_*.deb
+    ;;
+installed-test)
+    install_missing "${installed_test_packages[@]}"
+    packaging/installed-test.sh build
     ;;
 valgrind)
     install_missing "${build_packages[@]}" "${valgrind_packages[@]}"

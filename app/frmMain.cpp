@@ -75,8 +75,9 @@ frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      background(QStringLiteral(":/background.bmp")), instance(basStrSub::AppTitle),
-      toolDirectory(zelmod::programDirectory()) {
+      background(QStringLiteral(":/background.bmp")),
+      instance(basStrSub::AppTitle), toolFolders{zelmod::programDirectory(),
+                                                 zelmod::programDirectory()} {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
@@ -167,7 +168,7 @@ void frmMain::setTabOrder() {
 // in the previous job.
 void frmMain::cmdJob1_Click() {
     zelmod::JobFilePaths paths{basStrSub::InputFilePath, basStrSub::OutputFilePath};
-    zelmod::ConversionJob job(toolDirectory, *this, paths);
+    zelmod::ConversionJob job(toolFolders, *this, paths);
     runningJob = &job;
     job.run();
     runningJob = nullptr;
@@ -246,9 +247,9 @@ void frmMain::paintEvent(QPaintEvent*) {
     painter.drawPixmap(0, 0, background); // unscaled; what lies outside is cut off
 }
 
-bool frmMain::Form_Load(const QString& toolDirectory) {
-    setToolDirectory(toolDirectory);
-    basStrSub::SetupFilePath = toolDirectory + QLatin1Char('/') + basStrSub::AppTitle + ".dat";
+bool frmMain::Form_Load(const zelmod::ToolFolders& folders) {
+    setToolFolders(folders);
+    basStrSub::SetupFilePath = folders.workDir + QLatin1Char('/') + basStrSub::AppTitle + ".dat";
     basStrSub::SetupHeader = basStrSub::AppTitle + " Setup File Ver.1.00";
     basStrSub::SaveSetupOnExit = true;
     // The design size is the largest the window may take; smaller is allowed.
@@ -266,6 +267,8 @@ bool frmMain::Form_Load(const QString& toolDirectory) {
         return false;
     }
     qint32 mismatch = 0; // whether the file's line differed: nothing depends on it
+    QString errorText;   // a folder that cannot be made fails the setup file's write, which says so
+    zelmod::makeWorkDir(folders.workDir, errorText);
     if (basDatFileManager::SetupFileExists(basStrSub::SetupFilePath))
         basDatFileManager::ReadSetupFile(basStrSub::SetupFilePath, mismatch);
     else

@@ -3,6 +3,7 @@
 
 #include "ConversionJob.h"
 #include "SingleInstance.h"
+#include "ToolFolders.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -30,14 +31,14 @@ class frmMain : public QWidget, private zelmod::JobHost {
     // transformer asks this for every line it rewrites.
     bool isJobSelected(int index) const override;
 
-    // The folder of the converters and the job's intermediate files; the
-    // program's own folder unless set.
-    void setToolDirectory(const QString& directory) { toolDirectory = directory; }
+    // The folder of the converters and the one of the job's files; the
+    // program's own folder for both unless set.
+    void setToolFolders(const zelmod::ToolFolders& folders) { toolFolders = folders; }
 
     // Sets the program-wide values, refuses a second running instance and
-    // checks or creates the setup file in toolDirectory. False when refused:
-    // the window is then unloaded and the program must end.
-    bool Form_Load(const QString& toolDirectory);
+    // checks or creates the setup file in the working folder. False when
+    // refused: the window is then unloaded and the program must end.
+    bool Form_Load(const zelmod::ToolFolders& folders);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -84,7 +85,7 @@ class frmMain : public QWidget, private zelmod::JobHost {
     QLabel* lblDown = nullptr;
     zelmod::CommonDialog* dlgCommonDialog = nullptr; // shows the Open and Save dialogs
 
-    QString toolDirectory;
+    zelmod::ToolFolders toolFolders;
     zelmod::ConversionJob* runningJob = nullptr;
     bool closeWhenJobEnds = false;
     bool waitCursorShown = false;

@@ -1,13 +1,17 @@
 #include "QtTranslation.h"
+#include "ToolFolders.h"
+#include "basStrSub.h"
 #include "frmMain.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Names an installed copy's per-user working folder, the same for zelmod-cli.
+    QCoreApplication::setApplicationName(basStrSub::AppTitle);
     installQtJapaneseTranslation(app);
     frmMain window;
-    if (!window.Form_Load(QCoreApplication::applicationDirPath()))
+    if (!window.Form_Load(zelmod::toolFoldersOf(zelmod::programDirectory())))
         return 0;
     window.show();
     return app.exec();

@@ -37,6 +37,7 @@ const QCommandLineOption amountOption(QStringLiteral("amount"), QString(), QStri
 const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("file"));
 const QCommandLineOption outDirOption(QStringLiteral("out-dir"), QString(), QStringLiteral("dir"));
 const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption versionOption(QStringLiteral("version"));
 
 bool jobFromName(const QString& name, Job& job) {
     for (const JobName& entry : jobNames) {
@@ -64,6 +65,7 @@ QString usageText() {
         "  --amount TEXT    shift amount, read like the window's amount box (default 0)\n"
         "  -o OUT.mid       the output for a single input\n"
         "  --out-dir DIR    one output per input in DIR, under the input's file name\n"
+        "  --version        print the version and exit\n"
         "An existing output is replaced; an output may not be an input. Exit status:\n"
         "0 every file written, 1 some failed or interrupted, 2 usage error.\n");
 }
@@ -71,12 +73,14 @@ QString usageText() {
 bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString& error) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({jobOption, amountOption, outputOption, outDirOption, helpOption});
+    parser.addOptions(
+        {jobOption, amountOption, outputOption, outDirOption, helpOption, versionOption});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return false;
     }
-    if (parser.isSet(helpOption))
+    request.versionAsked = parser.isSet(versionOption);
+    if (parser.isSet(helpOption) || request.versionAsked)
         return false;
     const QStringList inputs = parser.positionalArguments();
     if (!parser.isSet(jobOption) || !jobFromName(parser.value(jobOption), request.job))

@@ -17,11 +17,12 @@ struct FileJob {
 struct CliRequest {
     Job job = Job::PitchMirror;
     QString amountText;
+    bool versionAsked = false; // --version: print it and do nothing else
     QList<FileJob> files;
 };
 
 // Reads the arguments (program name first). On a usage error gives false
-// and sets error; on --help gives false with an empty error.
+// and sets error; on --help or --version gives false with an empty error.
 bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString& error);
 
 // The text printed for --help and after a usage error.

@@ -3,6 +3,7 @@
 #include "ConversionJob.h"
 #include "Interruption.h"
 #include "NativePath.h"
+#include "ToolFolders.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -60,19 +61,22 @@ class CliHost : public zelmod::JobHost {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The window's name: both share an installed copy's per-user working folder.
+    QCoreApplication::setApplicationName(QStringLiteral("Zelmod"));
     zelmod::CliRequest request;
     QString error;
     if (!zelmod::parseCommandLine(argumentsOf(argc, argv), request, error)) {
         if (error.isEmpty()) {
-            print(stdout, zelmod::usageText());
+            print(stdout, request.versionAsked ? QStringLiteral("zelmod-cli " ZELMOD_VERSION "\n")
+                                               : zelmod::usageText());
             return 0;
         }
         print(stderr,
               QStringLiteral("zelmod-cli: ") + error + QLatin1Char('\n') + zelmod::usageText());
         return 2;
     }
-    const QString toolDir = zelmod::programDirectory();
-    if (const QString refusal = zelmod::refusalOf(request, toolDir); !refusal.isEmpty()) {
+    const zelmod::ToolFolders folders = zelmod::toolFoldersOf(zelmod::programDirectory());
+    if (const QString refusal = zelmod::refusalOf(request, folders.workDir); !refusal.isEmpty()) {
         print(stderr, QStringLiteral("zelmod-cli: ") + refusal + QLatin1Char('\n'));
         return 1;
     }
@@ -91,7 +95,7 @@ int main(int argc, char** argv) {
                               .arg(zelmod::shownPath(file.input)));
         CliHost host(request, file);
         zelmod::JobFilePaths paths;
-        zelmod::ConversionJob job(toolDir, host, paths);
+        zelmod::ConversionJob job(folders, host, paths);
         interruption.watch(&job);
         const zelmod::ConversionJob::Outcome outcome = job.run();
         interruption.watch(nullptr);

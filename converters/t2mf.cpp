@@ -2,11 +2,16 @@
 // File that event text describes. Exit status: 0 done, 3 done but note values above 127 were
 // written as 127, 1 error (OUT not written), 2 usage error.
 #include <cstdio>
+#include <cstring>
 
 #include "Converters.h"
 #include "Files.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("t2mf " ZELMOD_VERSION);
+        return 0;
+    }
     if (argc != 3) {
         std::fputs("usage: t2mf IN.txt OUT.mid\n", stderr);
         return 2;

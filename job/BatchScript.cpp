@@ -20,6 +20,11 @@ QString shellQuoted(const QString& text) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+// The command interpreter expands % even inside quotes.
+QString percentsDoubled(QString text) {
+    return text.replace(QLatin1Char('%'), QLatin1String("%%"));
+}
+
 // The bytes in which the command interpreter reads a script: the console's
 // code page on Windows, the file names' own bytes elsewhere.
 std::optional<QByteArray> encodeForConsole(const QString& text) {
@@ -48,32 +53,34 @@ std::optional<QByteArray> encodeForConsole(const QString& text) {
 
 } // namespace
 
-QString windowsScriptText(const QString& toolDir, const ConverterCommand& command) {
-    QString dir = toolDir;
-    dir.replace(QLatin1Char('%'), QLatin1String("%%"));
+QString windowsScriptText(const ToolFolders& folders, const ConverterCommand& command) {
+    const QString work = percentsDoubled(folders.workDir);
     const QString lineEnd = QStringLiteral("\r\n");
-    return dir.left(2) + lineEnd + QStringLiteral("cd \"") + dir + QLatin1Char('"') + lineEnd +
-           QLatin1Char('"') + dir + QLatin1Char('\\') + command.converterName + QLatin1Char('"') +
-           command.arguments + lineEnd;
+    return work.left(2) + lineEnd + QStringLiteral("cd \"") + work + QLatin1Char('"') + lineEnd +
+           QLatin1Char('"') + percentsDoubled(folders.programDir) + QLatin1Char('\\') +
+           command.converterName + QLatin1Char('"') + command.arguments + lineEnd;
 }
 
-QString posixScriptText(const QString& toolDir, const ConverterCommand& command) {
-    const QString dir = shellQuoted(toolDir);
-    return QStringLiteral("cd ") + dir + QStringLiteral(" || exit 126\nexec ") + dir +
+QString posixScriptText(const ToolFolders& folders, const ConverterCommand& command) {
+    return QStringLiteral("cd ") + shellQuoted(folders.workDir) +
+           QStringLiteral(" || exit 126\nexec ") + shellQuoted(folders.programDir) +
            shellQuoted(QLatin1Char('/') + command.converterName) + command.arguments +
            QLatin1Char('\n');
 }
 
-std::optional<QByteArray> windowsScriptBytes(const QString& toolDir,
+std::optional<QByteArray> windowsScriptBytes(const ToolFolders& folders,
                                              const ConverterCommand& command,
                                              const ConsoleEncoder& encode) {
-    return encode(windowsScriptText(toolDir, command));
+    return encode(windowsScriptText(folders, command));
 }
 
-std::optional<QByteArray> scriptBytes(const QString& toolDir, const ConverterCommand& command) {
-    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
-        return windowsScriptBytes(QDir::toNativeSeparators(toolDir), command, encodeForConsole);
-    return encodeForConsole(posixScriptText(toolDir, command));
+std::optional<QByteArray> scriptBytes(const ToolFolders& folders, const ConverterCommand& command) {
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows) {
+        const ToolFolders native{QDir::toNativeSeparators(folders.programDir),
+                                 QDir::toNativeSeparators(folders.workDir)};
+        return windowsScriptBytes(native, command, encodeForConsole);
+    }
+    return encodeForConsole(posixScriptText(folders, command));
 }
 
 } // namespace zelmod

@@ -7,15 +7,17 @@
 #include "NativePath.h"
 #include "ReplaceFile.h"
 #include "ShiftAmount.h"
+#include "ToolFolders.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
 namespace zelmod {
 
-ConversionJob::ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent)
-    : QObject(parent), toolDir_(std::move(toolDir)), host_(host), paths_(paths),
-      converterRun_(toolDir_) {}
+ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
+                             QObject* parent)
+    : QObject(parent), workDir_(folders.workDir), programDir_(folders.programDir), host_(host),
+      paths_(paths), converterRun_(folders) {}
 
 ConversionJob::Outcome ConversionJob::run() {
     // Under a file-size limit (ulimit -f) a write beyond it would end the
@@ -43,25 +45,28 @@ void ConversionJob::cancel() {
     converterRun_.cancel();
 }
 
-// The lock is taken before anything in the tool's directory is touched and
+// The lock is taken before anything in the working folder is touched and
 // given back once the intermediate files are gone.
 ConversionJob::Outcome ConversionJob::runLocked() {
-    JobLock lock(toolDir_);
+    QString errorText;
+    if (!makeWorkDir(workDir_, errorText))
+        return fail(JobMessageId::ToolDirUnwritable, {shownPath(workDir_), errorText});
+    JobLock lock(workDir_);
     switch (lock.tryLock()) {
     case JobLock::Status::Busy:
-        return fail(JobMessageId::JobBusy, {shownPath(toolDir_)});
+        return fail(JobMessageId::JobBusy, {shownPath(workDir_)});
     case JobLock::Status::Failed:
-        return fail(JobMessageId::ToolDirUnwritable, {shownPath(toolDir_), lock.errorText()});
+        return fail(JobMessageId::ToolDirUnwritable, {shownPath(workDir_), lock.errorText()});
     case JobLock::Status::Held:
         break;
     }
-    removeIntermediateFiles(toolDir_, CleanUp::BeforeJob);
+    removeIntermediateFiles(workDir_, CleanUp::BeforeJob);
     Outcome outcome = runSteps();
     if (cancelled_) {
         outcome = Outcome::Cancelled;
         message_.reset();
     }
-    removeIntermediateFiles(toolDir_, CleanUp::AfterJob);
+    removeIntermediateFiles(workDir_, CleanUp::AfterJob);
     return outcome;
 }
 
@@ -79,9 +84,9 @@ ConversionJob::Outcome ConversionJob::runSteps() {
         return *stop;
     if (!host_.chooseOutput(paths_.output))
         return Outcome::NoOutputChosen;
-    if (isJobFile(paths_.output, toolDir_))
+    if (isJobFile(paths_.output, workDir_))
         return fail(JobMessageId::OutputIsWorkFile, {shownPath(paths_.output)});
-    if (isProgramFile(paths_.output, toolDir_))
+    if (isProgramFile(paths_.output, programDir_) || isProgramFile(paths_.output, workDir_))
         return fail(JobMessageId::OutputIsProgramFile, {shownPath(paths_.output)});
 
     if (auto stop = convert(toTextCommand(), WorkFile::eventText, false))
@@ -98,7 +103,7 @@ ConversionJob::Outcome ConversionJob::runSteps() {
     };
     QString errorText;
     const bool outputExisted = existsNative(paths_.output);
-    if (!replaceFileWithCopy(workPath(toolDir_, WorkFile::outputMidi), paths_.output, errorText,
+    if (!replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output, errorText,
                              stillWanted)) {
         if (cancelled_)
             return Outcome::Cancelled;
@@ -115,7 +120,7 @@ ConversionJob::Outcome ConversionJob::runSteps() {
 // writer would hold the job, and the lock, with no way to interrupt it.
 std::optional<ConversionJob::Outcome> ConversionJob::copyInput() {
     const QString& inputPath = paths_.input;
-    if (isJobFile(inputPath, toolDir_))
+    if (isJobFile(inputPath, workDir_))
         return fail(JobMessageId::InputIsWorkFile, {shownPath(inputPath)});
     QFile input;
     QString errorText;
@@ -123,7 +128,7 @@ std::optional<ConversionJob::Outcome> ConversionJob::copyInput() {
         return fail(JobMessageId::InputUncopyable, {shownPath(inputPath), errorText});
     if (!isRegularFile(input))
         return fail(JobMessageId::InputNotAFile, {shownPath(inputPath)});
-    const QString copyPath = workPath(toolDir_, WorkFile::inputCopy);
+    const QString copyPath = workPath(workDir_, WorkFile::inputCopy);
     QFile copy;
     if (!openNative(copy, copyPath, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
         return fail(JobMessageId::WorkFileUncreatable, {shownPath(copyPath), errorText});
@@ -146,15 +151,15 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
         return Outcome::Cancelled;
     host_.setBusy(true);
     const ConverterRunResult result = converterRun_.run(command);
-    const QString converter = shownPath(workPath(toolDir_, command.converterName));
+    const QString converter = shownPath(workPath(programDir_, command.converterName));
     switch (result.outcome) {
     case Run::Cancelled:
         return Outcome::Cancelled;
     case Run::DirUnencodable:
-        return fail(JobMessageId::ToolDirUnencodable, {shownPath(toolDir_)});
+        return fail(JobMessageId::ToolDirUnencodable, {shownPath(workDir_)});
     case Run::ScriptUnwritable:
         return fail(JobMessageId::ScriptUnwritable,
-                    {shownPath(workPath(toolDir_, command.scriptName)), result.errorText});
+                    {shownPath(workPath(workDir_, command.scriptName)), result.errorText});
     case Run::NotStarted:
         return fail(JobMessageId::ConverterNotStarted, {converter, result.errorText});
     case Run::Crashed:
@@ -166,7 +171,7 @@ std::optional<ConversionJob::Outcome> ConversionJob::convert(const ConverterComm
     if (result.exitCode != 0 && !capped)
         return fail(JobMessageId::ConverterFailed,
                     {converter, QString::number(result.exitCode), result.converterText});
-    const QString output = workPath(toolDir_, outputName);
+    const QString output = workPath(workDir_, outputName);
     if (!existsNative(output))
         return fail(JobMessageId::ConverterNoOutput, {converter, shownPath(output)});
     limitReached_ = limitReached_ || capped;
@@ -186,8 +191,8 @@ QString shownLine(const std::string& line) {
 
 std::optional<ConversionJob::Outcome> ConversionJob::rewrite(double shiftAmount) {
     using Rewrite = RewriteResult::Outcome;
-    const QString source = workPath(toolDir_, WorkFile::eventText);
-    const QString target = workPath(toolDir_, WorkFile::rewrittenText);
+    const QString source = workPath(workDir_, WorkFile::eventText);
+    const QString target = workPath(workDir_, WorkFile::rewrittenText);
     const JobOptionQuery isSelected = [this](int index) { return host_.isJobSelected(index); };
     const RewriteResult result = rewriteEventText(source, target, shiftAmount, isSelected);
     const QString lineNumber = QString::number(result.lineNumber);

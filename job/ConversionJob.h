@@ -42,7 +42,8 @@ class ConversionJob : public QObject {
   public:
     enum class Outcome { Written, NoInputChosen, NoOutputChosen, Failed, Cancelled };
 
-    ConversionJob(QString toolDir, JobHost& host, JobFilePaths& paths, QObject* parent = nullptr);
+    ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
+                  QObject* parent = nullptr);
 
     // Runs one whole job and shows its completion or error message.
     Outcome run();
@@ -63,7 +64,8 @@ class ConversionJob : public QObject {
     Outcome fail(JobMessageId id, const QStringList& arguments);
     double takeShiftAmount();
 
-    QString toolDir_;
+    QString workDir_;
+    QString programDir_;
     JobHost& host_;
     JobFilePaths& paths_;
     ConverterRun converterRun_;

@@ -28,13 +28,13 @@ void hideWindow(QProcess& process) {
         [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
 }
 #else
-// Runs in the started interpreter before the script: the tool's directory
+// Runs in the started interpreter before the script: the working folder
 // entered by its own bytes, a process group of its own, so that cancel()
 // reaches the converter, and on Linux an end together with the program (the
 // script replaces the interpreter with the converter), so that a converter
 // of a killed job never writes into the next job's files.
-void enterAndLeadOwnGroup(const QByteArray& toolDir) {
-    if (::chdir(toolDir.constData()) != 0)
+void enterAndLeadOwnGroup(const QByteArray& workDir) {
+    if (::chdir(workDir.constData()) != 0)
         ::_exit(126);
     ::setpgid(0, 0);
 #ifdef Q_OS_LINUX
@@ -48,13 +48,13 @@ void enterAndLeadOwnGroup(const QByteArray& toolDir) {
 
 } // namespace
 
-ConverterRun::ConverterRun(QString toolDir, QObject* parent)
-    : QObject(parent), toolDir_(std::move(toolDir)) {}
+ConverterRun::ConverterRun(ToolFolders folders, QObject* parent)
+    : QObject(parent), folders_(std::move(folders)) {}
 
 ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
                                                       const ConverterCommand& command,
                                                       QString& errorText) {
-    const std::optional<QByteArray> bytes = scriptBytes(toolDir_, command);
+    const std::optional<QByteArray> bytes = scriptBytes(folders_, command);
     if (!bytes)
         return ConverterRunResult::Outcome::DirUnencodable;
     QFile script;
@@ -68,13 +68,13 @@ ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
     return ConverterRunResult::Outcome::Finished;
 }
 
-// The interpreter runs the script from the tool's directory. On POSIX it
+// The interpreter runs the script from the working folder. On POSIX it
 // leads a process group of its own, so that cancel() reaches the converter.
 void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
-    process.setWorkingDirectory(toolDir_);
+    process.setWorkingDirectory(folders_.workDir);
     hideWindow(process);
     const QString interpreter = qEnvironmentVariable("ComSpec", QStringLiteral("cmd.exe"));
     // A relative path keeps the directory's characters away from cmd's own parsing.
@@ -84,7 +84,7 @@ void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
     // Qt would pass the directory's and the script's names in UTF-8, which
     // may not be their bytes.
     process.setChildProcessModifier(
-        [toolDir = nativePath(toolDir_)] { enterAndLeadOwnGroup(toolDir); });
+        [workDir = nativePath(folders_.workDir)] { enterAndLeadOwnGroup(workDir); });
     process.start(QStringLiteral("/bin/sh"), {QFileInfo(scriptPath).fileName()});
 #endif
 }
@@ -107,13 +107,13 @@ void ConverterRun::killTree(QProcess& process) {
 ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
     ConverterRunResult result;
     cancelled_ = false;
-    const QString scriptPath = toolDir_ + QLatin1Char('/') + command.scriptName;
+    const QString scriptPath = folders_.workDir + QLatin1Char('/') + command.scriptName;
     result.outcome = writeScript(scriptPath, command, result.errorText);
     if (result.outcome != ConverterRunResult::Outcome::Finished)
         return result;
 #ifndef Q_OS_WIN
     // A missing converter would only show as the shell's exit code 127.
-    const QString converter = toolDir_ + QLatin1Char('/') + command.converterName;
+    const QString converter = folders_.programDir + QLatin1Char('/') + command.converterName;
     if (::access(nativePath(converter).constData(), X_OK) != 0) {
         result.outcome = ConverterRunResult::Outcome::NotStarted;
         result.errorText = systemErrorText(errno);

@@ -1,4 +1,4 @@
-// Runs one converter through its script in the tool's directory and waits
+// Runs one converter through its script in the working folder and waits
 // for it while the program keeps handling its events.
 #pragma once
 
@@ -14,7 +14,7 @@ namespace zelmod {
 struct ConverterRunResult {
     enum class Outcome {
         Finished,         // the script ran to its end; see exitCode
-        DirUnencodable,   // the console's code page cannot hold the tool's directory
+        DirUnencodable,   // the console's code page cannot hold a folder
         ScriptUnwritable, // the script could not be written (see errorText)
         NotStarted,       // the interpreter could not be started (see errorText)
         Crashed,          // the script ended abnormally, killed by a signal or the system
@@ -29,9 +29,9 @@ struct ConverterRunResult {
 class ConverterRun : public QObject {
     Q_OBJECT
   public:
-    explicit ConverterRun(QString toolDir, QObject* parent = nullptr);
+    explicit ConverterRun(ToolFolders folders, QObject* parent = nullptr);
 
-    // Writes the script beside the converters, starts it without a window
+    // Writes the script into the working folder, starts it without a window
     // and returns once it has ended. Events are handled meanwhile.
     ConverterRunResult run(const ConverterCommand& command);
 
@@ -45,7 +45,7 @@ class ConverterRun : public QObject {
     void startScript(QProcess& process, const QString& scriptPath);
     void killTree(QProcess& process);
 
-    QString toolDir_;
+    ToolFolders folders_;
     QProcess* process_ = nullptr;
     bool cancelled_ = false;
 };

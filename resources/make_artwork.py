@@ -6,6 +6,8 @@
 background.bmp  500 x 500, 4 bits per pixel (16-colour palette)
 zelmod.ico      32 x 32, 8 bits per pixel (256-colour palette), main window and program
 about.ico       32 x 32, 8 bits per pixel, the About window
+icons/zelmod-N.png  the program's icon for the desktop's icon theme, N x N pixels
+                for N in ICON_SIZES, RGBA, drawn from the same design as zelmod.ico
 
 The picture is a note and its reflection in a mirror line: what the tool does
 to a melody. Only the standard library is used, so the files can be redrawn
@@ -15,6 +17,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 # ---------------------------------------------------------------- colours
 
@@ -74,7 +77,7 @@ class Canvas:
         self.ellipse(cx, cy, size * 1.35, size, -0.45, colour)
         stem_x = int(cx + size * 1.15) if stem_up else int(cx - size * 1.25)
         top, bottom = (int(cy - size * 6), int(cy)) if stem_up else (int(cy), int(cy + size * 6))
-        self.rect(stem_x, top, stem_x + max(2, size // 4), bottom, colour)
+        self.rect(stem_x, top, stem_x + max(2, int(size) // 4), bottom, colour)
 
 
 # ---------------------------------------------------------------- the pictures
@@ -155,7 +158,65 @@ def draw_icon(accent_step):
     return cv, mask
 
 
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+SUPERSAMPLING = 4
+
+
+def draw_icon_rgba(size, accent_step, palette):
+    """The icon's design at any size, in colours, smoothed by supersampling.
+
+    Coordinates are those of the 32-pixel design, scaled; each pixel of the
+    result averages SUPERSAMPLING x SUPERSAMPLING samples, transparent or not.
+    """
+    big = size * SUPERSAMPLING
+    s = big / 32.0
+    cv = Canvas(big, big, fill=None)
+    for y in range(big):
+        v = (y + 0.5) / s - 0.5
+        for x in range(big):
+            u = (x + 0.5) / s - 0.5
+            if math.hypot(max(3.5 - u, u - 27.5, 0), max(3.5 - v, v - 27.5, 0)) <= 4.0:
+                cv.pixels[y][x] = palette[min(63, int(20 + accent_step * (1 - v / 31.0) + u / 2))]
+    cv.rect(int(3 * s), int(16 * s), int(29 * s), int(17 * s), palette[66])
+    cv.rect(int(3 * s), int(17 * s), int(29 * s), int(18 * s), palette[67])
+    for cx, cy, colour, stem_up in ((12, 11, 64, True), (12, 22, 65, False),
+                                    (21, 8, 64, True), (21, 25, 65, False)):
+        cv.note(cx * s, cy * s, 3 * s, palette[colour], stem_up)
+    return downsampled(cv, SUPERSAMPLING)
+
+
+def downsampled(cv, factor):
+    """Rows of RGBA bytes, each pixel the mean of factor x factor samples (None: transparent)."""
+    rows = []
+    for y in range(0, cv.height, factor):
+        row = bytearray()
+        for x in range(0, cv.width, factor):
+            samples = [cv.pixels[y + j][x + i] for j in range(factor) for i in range(factor)]
+            opaque = [c for c in samples if c is not None]
+            if not opaque:
+                row += bytes(4)
+                continue
+            row += bytes(sum(c[k] for c in opaque) // len(opaque) for k in range(3))
+            row.append(255 * len(opaque) // len(samples))
+        rows.append(bytes(row))
+    return rows
+
+
 # ---------------------------------------------------------------- file formats
+
+
+def write_png(path, rows):
+    """An 8-bit RGBA PNG without filtering; deterministic, as zlib is."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    height, width = len(rows), len(rows[0]) // 4
+    raw = b"".join(b"\0" + row for row in rows)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
+        f.write(chunk(b"IEND", b""))
 
 
 def bmp_rows(cv, bits):
@@ -205,6 +266,10 @@ def main():
     write_bmp(os.path.join(out, "background.bmp"), draw_background(), BACKGROUND_PALETTE, 4)
     icon, mask = draw_icon(28)
     write_ico(os.path.join(out, "zelmod.ico"), icon, mask, icon_palette((70, 120, 200)))
+    os.makedirs(os.path.join(out, "icons"), exist_ok=True)
+    for size in ICON_SIZES:
+        write_png(os.path.join(out, "icons", "zelmod-%d.png" % size),
+                  draw_icon_rgba(size, 28, icon_palette((70, 120, 200))))
     icon, mask = draw_icon(40)
     write_ico(os.path.join(out, "about.ico"), icon, mask, icon_palette((40, 150, 160)))
 

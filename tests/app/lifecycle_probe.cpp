@@ -8,7 +8,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     frmMain window;
-    if (!window.Form_Load(QCoreApplication::applicationDirPath()))
+    const QString programDir = QCoreApplication::applicationDirPath();
+    if (!window.Form_Load({programDir, programDir}))
         return 2;
     window.show();
     QTimer::singleShot(0, &window, &QWidget::close);

@@ -58,7 +58,7 @@ class Lifecycle : public testing::Test {
     QString setupPath() const { return toolDir.filePath(QStringLiteral("Zelmod.dat")); }
 
     void loadAndShow() {
-        ASSERT_TRUE(window.Form_Load(toolDir.path()));
+        ASSERT_TRUE(window.Form_Load({toolDir.path(), toolDir.path()}));
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
@@ -84,7 +84,7 @@ class Lifecycle : public testing::Test {
 };
 
 TEST_F(Lifecycle, LoadSetsTheProgramWideValues) {
-    ASSERT_TRUE(window.Form_Load(toolDir.path()));
+    ASSERT_TRUE(window.Form_Load({toolDir.path(), toolDir.path()}));
     EXPECT_EQ(QFileInfo(basStrSub::SetupFilePath), QFileInfo(setupPath()));
     EXPECT_EQ(basStrSub::SetupHeader, "Zelmod Setup File Ver.1.00");
     EXPECT_TRUE(basStrSub::SaveSetupOnExit);
@@ -159,7 +159,9 @@ TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     frmMain second;
     bool loaded = true;
     const bool refused = modalOpenedDuring<QMessageBox>(
-        [&] { loaded = second.Form_Load(toolDir.path()); },
+        [&] {
+            loaded = second.Form_Load({toolDir.path(), toolDir.path()});
+        },
         [](QMessageBox& box) {
             EXPECT_EQ(box.text(), "すでに「Zelmod」は起動されています、２重起動はできません");
             EXPECT_EQ(box.windowTitle(), "Zelmod");

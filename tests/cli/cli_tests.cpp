@@ -290,8 +290,10 @@ class CliAsNobody : public Cli {
                                         QFileDevice::WriteOther | QFileDevice::ExeOther);
     }
 
-    CliRun runAsNobody(const QStringList& arguments) const {
-        return run(arguments, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    CliRun runAsNobody(const QStringList& arguments, const QStringList& environment = {}) const {
+        return run(arguments, QStringList{"setpriv", "--reuid=65534", "--regid=65534",
+                                          "--clear-groups", "env"} +
+                                  environment);
     }
 };
 
@@ -336,5 +338,53 @@ INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
                                                           "変換ファイルを保存できません"},
                                          LockedFolderCase{"tool's directory", "tool",
                                                           "ツールのフォルダに書き込めません"}));
+
+struct WorkFolderCase {
+    const char* name;
+    bool installed;
+    const char* dataHome; // the user's data folder: "data" is theirs, "tool" is root's
+    int exitCode;
+    const char* textPart;
+    QByteArray output;
+};
+
+void PrintTo(const WorkFolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// The program folder belongs to root, as an installation lays it out.
+class CliWorkFolder : public CliAsNobody, public testing::WithParamInterface<WorkFolderCase> {};
+
+TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
+    const WorkFolderCase& c = GetParam();
+    if (c.installed)
+        writeFile(tool.file(QStringLiteral("zelmod-installed")), "");
+    QDir().mkpath(at("data"));
+    makeWritableForAll(at("data"));
+    QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
+    const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
+    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+                                      {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
+    EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.textPart)))
+        << result.err.toStdString();
+    EXPECT_EQ(readFile(at("out.mid")), c.output);
+    EXPECT_EQ(QDir(tool.path()).entryList(QDir::AllEntries), programFiles);
+    const std::filesystem::path workDir = at("data/Zelmod").toStdString();
+    if (c.exitCode == 0)
+        EXPECT_EQ(std::filesystem::status(workDir).permissions(),
+                  std::filesystem::perms::owner_all);
+    else
+        EXPECT_FALSE(std::filesystem::exists(workDir));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, CliWorkFolder,
+    testing::Values(WorkFolderCase{"portable copy", false, "data", 1,
+                                   "ツールのフォルダに書き込めません", "old output"},
+                    WorkFolderCase{"installed copy", true, "data", 0, "変換完了！",
+                                   "0 On ch=1 n=60 v=1\r\n"},
+                    WorkFolderCase{"installed copy whose own folder cannot be made", true, "tool",
+                                   1, "ツールのフォルダに書き込めません", "old output"}));
 
 } // namespace

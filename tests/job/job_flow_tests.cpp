@@ -81,7 +81,7 @@ class JobFlow : public testing::Test {
     }
 
     Outcome runJob() {
-        ConversionJob job(tool.path(), host, paths);
+        ConversionJob job(tool.folders(), host, paths);
         return job.run();
     }
 
@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(JobFlow, ACancelStopsTheConverterAndCleansUp) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-    ConversionJob job(tool.path(), host, paths);
+    ConversionJob job(tool.folders(), host, paths);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (QFile::exists(tool.file(QStringLiteral("child.pid"))))

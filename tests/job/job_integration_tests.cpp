@@ -59,7 +59,7 @@ class RealConverters : public testing::Test {
     ConversionJob::Outcome runJob(Job job, double amount, const QString& input, QString& message) {
         FixedHost host(job, QString::number(amount), input, output);
         zelmod::JobFilePaths paths;
-        const ConversionJob::Outcome outcome = ConversionJob(tool.path(), host, paths).run();
+        const ConversionJob::Outcome outcome = ConversionJob(tool.folders(), host, paths).run();
         message = host.message;
         EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
         return outcome;

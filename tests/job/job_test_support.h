@@ -2,6 +2,8 @@
 // scripts, for tests of the job, the converter run and zelmod-cli.
 #pragma once
 
+#include "ToolFolders.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -51,6 +53,8 @@ class FakeToolDir {
     }
 
     const QString& path() const { return path_; }
+    // A portable copy: converters and job files in the one folder.
+    zelmod::ToolFolders folders() const { return {path_, path_}; }
     QString file(const QString& name) const { return path_ + QLatin1Char('/') + name; }
     QString outside(const QString& name) const { return root_.filePath(name); }
 

@@ -32,7 +32,7 @@ class WindowJob : public testing::Test {
         writeFile(output, "the user's old file");
         basStrSub::InputFilePath.clear();
         basStrSub::OutputFilePath.clear();
-        window.setToolDirectory(tool.path());
+        window.setToolFolders(tool.folders());
         auto* dialog = window.findChild<CommonDialog*>(QStringLiteral("dlgCommonDialog"));
         ASSERT_NE(dialog, nullptr);
         dialog->setFilePresenter([this](const FileDialogRequest& request) {

@@ -52,7 +52,7 @@ TEST_P(ConverterOutcome, IsReportedWithTheConvertersMessage) {
     FakeToolDir tool;
     tool.setConverter(QStringLiteral("mf2t"), c.converter);
     writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "data");
-    ConverterRun run(tool.path());
+    ConverterRun run(tool.folders());
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.exitCode, c.exitCode);
@@ -70,7 +70,7 @@ TEST(ConverterRun, RunsInADirectoryWhoseNameTheShellMustNotInterpret) {
     FakeToolDir tool(QStringLiteral("to ol $HOME `echo x` \"q\" \\ 'n\nl;*"));
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
     writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "event text");
-    ConverterRun run(tool.path());
+    ConverterRun run(tool.folders());
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
     EXPECT_EQ(result.outcome, Outcome::Finished);
     EXPECT_EQ(result.exitCode, 0) << result.converterText.toStdString();
@@ -79,7 +79,7 @@ TEST(ConverterRun, RunsInADirectoryWhoseNameTheShellMustNotInterpret) {
 
 TEST(ConverterRun, ReportsAScriptThatCannotBeWritten) {
     FakeToolDir tool;
-    ConverterRun run(tool.file(QStringLiteral("no such folder")));
+    ConverterRun run({tool.path(), tool.file(QStringLiteral("no such folder"))});
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
     EXPECT_EQ(result.outcome, Outcome::ScriptUnwritable);
     EXPECT_FALSE(result.errorText.isEmpty());
@@ -88,7 +88,7 @@ TEST(ConverterRun, ReportsAScriptThatCannotBeWritten) {
 TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
     FakeToolDir tool;
     tool.setConverter(QStringLiteral("mf2t"), "sleep 1");
-    ConverterRun run(tool.path());
+    ConverterRun run(tool.folders());
     bool timerFired = false;
     QTimer::singleShot(100, [&] { timerFired = true; });
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
@@ -122,7 +122,7 @@ class StoppingAConverter : public testing::TestWithParam<StopCase> {};
 TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
     FakeToolDir tool;
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-    ConverterRun run(tool.path());
+    ConverterRun run(tool.folders());
     cancelOnceStarted(tool, [&] {
         EXPECT_TRUE(run.isRunning());
         if (GetParam().quitProgram)

@@ -23,6 +23,11 @@ struct ScriptCase {
     const char* toolDir;
     const ConverterCommand* command;
     const char* expected;
+    const char* workDir = nullptr; // an installed copy's own; else the tool's directory
+
+    zelmod::ToolFolders folders() const {
+        return {QString::fromUtf8(toolDir), QString::fromUtf8(workDir ? workDir : toolDir)};
+    }
 };
 
 void PrintTo(const ScriptCase& c, std::ostream* os) {
@@ -33,8 +38,7 @@ class WindowsScript : public testing::TestWithParam<ScriptCase> {};
 
 TEST_P(WindowsScript, IsThreeLinesEndingCrLf) {
     const ScriptCase& c = GetParam();
-    EXPECT_EQ(zelmod::windowsScriptText(QString::fromUtf8(c.toolDir), *c.command).toStdString(),
-              c.expected);
+    EXPECT_EQ(zelmod::windowsScriptText(c.folders(), *c.command).toStdString(), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -53,14 +57,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "Zeltmp.dat Zeltmps.txt\r\n"},
         ScriptCase{"cmd's other specials need no escape inside quotes", "C:\\a&b (x86)^!", &toText,
                    "C:\r\ncd \"C:\\a&b (x86)^!\"\r\n\"C:\\a&b (x86)^!\\MF2T.EXE\" Zeltmp.dat "
-                   "Zeltmps.txt\r\n"}));
+                   "Zeltmps.txt\r\n"},
+        ScriptCase{"installed: works on the user's disk, converter from the program's",
+                   "C:\\Program Files\\Zelmod", &toMidi,
+                   "D:\r\ncd \"D:\\Users\\%%USER%%\\Zelmod\"\r\n\"C:\\Program "
+                   "Files\\Zelmod\\T2MF.EXE\" Zeltmpd.txt Zeltmp2.dat\r\n",
+                   "D:\\Users\\%USER%\\Zelmod"}));
 
 class PosixScript : public testing::TestWithParam<ScriptCase> {};
 
 TEST_P(PosixScript, QuotesTheDirectory) {
     const ScriptCase& c = GetParam();
-    EXPECT_EQ(zelmod::posixScriptText(QString::fromUtf8(c.toolDir), *c.command).toStdString(),
-              c.expected);
+    EXPECT_EQ(zelmod::posixScriptText(c.folders(), *c.command).toStdString(), c.expected);
 }
 
 const ConverterCommand posixToText{QStringLiteral("Zelmod.bat"), QStringLiteral("mf2t"),
@@ -77,7 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptCase{
             "shell specials", "/x $HOME `id` \"q\" \\ *", &posixToText,
             "cd '/x $HOME `id` \"q\" \\ *' || exit 126\nexec '/x $HOME `id` \"q\" \\ *''/mf2t' "
-            "Zeltmp.dat Zeltmps.txt\n"}));
+            "Zeltmp.dat Zeltmps.txt\n"},
+        ScriptCase{"installed", "/usr/lib/zelmod", &posixToText,
+                   "cd '/home/a b/.local/share/Zelmod' || exit 126\nexec '/usr/lib/zelmod''/mf2t' "
+                   "Zeltmp.dat Zeltmps.txt\n",
+                   "/home/a b/.local/share/Zelmod"}));
 
 // What the console's code page can hold decides whether the script can be written.
 std::optional<QByteArray> latin1Only(const QString& text) {
@@ -93,18 +105,19 @@ std::optional<QByteArray> utf8(const QString& text) {
 }
 
 TEST(WindowsScriptEncoding, RefusesADirectoryTheCodePageCannotHold) {
-    EXPECT_FALSE(
-        zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽\\Zelmod"), toText, latin1Only));
-    EXPECT_FALSE(
-        zelmod::windowsScriptBytes(QStringLiteral("C:\\Zelmod\u0100"), toText, latin1Only));
+    EXPECT_FALSE(zelmod::windowsScriptBytes(
+        {QStringLiteral("C:\\音楽\\Zelmod"), QStringLiteral("C:\\Z")}, toText, latin1Only));
+    EXPECT_FALSE(zelmod::windowsScriptBytes(
+        {QStringLiteral("C:\\Z"), QStringLiteral("C:\\Zelmod\u0100")}, toText, latin1Only));
 }
 
 TEST(WindowsScriptEncoding, WritesTheTextInTheCodePage) {
-    const auto latin =
-        zelmod::windowsScriptBytes(QStringLiteral("C:\\Caf\u00e9"), toText, latin1Only);
+    const auto latin = zelmod::windowsScriptBytes(
+        {QStringLiteral("C:\\Caf\u00e9"), QStringLiteral("C:\\Caf\u00e9")}, toText, latin1Only);
     ASSERT_TRUE(latin);
     EXPECT_EQ(latin->left(16), QByteArray("C:\r\ncd \"C:\\Caf\xe9\""));
-    const auto japanese = zelmod::windowsScriptBytes(QStringLiteral("C:\\音楽"), toText, utf8);
+    const auto japanese = zelmod::windowsScriptBytes(
+        {QStringLiteral("C:\\音楽"), QStringLiteral("C:\\音楽")}, toText, utf8);
     ASSERT_TRUE(japanese);
     EXPECT_TRUE(japanese->contains(QStringLiteral("音楽\\MF2T.EXE").toUtf8()));
 }
