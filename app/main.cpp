@@ -1,3 +1,4 @@
+#include "NativePath.h"
 #include "QtTranslation.h"
 #include "ToolFolders.h"
 #include "basStrSub.h"

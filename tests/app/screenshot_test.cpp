@@ -134,7 +134,7 @@ class Screenshots : public testing::TestWithParam<Scene> {
         ASSERT_TRUE(samplesLock.lock());
         makeSamples();
         basStrSub::InputFilePath = sampleDir + QStringLiteral("/song.mid");
-        window.setToolDirectory(toolDir.path());
+        window.setToolFolders({toolDir.path(), toolDir.path()});
     }
 
     void TearDown() override { QDir(sampleDir).removeRecursively(); }

@@ -159,7 +159,8 @@ TEST(WindowsScriptUnderWine, RunsBothConvertersFromAnAwkwardDirectory) {
     for (const ConverterCommand* command : {&toText, &toMidi}) {
         if (command == &toMidi)
             writeFile(QStringLiteral("Zeltmpd.txt"), readFile(QStringLiteral("Zeltmps.txt")));
-        const auto script = zelmod::windowsScriptBytes(windowsDir, *command, codePage932);
+        const auto script =
+            zelmod::windowsScriptBytes({windowsDir, windowsDir}, *command, codePage932);
         ASSERT_TRUE(script);
         writeFile(command->scriptName, *script);
         QProcess cmd;
