@@ -4,13 +4,19 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#else
+#include <sys/file.h>
+#endif
 
 namespace zelmod::convert {
 namespace {
@@ -70,8 +76,13 @@ std::string folderOf(const std::string& path) {
 
 // The longest name the target's folder takes.
 std::size_t nameLimit(const std::string& folder) {
+#ifdef _WIN32
+    (void)folder;
+    return 255;
+#else
     const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+#endif
 }
 
 // OUT.tmp, OUT.tmp1 ...: the target's name cut short enough that the
@@ -83,11 +94,44 @@ std::string temporaryCandidate(const std::string& target, std::size_t limit, int
     return folder + name.substr(0, std::min(name.size(), limit - suffix.size())) + suffix;
 }
 
-bool sameFile(int fd, const std::string& path) {
+constexpr int TemporaryTaken = -2;
+
+// Opens candidate, emptied, for this converter alone: TemporaryTaken when
+// another writer has it or something else is there, -1 with errno set when
+// it cannot be made.
+int takeTemporary(const std::string& candidate) {
+#ifdef _WIN32
+    // A file opened without sharing is this program's while it is open.
+    int fd = -1;
+    if (_sopen_s(&fd, candidate.c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
+                 _S_IREAD | _S_IWRITE) != 0)
+        return errno == EACCES ? TemporaryTaken : -1;
+    if (_chsize_s(fd, 0) != 0) {
+        ::close(fd);
+        return TemporaryTaken;
+    }
+    return fd;
+#else
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat existing {};
+        if (::lstat(candidate.c_str(), &existing) == 0)
+            return TemporaryTaken;
+        errno = error;
+        return -1;
+    }
+    // Locked: another converter writes there. Renamed away: taken meanwhile.
     struct stat opened {};
     struct stat named {};
-    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &opened) != 0 ||
+        ::lstat(candidate.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return TemporaryTaken;
+    }
+    return fd;
+#endif
 }
 
 // Copies an unseekable input whole to an unnamed temporary file.
@@ -123,7 +167,11 @@ void reportWritesBeyondSizeLimit() {
 }
 
 void removeTemporaryFileWhenInterrupted() {
+#ifdef SIGHUP
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+#else
+    for (const int signal : {SIGINT, SIGTERM})
+#endif
         std::signal(signal, removePendingAndEnd);
 }
 
@@ -137,6 +185,9 @@ std::FILE* openForReading(const std::string& path) {
 }
 
 std::string replacementTarget(const std::string& path) {
+#ifdef _WIN32
+    return path; // the converters follow no links on Windows
+#else
     std::string target = path;
     for (int depth = 0; depth < 40; ++depth) {
         char link[4096];
@@ -147,6 +198,7 @@ std::string replacementTarget(const std::string& path) {
         target = named[0] == '/' ? named : folderOf(target) + named;
     }
     throw ConversionError(path + ": too many levels of symbolic links");
+#endif
 }
 
 std::string temporaryPathFor(const std::string& path) {
@@ -244,19 +296,11 @@ void OutputFile::openTemporary() {
     const std::size_t limit = nameLimit(folderOf(target_));
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string candidate = temporaryCandidate(target_, limit, attempt);
-        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0) {
-            struct stat existing {};
-            if (::lstat(candidate.c_str(), &existing) == 0)
-                continue; // something there that is not ours to reuse
-            fail("cannot create a temporary file beside it");
-        }
-        // Locked: another converter writes there. Renamed away: taken meanwhile.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !sameFile(fd, candidate) ||
-            ::ftruncate(fd, 0) != 0) {
-            ::close(fd);
+        const int fd = takeTemporary(candidate);
+        if (fd == TemporaryTaken)
             continue;
-        }
+        if (fd < 0)
+            fail("cannot create a temporary file beside it");
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             ::close(fd);
@@ -347,6 +391,18 @@ void OutputFile::commit(bool syncFirst) {
         return;
     }
     const int fd = ::fileno(file_);
+#ifdef _WIN32
+    // Windows keeps no owner or mode to carry over, and renames only a closed file.
+    if (syncFirst && _commit(fd) != 0)
+        fail("cannot write");
+    std::fclose(std::exchange(file_, nullptr));
+    std::error_code error;
+    std::filesystem::rename(temporaryPath_, target_, error);
+    if (error) {
+        std::remove(temporaryPath_.c_str());
+        throw ConversionError(path_ + ": cannot write: " + error.message());
+    }
+#else
     struct stat old {};
     if (::stat(target_.c_str(), &old) == 0) {
         [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
@@ -357,8 +413,9 @@ void OutputFile::commit(bool syncFirst) {
         fail("cannot write");
     if (::rename(temporaryPath_.c_str(), target_.c_str()) != 0)
         fail("cannot write");
-    removalPending = 0;
     std::fclose(std::exchange(file_, nullptr));
+#endif
+    removalPending = 0;
 }
 
 } // namespace zelmod::convert

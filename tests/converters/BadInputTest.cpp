@@ -228,6 +228,7 @@ INSTANTIATE_TEST_SUITE_P(Tools, FailingTool,
                                            FailingToolCase{"t2mf", "MThd format=0 tracks=1\r\n"}),
                          [](const auto& info) { return std::string(info.param.tool); });
 
+#ifndef _WIN32 // file modes, links, pipes and signals, through the POSIX shell
 struct FileEdgeCase {
     const char* name;
     const char* script; // sh, in a folder holding in.mid, with the converters on PATH
@@ -278,6 +279,7 @@ TEST_P(FileEdge, KeepsTheUsersFilesAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileEdge, ::testing::ValuesIn(fileEdgeCases),
                          [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 struct ExitStatusCase {
     const char* name;
