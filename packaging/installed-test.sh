@@ -30,6 +30,7 @@ fail() {
 make_base() {
     [ -f "$keep/base.tar" ] && return 0
     rm -rf "$keep/base"
+    mkdir -p "$keep/debs"
     debootstrap --variant=minbase --cache-dir="$keep/debs" bookworm "$keep/base" "$mirror" \
         >"$keep/debootstrap.log" || fail "debootstrap failed, see $keep/debootstrap.log"
     tar -C "$keep/base" -cf "$keep/base.tar.part" . && mv "$keep/base.tar.part" "$keep/base.tar"
