@@ -267,8 +267,8 @@ bool frmMain::Form_Load(const zelmod::ToolFolders& folders) {
         return false;
     }
     qint32 mismatch = 0; // whether the file's line differed: nothing depends on it
-    QString errorText;   // a folder that cannot be made fails the setup file's write, which says so
-    zelmod::makeWorkDir(folders.workDir, errorText);
+    // A folder that cannot be made fails the setup file's write, which says so.
+    zelmod::makeWorkDir(folders.workDir);
     if (basDatFileManager::SetupFileExists(basStrSub::SetupFilePath))
         basDatFileManager::ReadSetupFile(basStrSub::SetupFilePath, mismatch);
     else

@@ -31,9 +31,9 @@ int main(int argc, char** argv) {
             zelmod::rewriteEventText(source, target, 12, isSelected);
         const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
         const double processor = double(std::clock() - processorStart) / CLOCKS_PER_SEC;
-        if (result.outcome != zelmod::RewriteResult::Outcome::Done) {
-            std::fprintf(stderr, "rewrite_speed: the rewrite failed at line %lld\n",
-                         static_cast<long long>(result.lineNumber));
+        if (result.failure) {
+            std::fprintf(stderr, "rewrite_speed: %s\n",
+                         qUtf8Printable(zelmod::jobMessage(*result.failure).text));
             return 1;
         }
         bestWall = run == 0 || wall.count() < bestWall ? wall.count() : bestWall;

@@ -54,14 +54,23 @@ class ConversionJob : public QObject {
     bool isRunning() const { return running_; }
 
   private:
-    Outcome runLocked();
-    Outcome runSteps();
-    // Each step gives the job's outcome when the job stops there.
-    std::optional<Outcome> copyInput();
-    std::optional<Outcome> convert(const ConverterCommand& command, const QString& outputName,
-                                   bool mayCapValues);
-    std::optional<Outcome> rewrite(double shiftAmount);
-    Outcome fail(JobMessageId id, const QStringList& arguments);
+    // How a job ends, and the failure it shows when it failed.
+    struct End {
+        End(Outcome outcome) : outcome(outcome) {}
+        End(JobFailure failure) : outcome(Outcome::Failed), failure(std::move(failure)) {}
+        Outcome outcome;
+        std::optional<JobFailure> failure;
+    };
+
+    End runLocked();
+    End runSteps();
+    // Each step gives nothing when the job goes on, or why it stops there.
+    std::optional<JobFailure> copyInput();
+    std::optional<JobFailure> refuseOutput();
+    std::optional<End> convert(const ConverterCommand& command, const QString& outputName,
+                               bool mayCapValues);
+    std::optional<JobFailure> rewrite(double shiftAmount);
+    std::optional<JobFailure> replaceOutput();
     double takeShiftAmount();
 
     QString workDir_;
@@ -69,7 +78,6 @@ class ConversionJob : public QObject {
     JobHost& host_;
     JobFilePaths& paths_;
     ConverterRun converterRun_;
-    std::optional<JobMessage> message_;
     bool running_ = false;
     bool cancelled_ = false;
     bool limitReached_ = false;

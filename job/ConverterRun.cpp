@@ -1,5 +1,6 @@
 #include "ConverterRun.h"
 
+#include "JobFiles.h"
 #include "NativePath.h"
 
 #include <QDir>
@@ -51,21 +52,19 @@ void enterAndLeadOwnGroup(const QByteArray& workDir) {
 ConverterRun::ConverterRun(ToolFolders folders, QObject* parent)
     : QObject(parent), folders_(std::move(folders)) {}
 
-ConverterRunResult::Outcome ConverterRun::writeScript(const QString& path,
-                                                      const ConverterCommand& command,
-                                                      QString& errorText) {
+std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
+                                                    const ConverterCommand& command) {
     const std::optional<QByteArray> bytes = scriptBytes(folders_, command);
     if (!bytes)
-        return ConverterRunResult::Outcome::DirUnencodable;
+        return JobFailure{JobMessageId::ToolDirUnencodable, {shownPath(folders_.workDir)}};
     QFile script;
-    if (!openNative(script, path, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
-        return ConverterRunResult::Outcome::ScriptUnwritable;
-    if (!writeAll(script, bytes->constData(), bytes->size())) {
-        errorText = script.errorString();
-        return ConverterRunResult::Outcome::ScriptUnwritable;
-    }
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    if (auto failure = openNative(script, path, mode, JobMessageId::ScriptUnwritable))
+        return failure;
+    if (!writeAll(script, bytes->constData(), bytes->size()))
+        return fileFailure(JobMessageId::ScriptUnwritable, path, script.errorString());
     script.close();
-    return ConverterRunResult::Outcome::Finished;
+    return std::nullopt;
 }
 
 // The interpreter runs the script from the working folder. On POSIX it
@@ -107,16 +106,16 @@ void ConverterRun::killTree(QProcess& process) {
 ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
     ConverterRunResult result;
     cancelled_ = false;
-    const QString scriptPath = folders_.workDir + QLatin1Char('/') + command.scriptName;
-    result.outcome = writeScript(scriptPath, command, result.errorText);
-    if (result.outcome != ConverterRunResult::Outcome::Finished)
+    const QString scriptPath = workPath(folders_.workDir, command.scriptName);
+    result.failure = writeScript(scriptPath, command);
+    if (result.failure)
         return result;
+    const QString converter = workPath(folders_.programDir, command.converterName);
 #ifndef Q_OS_WIN
     // A missing converter would only show as the shell's exit code 127.
-    const QString converter = folders_.programDir + QLatin1Char('/') + command.converterName;
     if (::access(nativePath(converter).constData(), X_OK) != 0) {
-        result.outcome = ConverterRunResult::Outcome::NotStarted;
-        result.errorText = systemErrorText(errno);
+        result.failure =
+            fileFailure(JobMessageId::ConverterNotStarted, converter, systemErrorText(errno));
         return result;
     }
 #endif
@@ -126,8 +125,8 @@ ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
     connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     startScript(process, scriptPath);
     if (!process.waitForStarted(-1)) {
-        result.outcome = ConverterRunResult::Outcome::NotStarted;
-        result.errorText = process.errorString();
+        result.failure =
+            fileFailure(JobMessageId::ConverterNotStarted, converter, process.errorString());
         return result;
     }
 
@@ -144,12 +143,10 @@ ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
 
     result.converterText = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
     result.exitCode = process.exitCode();
-    if (cancelled_)
-        result.outcome = ConverterRunResult::Outcome::Cancelled;
-    else if (process.exitStatus() == QProcess::CrashExit)
-        result.outcome = ConverterRunResult::Outcome::Crashed;
-    else
-        result.outcome = ConverterRunResult::Outcome::Finished;
+    result.cancelled = cancelled_;
+    if (!cancelled_ && process.exitStatus() == QProcess::CrashExit)
+        result.failure =
+            fileFailure(JobMessageId::ConverterCrashed, converter, result.converterText);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "BatchScript.h"
+#include "JobMessages.h"
 
 #include <QObject>
 #include <QString>
@@ -11,18 +12,14 @@ class QProcess;
 
 namespace zelmod {
 
+// How a run ended. Without a failure and not cancelled, the script ran to
+// its end and exitCode is the converter's.
 struct ConverterRunResult {
-    enum class Outcome {
-        Finished,         // the script ran to its end; see exitCode
-        DirUnencodable,   // the console's code page cannot hold a folder
-        ScriptUnwritable, // the script could not be written (see errorText)
-        NotStarted,       // the interpreter could not be started (see errorText)
-        Crashed,          // the script ended abnormally, killed by a signal or the system
-        Cancelled,        // stopped by cancel(), or the program is quitting
-    };
-    Outcome outcome = Outcome::NotStarted;
+    // The script could not be written (or not encoded for the console), the
+    // converter not started, or it ended abnormally.
+    std::optional<JobFailure> failure;
+    bool cancelled = false; // stopped by cancel(), or the program is quitting
     int exitCode = 0;
-    QString errorText;     // why the script could not be written or started
     QString converterText; // what the converter wrote to its error output
 };
 
@@ -40,8 +37,7 @@ class ConverterRun : public QObject {
     bool isRunning() const { return process_ != nullptr; }
 
   private:
-    ConverterRunResult::Outcome writeScript(const QString& path, const ConverterCommand& command,
-                                            QString& errorText);
+    std::optional<JobFailure> writeScript(const QString& path, const ConverterCommand& command);
     void startScript(QProcess& process, const QString& scriptPath);
     void killTree(QProcess& process);
 

@@ -114,27 +114,30 @@ class BatchWriter {
     std::size_t used_ = 0;
 };
 
-RewriteResult failure(RewriteResult::Outcome outcome, std::int64_t lineNumber, const QFile& file,
-                      const QString& errorText = {}) {
-    RewriteResult result;
-    result.outcome = outcome;
-    result.lineNumber = lineNumber;
-    result.errorText = errorText.isEmpty() ? file.errorString() : errorText;
-    return result;
+RewriteResult failure(JobMessageId id, std::int64_t lineNumber, const QString& path,
+                      const QFile& file) {
+    return {JobFailure{id, {QString::number(lineNumber), shownPath(path), file.errorString()}}};
+}
+
+// A line as a message can show it: long ones are cut.
+QString shownLine(std::string_view line) {
+    constexpr qsizetype shownLength = 120;
+    const QString text = QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
+    return text.size() <= shownLength ? text : text.left(shownLength) + QStringLiteral("…");
 }
 
 } // namespace
 
 RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
                                double shiftAmount, const JobOptionQuery& isSelected) {
-    using Outcome = RewriteResult::Outcome;
     QFile target;
-    QString errorText;
-    if (!openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered, errorText))
-        return failure(Outcome::TargetUncreatable, 0, target, errorText);
+    if (auto failure = openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                  JobMessageId::WorkFileUncreatable))
+        return {failure};
     QFile source;
-    if (!openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered, errorText))
-        return failure(Outcome::SourceUnopenable, 0, source, errorText);
+    if (auto failure = openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                                  JobMessageId::EventTextUnopenable))
+        return {failure};
 
     BatchReader reader(source);
     BatchWriter writer(target);
@@ -146,7 +149,7 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
         if (status == BatchReader::Status::End)
             break;
         if (status == BatchReader::Status::Failed)
-            return failure(Outcome::SourceUnreadable, lineNumber + 1, source);
+            return failure(JobMessageId::EventTextUnreadable, lineNumber + 1, sourcePath, source);
         while (!batch.empty()) {
             const std::size_t lf = std::min(batch.find('\n'), batch.size());
             std::string_view line = batch.substr(0, lf);
@@ -156,16 +159,15 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
             ++lineNumber;
             char* const out = writer.room(line.size() + MaxLineGrowth);
             if (!out)
-                return failure(Outcome::TargetUnwritable, lineNumber, target);
+                return failure(JobMessageId::EventTextUnwritable, lineNumber, targetPath, target);
             bool limitFlag = false;
             try {
                 writer.lineWritten(
                     writeTransformedLine(out, line, shiftAmount, limitFlag, isSelected));
             } catch (const ValueConversionError&) {
                 // The job stops here; what was rewritten so far is thrown away with the file.
-                result.outcome = Outcome::LineInvalid;
-                result.lineNumber = lineNumber;
-                result.line = std::string(line);
+                result.failure = JobFailure{JobMessageId::EventLineInvalid,
+                                            {QString::number(lineNumber), shownLine(line)}};
                 return result;
             }
             result.limitReached = result.limitReached || limitFlag;
@@ -173,10 +175,10 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
     }
     // Written in large pieces: the text is never held whole.
     if (!writer.flush())
-        return failure(Outcome::TargetUnwritable, lineNumber, target);
+        return failure(JobMessageId::EventTextUnwritable, lineNumber, targetPath, target);
     target.close();
     if (target.error() != QFileDevice::NoError)
-        return failure(Outcome::TargetUnwritable, lineNumber, target);
+        return failure(JobMessageId::EventTextUnwritable, lineNumber, targetPath, target);
     return result;
 }
 

@@ -3,32 +3,34 @@
 // releases it when its holder ends, however it ends.
 #pragma once
 
+#include "JobMessages.h"
+
 #include <QString>
 
 namespace zelmod {
 
 class JobLock {
   public:
-    enum class Status { Held, Busy, Failed };
-
     explicit JobLock(QString directory);
     ~JobLock();
     JobLock(const JobLock&) = delete;
     JobLock& operator=(const JobLock&) = delete;
 
-    // Takes the lock without waiting: Busy when another job holds it,
-    // Failed (see errorText) when the lock file cannot be created.
-    Status tryLock();
+    // Takes the lock without waiting, or says why not: another job holds
+    // it, or the lock file cannot be created.
+    std::optional<JobFailure> tryLock();
     void unlock();
 
     QString filePath() const { return path_; }
-    QString errorText() const { return errorText_; }
 
     static constexpr const char* fileName = "Zelmod.job.lock";
 
   private:
+    JobFailure busy() const;
+    JobFailure failure(const QString& reason) const;
+
+    QString directory_;
     QString path_;
-    QString errorText_;
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else

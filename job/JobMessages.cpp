@@ -72,6 +72,14 @@ JobMessage jobMessage(JobMessageId id, const QStringList& arguments) {
     return {QString::fromUtf8(errorCaption), text.trimmed(), JobMessage::Icon::None};
 }
 
+JobMessage jobMessage(const JobFailure& failure) {
+    return jobMessage(failure.id, failure.arguments);
+}
+
+JobFailure fileFailure(JobMessageId id, const QString& path, const QString& reason) {
+    return {id, {shownPath(path), reason}};
+}
+
 QString shownPath(const QString& path) {
     return QDir::toNativeSeparators(path);
 }

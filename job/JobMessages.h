@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace zelmod {
 
 struct JobMessage {
@@ -41,11 +43,24 @@ enum class JobMessageId {
     Interrupted,
 };
 
+// Why a job failed: the message it is to show, built where the failure
+// happens and carried unchanged to the host. A step that can fail gives an
+// empty std::optional<JobFailure> when it succeeded.
+struct JobFailure {
+    JobMessageId id;
+    QStringList arguments;
+    bool operator==(const JobFailure&) const = default;
+};
+
 // The message with its placeholders filled in order. Paths are given in
 // the system's own notation.
 JobMessage jobMessage(JobMessageId id, const QStringList& arguments = {});
+JobMessage jobMessage(const JobFailure& failure);
 
 // A path as the user knows it.
 QString shownPath(const QString& path);
+
+// A failure that names a file and the system's reason.
+JobFailure fileFailure(JobMessageId id, const QString& path, const QString& reason);
 
 } // namespace zelmod

@@ -94,13 +94,12 @@ bool writeAll(QFile& file, const char* data, qint64 size) {
 
 #ifdef Q_OS_WIN
 // Windows keeps names in UTF-16, which a QString holds exactly.
-bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText) {
+std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
+                                     JobMessageId failureId) {
     file.setFileName(path);
-    if (!file.open(mode & QIODevice::WriteOnly ? mode | QIODevice::Truncate : mode)) {
-        errorText = file.errorString();
-        return false;
-    }
-    return true;
+    if (!file.open(mode & QIODevice::WriteOnly ? mode | QIODevice::Truncate : mode))
+        return fileFailure(failureId, path, file.errorString());
+    return std::nullopt;
 }
 
 bool isRegularFile(const QFile& file) {
@@ -124,22 +123,20 @@ QString programDirectory() {
     return QCoreApplication::applicationDirPath();
 }
 #else
-bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText) {
+std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
+                                     JobMessageId failureId) {
     const bool writing = mode & QIODevice::WriteOnly;
     const int flags = writing ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY | O_NONBLOCK;
     const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        errorText = systemErrorText(errno);
-        return false;
-    }
+    if (fd < 0)
+        return fileFailure(failureId, path, systemErrorText(errno));
     if (!writing)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        errorText = file.errorString();
         ::close(fd);
-        return false;
+        return fileFailure(failureId, path, file.errorString());
     }
-    return true;
+    return std::nullopt;
 }
 
 bool isRegularFile(const QFile& file) {

@@ -4,6 +4,8 @@
 // exactly, and every file the job touches is opened through these bytes.
 #pragma once
 
+#include "JobMessages.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -19,8 +21,10 @@ inline std::string nativeString(const QString& path) {
 }
 
 // Opens path (ReadOnly, or WriteOnly to create or empty it). A read never
-// waits for a pipe's writer. On failure errorText says why.
-bool openNative(QFile& file, const QString& path, QIODevice::OpenMode mode, QString& errorText);
+// waits for a pipe's writer. A failure is reported as failureId with the
+// path and the system's reason.
+std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
+                                     JobMessageId failureId);
 // Whether file is a regular file (not a pipe, a device or a folder).
 bool isRegularFile(const QFile& file);
 // Writes all of data. A short write (a disk just filled up) sets no error,

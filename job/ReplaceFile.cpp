@@ -12,9 +12,11 @@ QString partialPathFor(const QString& outputPath) {
         QByteArray::fromStdString(convert::temporaryPathFor(nativeString(outputPath))));
 }
 
-bool replaceFileWithCopy(const QString& sourcePath, const QString& targetPath, QString& errorText,
-                         const std::function<bool()>& stillWanted) {
+std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
+                                              const std::function<bool()>& stillWanted) {
     const auto wanted = [&] { return !stillWanted || stillWanted(); };
+    const JobMessageId failureId =
+        existsNative(targetPath) ? JobMessageId::OutputUnwritable : JobMessageId::OutputUncreatable;
     try {
         convert::InputFile source(nativeString(sourcePath));
         convert::OutputFile target(nativeString(targetPath));
@@ -22,15 +24,13 @@ bool replaceFileWithCopy(const QString& sourcePath, const QString& targetPath, Q
         while (const std::size_t count = source.read(piece.data(), piece.size())) {
             target.write(piece.data(), count);
             if (!wanted())
-                return false;
+                return std::nullopt;
         }
-        if (!wanted())
-            return false;
-        target.commit(true);
-        return true;
+        if (wanted())
+            target.commit(true);
+        return std::nullopt;
     } catch (const convert::ConversionError& error) {
-        errorText = pathFromNative(QByteArray(error.what()));
-        return false;
+        return fileFailure(failureId, targetPath, pathFromNative(QByteArray(error.what())));
     }
 }
 

@@ -1,6 +1,8 @@
 // Puts a new file in place of the user's output only once it is complete.
 #pragma once
 
+#include "JobMessages.h"
+
 #include <QString>
 
 #include <functional>
@@ -16,10 +18,10 @@ QString partialPathFor(const QString& outputPath);
 // Copies source to a partial file and renames that over target, keeping the
 // target's permissions and any link to it. Until the rename the old target
 // stays as it was. stillWanted, when given, is asked between pieces and
-// before the rename; when it says no, nothing is replaced and errorText
-// stays empty. On failure the partial file is removed and errorText says
-// why and where.
-bool replaceFileWithCopy(const QString& sourcePath, const QString& targetPath, QString& errorText,
-                         const std::function<bool()>& stillWanted = {});
+// before the rename; when it says no, nothing is replaced and no failure is
+// given: the caller that said no knows. On failure the partial file is
+// removed, and the failure says why and where and whether a file was there.
+std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
+                                              const std::function<bool()>& stillWanted = {});
 
 } // namespace zelmod

@@ -12,17 +12,16 @@ ToolFolders toolFoldersOf(const QString& programDir) {
     return {programDir, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)};
 }
 
-bool makeWorkDir(const QString& workDir, QString& errorText) {
+std::optional<JobFailure> makeWorkDir(const QString& workDir) {
     if (QFileInfo(workDir).isDir())
-        return true;
+        return std::nullopt;
     // The folders above are the user's own and are made as usual; should
     // that fail, the mkdir below says why.
     QDir().mkpath(QFileInfo(workDir).absolutePath());
     // Created with its mode at once, so that no other user ever enters it.
     if (QDir().mkdir(workDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        return true;
-    errorText = qt_error_string();
-    return false;
+        return std::nullopt;
+    return fileFailure(JobMessageId::ToolDirUnwritable, workDir, qt_error_string());
 }
 
 } // namespace zelmod

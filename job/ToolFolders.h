@@ -4,6 +4,8 @@
 // their own, so that two users of one installation never meet.
 #pragma once
 
+#include "JobMessages.h"
+
 #include <QString>
 
 namespace zelmod {
@@ -23,7 +25,6 @@ inline constexpr const char* installedMarkerName = "zelmod-installed";
 ToolFolders toolFoldersOf(const QString& programDir);
 
 // Creates the working folder if it is missing, open to its owner alone.
-// False, with the reason in errorText, when it cannot be created.
-bool makeWorkDir(const QString& workDir, QString& errorText);
+std::optional<JobFailure> makeWorkDir(const QString& workDir);
 
 } // namespace zelmod

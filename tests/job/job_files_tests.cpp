@@ -13,18 +13,20 @@
 
 namespace {
 
+using zelmod::JobFailure;
 using zelmod::JobLock;
+using zelmod::JobMessageId;
 using namespace zelmod::testing;
 
 TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
     FakeToolDir tool;
     JobLock first(tool.path());
     JobLock second(tool.path());
-    ASSERT_EQ(first.tryLock(), JobLock::Status::Held);
-    EXPECT_EQ(second.tryLock(), JobLock::Status::Busy);
+    ASSERT_EQ(first.tryLock(), std::nullopt);
+    EXPECT_EQ(second.tryLock(), (JobFailure{JobMessageId::JobBusy, {tool.path()}}));
     first.unlock();
     EXPECT_FALSE(QFile::exists(tool.file(QStringLiteral("Zelmod.job.lock"))));
-    EXPECT_EQ(second.tryLock(), JobLock::Status::Held);
+    EXPECT_EQ(second.tryLock(), std::nullopt);
 }
 
 TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
@@ -41,10 +43,10 @@ TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     for (int i = 0; i < 500 && !QFile::exists(ready); ++i)
         QThread::msleep(10);
     JobLock lock(tool.path());
-    ASSERT_EQ(lock.tryLock(), JobLock::Status::Busy);
+    ASSERT_EQ(lock.tryLock(), (JobFailure{JobMessageId::JobBusy, {tool.path()}}));
     holder.kill();
     holder.waitForFinished();
-    EXPECT_EQ(lock.tryLock(), JobLock::Status::Held);
+    EXPECT_EQ(lock.tryLock(), std::nullopt);
     const pid_t command = pid_t(readFile(ready).trimmed().toLongLong());
     if (command > 0)
         ::kill(command, SIGKILL); // left behind by the killed holder
@@ -53,8 +55,10 @@ TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
 TEST(JobLock, FailsInAFolderThatDoesNotExist) {
     FakeToolDir tool;
     JobLock lock(tool.file(QStringLiteral("missing")));
-    EXPECT_EQ(lock.tryLock(), JobLock::Status::Failed);
-    EXPECT_FALSE(lock.errorText().isEmpty());
+    const std::optional<JobFailure> failure = lock.tryLock();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->id, JobMessageId::ToolDirUnwritable);
+    EXPECT_FALSE(failure->arguments.last().isEmpty());
 }
 
 struct JobFileCase {
@@ -120,9 +124,7 @@ TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
     QFile::setPermissions(target, QFileDevice::ReadOwner);
     writeFile(zelmod::partialPathFor(target), "killed half way");
     writeFile(dir.file(QStringLiteral("new")), "new");
-    QString error;
-    ASSERT_TRUE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target, error))
-        << error.toStdString();
+    ASSERT_EQ(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target), std::nullopt);
     EXPECT_EQ(readFile(target), "new");
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
 }
@@ -138,9 +140,10 @@ TEST(ReplaceFile, LeavesTheTargetWhenTheCopyFails) {
     FakeToolDir dir;
     const QString target = dir.file(QStringLiteral("out.mid"));
     writeFile(target, "old");
-    QString error;
-    EXPECT_FALSE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("missing")), target, error));
-    EXPECT_FALSE(error.isEmpty());
+    const std::optional<JobFailure> failure =
+        zelmod::replaceFileWithCopy(dir.file(QStringLiteral("missing")), target);
+    ASSERT_TRUE(failure);
+    EXPECT_FALSE(failure->arguments.last().isEmpty());
     EXPECT_EQ(readFile(target), "old");
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
 }
@@ -150,8 +153,7 @@ TEST(ReplaceFile, FailsWhenTheTargetIsAFolder) {
     const QString target = dir.file(QStringLiteral("out.mid"));
     QDir().mkpath(target + QStringLiteral("/inner"));
     writeFile(dir.file(QStringLiteral("new")), "new");
-    QString error;
-    EXPECT_FALSE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target, error));
+    EXPECT_TRUE(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target));
     EXPECT_TRUE(QFileInfo(target + QStringLiteral("/inner")).isDir());
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
 }

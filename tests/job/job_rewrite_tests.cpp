@@ -5,17 +5,16 @@
 
 namespace {
 
+using zelmod::JobFailure;
+using zelmod::JobMessageId;
 using zelmod::RewriteResult;
 using namespace zelmod::testing;
-using Outcome = RewriteResult::Outcome;
 
 struct RewriteCase {
     const char* name;
     QByteArray source;
     QByteArray target; // what the target holds afterwards
-    Outcome outcome;
-    std::int64_t lineNumber;
-    std::string line;
+    std::optional<JobFailure> failure;
     bool limitReached;
 };
 
@@ -36,11 +35,9 @@ TEST_P(Rewrite, WritesEveryLineEndingCrLf) {
     const RewriteCase& c = GetParam();
     FakeToolDir dir;
     const RewriteResult result = transpose12(dir, c.source);
-    EXPECT_EQ(result.outcome, c.outcome);
-    EXPECT_EQ(result.lineNumber, c.lineNumber);
-    EXPECT_EQ(result.line, c.line);
+    EXPECT_EQ(result.failure, c.failure);
     EXPECT_EQ(result.limitReached, c.limitReached);
-    if (c.outcome == Outcome::Done) {
+    if (!c.failure) {
         EXPECT_EQ(readFile(dir.file(QStringLiteral("out.txt"))), c.target);
     }
 }
@@ -50,32 +47,32 @@ const QByteArray noteUp = "0 On ch=1 n=72 v=100";
 
 INSTANTIATE_TEST_SUITE_P(
     LineEnds, Rewrite,
-    testing::Values(RewriteCase{"empty text", "", "", Outcome::Done, 0, "", false},
-                    RewriteCase{"LF, CR LF and no end", note + "\n" + note + "\r\n" + note,
-                                noteUp + "\r\n" + noteUp + "\r\n" + noteUp + "\r\n", Outcome::Done,
-                                0, "", false},
-                    RewriteCase{"empty lines", "\n\r\n", "\r\n\r\n", Outcome::Done, 0, "", false},
-                    RewriteCase{"a lone CR is content", "a\rb\n", "a\rb\r\n", Outcome::Done, 0, "",
-                                false},
-                    RewriteCase{"only the CR before LF goes", "x\r\r\n", "x\r\r\n", Outcome::Done,
-                                0, "", false},
-                    RewriteCase{"bytes outside ASCII pass", "\xff\x80 \xe9\n", "\xff\x80 \xe9\r\n",
-                                Outcome::Done, 0, "", false}));
+    testing::Values(
+        RewriteCase{"empty text", "", "", std::nullopt, false},
+        RewriteCase{"LF, CR LF and no end", note + "\n" + note + "\r\n" + note,
+                    noteUp + "\r\n" + noteUp + "\r\n" + noteUp + "\r\n", std::nullopt, false},
+        RewriteCase{"empty lines", "\n\r\n", "\r\n\r\n", std::nullopt, false},
+        RewriteCase{"a lone CR is content", "a\rb\n", "a\rb\r\n", std::nullopt, false},
+        RewriteCase{"only the CR before LF goes", "x\r\r\n", "x\r\r\n", std::nullopt, false},
+        RewriteCase{"bytes outside ASCII pass", "\xff\x80 \xe9\n", "\xff\x80 \xe9\r\n",
+                    std::nullopt, false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, Rewrite,
-    testing::Values(RewriteCase{"limit on the last line", note + "\n0 On ch=1 n=120 v=1\n",
-                                noteUp + "\r\n0 On ch=1 n=128 v=1\r\n", Outcome::Done, 0, "", true},
-                    RewriteCase{"a value of four digits", "0 Off ch=1 n=1000 v=1\n", "",
-                                Outcome::LineInvalid, 1, "0 Off ch=1 n=1000 v=1", false},
-                    RewriteCase{"a line that cannot be converted",
-                                "a\nb\r\n0 On ch=1 n=abc v=1\r\nd\n", "", Outcome::LineInvalid, 3,
-                                "0 On ch=1 n=abc v=1", false}));
+    testing::Values(
+        RewriteCase{"limit on the last line", note + "\n0 On ch=1 n=120 v=1\n",
+                    noteUp + "\r\n0 On ch=1 n=128 v=1\r\n", std::nullopt, true},
+        RewriteCase{"a value of four digits", "0 Off ch=1 n=1000 v=1\n", "",
+                    JobFailure{JobMessageId::EventLineInvalid, {"1", "0 Off ch=1 n=1000 v=1"}},
+                    false},
+        RewriteCase{"a line that cannot be converted", "a\nb\r\n0 On ch=1 n=abc v=1\r\nd\n", "",
+                    JobFailure{JobMessageId::EventLineInvalid, {"3", "0 On ch=1 n=abc v=1"}},
+                    false}));
 
 TEST(RewriteEventText, ClampedFirstLineSetsTheWarning) {
     FakeToolDir dir;
     const RewriteResult result = transpose12(dir, "0 On ch=1 n=127 v=1\n" + note + "\n");
-    EXPECT_EQ(result.outcome, Outcome::Done);
+    EXPECT_EQ(result.failure, std::nullopt);
     EXPECT_TRUE(result.limitReached);
 }
 
@@ -86,7 +83,7 @@ TEST(RewriteEventText, TransformsEveryLineOfALongText) {
     for (int i = 0; i < lineCount; ++i)
         source += QByteArray::number(i) + " On ch=1 n=60 v=100\n";
     const RewriteResult result = transpose12(dir, source);
-    ASSERT_EQ(result.outcome, Outcome::Done);
+    ASSERT_EQ(result.failure, std::nullopt);
     const QByteArray target = readFile(dir.file(QStringLiteral("out.txt")));
     EXPECT_EQ(target.count("\r\n"), lineCount);
     EXPECT_TRUE(target.endsWith("699999 On ch=1 n=72 v=100\r\n"));
@@ -108,7 +105,7 @@ TEST(RewriteEventText, KeepsTheOrderAcrossBatches) {
     FakeToolDir dir;
     const QByteArray source = manyLines(200'000, 0);
     const RewriteResult result = transpose12(dir, source);
-    ASSERT_EQ(result.outcome, Outcome::Done);
+    ASSERT_EQ(result.failure, std::nullopt);
     EXPECT_TRUE(result.limitReached); // notes of 117 and more, here and there
     const QList<QByteArray> in = source.split('\n');
     const QList<QByteArray> out = readFile(dir.file(QStringLiteral("out.txt"))).split('\n');
@@ -135,9 +132,9 @@ class LateInvalidLine : public testing::TestWithParam<LateFailureCase> {};
 TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
     FakeToolDir dir;
     const RewriteResult result = transpose12(dir, manyLines(200'000, GetParam().invalidAt));
-    EXPECT_EQ(result.outcome, Outcome::LineInvalid);
-    EXPECT_EQ(result.lineNumber, GetParam().invalidAt);
-    EXPECT_EQ(result.line, "0 On ch=1 n=x v=1");
+    EXPECT_EQ(result.failure, (JobFailure{JobMessageId::EventLineInvalid,
+                                          {QString::number(GetParam().invalidAt),
+                                           QStringLiteral("0 On ch=1 n=x v=1")}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, LateInvalidLine,
@@ -150,7 +147,7 @@ TEST(RewriteEventText, KeepsALineLongerThanItsBuffer) {
     FakeToolDir dir;
     const QByteArray longLine = "0 SysEx " + QByteArray(3 * 1024 * 1024, 'a');
     const RewriteResult result = transpose12(dir, note + "\n" + longLine + "\n" + note);
-    ASSERT_EQ(result.outcome, Outcome::Done);
+    ASSERT_EQ(result.failure, std::nullopt);
     EXPECT_EQ(readFile(dir.file(QStringLiteral("out.txt"))),
               noteUp + "\r\n" + longLine + "\r\n" + noteUp + "\r\n");
 }
@@ -159,8 +156,8 @@ struct FileFailureCase {
     const char* name;
     const char* source; // nullptr: a text of three lines
     const char* target; // nullptr: a file in the test's folder
-    Outcome outcome;
-    std::int64_t lineNumber;
+    JobMessageId id;
+    const char* lineNumber; // nullptr: the message names no line
 };
 
 void PrintTo(const FileFailureCase& c, std::ostream* os) {
@@ -177,20 +174,24 @@ TEST_P(FileFailure, IsReportedWithItsLine) {
     const QString target = c.target ? QString::fromUtf8(c.target) : dir.file("out.txt");
     const RewriteResult result =
         zelmod::rewriteEventText(source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
-    EXPECT_EQ(result.outcome, c.outcome);
-    EXPECT_EQ(result.lineNumber, c.lineNumber);
-    EXPECT_FALSE(result.errorText.isEmpty());
+    ASSERT_TRUE(result.failure);
+    EXPECT_EQ(result.failure->id, c.id);
+    QStringList arguments = result.failure->arguments; // [line,] file, reason
+    EXPECT_FALSE(arguments.takeLast().isEmpty());
+    arguments.removeLast();
+    EXPECT_EQ(arguments, c.lineNumber ? QStringList{c.lineNumber} : QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FileFailure,
     testing::Values(FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
-                                    Outcome::SourceUnopenable, 0},
+                                    JobMessageId::EventTextUnopenable, nullptr},
                     FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
-                                    Outcome::SourceUnreadable, 1},
+                                    JobMessageId::EventTextUnreadable, "1"},
                     FileFailureCase{"target that cannot be created", nullptr,
-                                    "/nonexistent/Zeltmpd.txt", Outcome::TargetUncreatable, 0},
-                    FileFailureCase{"full disk", nullptr, "/dev/full", Outcome::TargetUnwritable,
-                                    3}));
+                                    "/nonexistent/Zeltmpd.txt", JobMessageId::WorkFileUncreatable,
+                                    nullptr},
+                    FileFailureCase{"full disk", nullptr, "/dev/full",
+                                    JobMessageId::EventTextUnwritable, "3"}));
 
 } // namespace

@@ -14,7 +14,6 @@ namespace {
 using zelmod::ConverterRun;
 using zelmod::ConverterRunResult;
 using namespace zelmod::testing;
-using Outcome = ConverterRunResult::Outcome;
 
 // A process that has ended and been reaped, or is only a zombie.
 bool hasEnded(qint64 pid) {
@@ -36,7 +35,6 @@ bool endsWithin(qint64 pid, int milliseconds) {
 struct RunCase {
     const char* name;
     const char* converter;
-    Outcome outcome;
     int exitCode;
     const char* converterText;
 };
@@ -54,17 +52,17 @@ TEST_P(ConverterOutcome, IsReportedWithTheConvertersMessage) {
     writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "data");
     ConverterRun run(tool.folders());
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.failure, std::nullopt);
+    EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(result.exitCode, c.exitCode);
     EXPECT_TRUE(result.converterText.contains(QString::fromUtf8(c.converterText)))
         << result.converterText.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Converters, ConverterOutcome,
-                         testing::Values(RunCase{"ends at once", FakeConverter::copying,
-                                                 Outcome::Finished, 0, ""},
-                                         RunCase{"fails", FakeConverter::failing, Outcome::Finished,
-                                                 1, "fake: Zeltmp.dat: not what was expected"}));
+                         testing::Values(RunCase{"ends at once", FakeConverter::copying, 0, ""},
+                                         RunCase{"fails", FakeConverter::failing, 1,
+                                                 "fake: Zeltmp.dat: not what was expected"}));
 
 TEST(ConverterRun, RunsInADirectoryWhoseNameTheShellMustNotInterpret) {
     FakeToolDir tool(QStringLiteral("to ol $HOME `echo x` \"q\" \\ 'n\nl;*"));
@@ -72,7 +70,7 @@ TEST(ConverterRun, RunsInADirectoryWhoseNameTheShellMustNotInterpret) {
     writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "event text");
     ConverterRun run(tool.folders());
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_EQ(result.outcome, Outcome::Finished);
+    EXPECT_EQ(result.failure, std::nullopt);
     EXPECT_EQ(result.exitCode, 0) << result.converterText.toStdString();
     EXPECT_EQ(readFile(tool.file(QStringLiteral("Zeltmps.txt"))), "event text");
 }
@@ -81,8 +79,9 @@ TEST(ConverterRun, ReportsAScriptThatCannotBeWritten) {
     FakeToolDir tool;
     ConverterRun run({tool.path(), tool.file(QStringLiteral("no such folder"))});
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_EQ(result.outcome, Outcome::ScriptUnwritable);
-    EXPECT_FALSE(result.errorText.isEmpty());
+    ASSERT_TRUE(result.failure);
+    EXPECT_EQ(result.failure->id, zelmod::JobMessageId::ScriptUnwritable);
+    EXPECT_FALSE(result.failure->arguments.last().isEmpty());
 }
 
 TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
@@ -92,7 +91,7 @@ TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
     bool timerFired = false;
     QTimer::singleShot(100, [&] { timerFired = true; });
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_EQ(result.outcome, Outcome::Finished);
+    EXPECT_EQ(result.failure, std::nullopt);
     EXPECT_TRUE(timerFired);
 }
 
@@ -131,7 +130,7 @@ TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
             run.cancel();
     });
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_EQ(result.outcome, Outcome::Cancelled);
+    EXPECT_TRUE(result.cancelled);
     EXPECT_FALSE(run.isRunning());
     const qint64 child = readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
     ASSERT_GT(child, 0);
