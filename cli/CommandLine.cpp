@@ -25,12 +25,6 @@ constexpr std::array<JobName, 4> jobNames{{
     {"velocity-shift", Job::VelocityShift},
 }};
 
-#ifdef Q_OS_WIN
-constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
-#else
-constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
-#endif
-
 const QCommandLineOption jobOption(QStringLiteral("job"), QString(), QStringLiteral("job"));
 const QCommandLineOption amountOption(QStringLiteral("amount"), QString(), QStringLiteral("text"),
                                       QStringLiteral("0"));
@@ -47,11 +41,6 @@ bool jobFromName(const QString& name, Job& job) {
         }
     }
     return false;
-}
-
-QString identity(const QString& path) {
-    const QFileInfo file(path);
-    return resolvedFolder(file.absolutePath()) + QLatin1Char('/') + file.fileName();
 }
 
 } // namespace
@@ -110,7 +99,7 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
 QString refusalOf(const CliRequest& request, const QString& toolDir) {
     QStringList inputs;
     for (const FileJob& file : request.files)
-        inputs.append(identity(file.input));
+        inputs.append(pathIdentity(file.input));
     for (qsizetype i = 0; i < request.files.size(); ++i) {
         const FileJob& file = request.files[i];
         // The job clears its work files before it reads the input.
@@ -122,7 +111,7 @@ QString refusalOf(const CliRequest& request, const QString& toolDir) {
                                   {shownPath(request.files[j].input), shownPath(file.input)})
                     .text;
         }
-        if (inputs.contains(identity(file.output), fileNameCase))
+        if (inputs.contains(pathIdentity(file.output), fileNameCase))
             return jobMessage(JobMessageId::OutputIsInput, {shownPath(file.output)}).text;
     }
     return QString();

@@ -47,12 +47,6 @@ void removeFile(const QString& path) {
     removeNative(path);
 }
 
-#ifdef Q_OS_WIN
-constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
-#else
-constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
-#endif
-
 // MF2T.EXE on Windows, mf2t elsewhere.
 QString converterName(const char* baseName) {
 #ifdef Q_OS_WIN
@@ -71,10 +65,11 @@ std::optional<QString> nameInToolDir(const QString& path, const QString& toolDir
     } catch (const convert::ConversionError&) {
         return std::nullopt; // a loop of links, which no job can write through
     }
-    const QFileInfo file(pathFromNative(QByteArray::fromStdString(target)));
-    if (resolvedFolder(file.absolutePath()).compare(resolvedFolder(toolDir), fileNameCase) != 0)
+    const QString targetPath = pathFromNative(QByteArray::fromStdString(target));
+    const QString name = QFileInfo(targetPath).fileName();
+    if (pathIdentity(targetPath).compare(pathIdentity(workPath(toolDir, name)), fileNameCase) != 0)
         return std::nullopt;
-    return file.fileName();
+    return name;
 }
 
 bool isOneOf(const std::optional<QString>& name, const auto& names) {
@@ -83,17 +78,23 @@ bool isOneOf(const std::optional<QString>& name, const auto& names) {
            });
 }
 
+// The converter's arguments: its input and its output, each after a blank.
+QString argumentsText(const QString& input, const QString& output) {
+    return QLatin1Char(' ') + input + QLatin1Char(' ') + output;
+}
+
 } // namespace
 
 const ConverterCommand& toTextCommand() {
     static const ConverterCommand command{QStringLiteral("Zelmod.bat"), converterName("mf2t"),
-                                          QStringLiteral(" Zeltmp.dat Zeltmps.txt")};
+                                          argumentsText(WorkFile::inputCopy, WorkFile::eventText)};
     return command;
 }
 
 const ConverterCommand& toMidiCommand() {
-    static const ConverterCommand command{QStringLiteral("Zelmod2.bat"), converterName("t2mf"),
-                                          QStringLiteral(" Zeltmpd.txt Zeltmp2.dat")};
+    static const ConverterCommand command{
+        QStringLiteral("Zelmod2.bat"), converterName("t2mf"),
+        argumentsText(WorkFile::rewrittenText, WorkFile::outputMidi)};
     return command;
 }
 

@@ -2,12 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstring>
 
-#ifdef Q_OS_WIN
-#include <QFileInfo>
-#else
+#ifndef Q_OS_WIN
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -170,6 +169,11 @@ QString programDirectory() {
 }
 
 #endif
+
+QString pathIdentity(const QString& path) {
+    const QFileInfo file(path);
+    return resolvedFolder(file.absolutePath()) + QLatin1Char('/') + file.fileName();
+}
 
 QString systemErrorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));

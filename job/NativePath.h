@@ -35,6 +35,15 @@ void removeNative(const QString& path);
 // The folder with its links resolved, or the path cleaned when it does not exist.
 QString resolvedFolder(const QString& folder);
 
+// Where a path leads: its folder resolved and its file name. Two paths to
+// one place have the same identity, compared with fileNameCase.
+QString pathIdentity(const QString& path);
+#ifdef Q_OS_WIN
+inline constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
+#else
+inline constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
+#endif
+
 // The folder that holds the running program.
 QString programDirectory();
 
