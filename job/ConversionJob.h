@@ -17,7 +17,7 @@ namespace zelmod {
 class JobHost {
   public:
     virtual ~JobHost() = default;
-    // cmdClose, cmdJob1 and fmeOption, in this order.
+    // The controls that start or change a job.
     virtual void setControlsEnabled(bool enabled) = 0;
     virtual QString amountText() const = 0;
     virtual void setAmountText(const QString& text) = 0;
