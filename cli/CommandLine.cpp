@@ -25,13 +25,46 @@ constexpr std::array<JobName, 4> jobNames{{
     {"velocity-shift", Job::VelocityShift},
 }};
 
-const QCommandLineOption jobOption(QStringLiteral("job"), QString(), QStringLiteral("job"));
-const QCommandLineOption amountOption(QStringLiteral("amount"), QString(), QStringLiteral("text"),
-                                      QStringLiteral("0"));
-const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("file"));
-const QCommandLineOption outDirOption(QStringLiteral("out-dir"), QString(), QStringLiteral("dir"));
-const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-const QCommandLineOption versionOption(QStringLiteral("version"));
+// The job names as one list, for the help and for a wrong --job.
+QString jobList() {
+    QStringList names;
+    for (const JobName& entry : jobNames)
+        names.append(QLatin1String(entry.name));
+    return names.join(QStringLiteral(", "));
+}
+
+const QCommandLineOption jobOption(QStringLiteral("job"), QStringLiteral("one of ") + jobList(),
+                                   QStringLiteral("JOB"));
+const QCommandLineOption
+    amountOption(QStringLiteral("amount"),
+                 QStringLiteral("shift amount, read like the window's amount box (default 0)"),
+                 QStringLiteral("TEXT"), QStringLiteral("0"));
+const QCommandLineOption outputOption(QStringLiteral("o"),
+                                      QStringLiteral("the output for a single input"),
+                                      QStringLiteral("OUT.mid"));
+const QCommandLineOption
+    outDirOption(QStringLiteral("out-dir"),
+                 QStringLiteral("one output per input in DIR, under the input's file name"),
+                 QStringLiteral("DIR"));
+const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                    QStringLiteral("print this help and exit"));
+const QCommandLineOption versionOption(QStringLiteral("version"),
+                                       QStringLiteral("print the version and exit"));
+
+// The options with their descriptions, from which the parser also writes the help.
+void describeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Rewrites the notes of Standard MIDI Files with the converters beside this program.\n"
+        "An existing output is replaced; an output may not be an input. Exit status:\n"
+        "0 every file written, 1 some failed or interrupted, 2 usage error."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(
+        {jobOption, amountOption, outputOption, outDirOption, helpOption, versionOption});
+    parser.addPositionalArgument(QStringLiteral("IN.mid"),
+                                 QStringLiteral("the files to rewrite: one with -o, any number "
+                                                "with --out-dir"),
+                                 QStringLiteral("IN.mid..."));
+}
 
 bool jobFromName(const QString& name, Job& job) {
     for (const JobName& entry : jobNames) {
@@ -46,24 +79,14 @@ bool jobFromName(const QString& name, Job& job) {
 } // namespace
 
 QString usageText() {
-    return QStringLiteral(
-        "usage: zelmod-cli --job JOB [--amount TEXT] -o OUT.mid IN.mid\n"
-        "       zelmod-cli --job JOB [--amount TEXT] --out-dir DIR IN.mid...\n"
-        "Rewrites the notes of Standard MIDI Files with the converters beside this program.\n"
-        "  --job JOB        pitch-mirror, transpose, velocity-mirror or velocity-shift\n"
-        "  --amount TEXT    shift amount, read like the window's amount box (default 0)\n"
-        "  -o OUT.mid       the output for a single input\n"
-        "  --out-dir DIR    one output per input in DIR, under the input's file name\n"
-        "  --version        print the version and exit\n"
-        "An existing output is replaced; an output may not be an input. Exit status:\n"
-        "0 every file written, 1 some failed or interrupted, 2 usage error.\n");
+    QCommandLineParser parser;
+    describeOptions(parser);
+    return parser.helpText();
 }
 
 bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString& error) {
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(
-        {jobOption, amountOption, outputOption, outDirOption, helpOption, versionOption});
+    describeOptions(parser);
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return false;
@@ -73,8 +96,7 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
         return false;
     const QStringList inputs = parser.positionalArguments();
     if (!parser.isSet(jobOption) || !jobFromName(parser.value(jobOption), request.job))
-        error = QStringLiteral("--job must be one of pitch-mirror, transpose, velocity-mirror, "
-                               "velocity-shift");
+        error = QStringLiteral("--job must be one of ") + jobList();
     else if (parser.isSet(outputOption) == parser.isSet(outDirOption))
         error = QStringLiteral("give either -o or --out-dir");
     else if (inputs.isEmpty())
