@@ -5,7 +5,6 @@
 #include "OptionFrame.h"
 #include "ShiftAmount.h"
 #include "Twips.h"
-#include "UserMessage.h"
 #include "WindowFont.h"
 #include "basDatFileManager.h"
 #include "basFileManager.h"
@@ -259,9 +258,10 @@ bool frmMain::Form_Load(const zelmod::ToolFolders& folders) {
     setMaximumSize(size());
 
     if (instance.anotherIsRunning()) {
-        showUserMessage(QMessageBox::Warning, basStrSub::AppTitle,
-                        "すでに「" + basStrSub::AppTitle +
-                            "」は起動されています、２重起動はできません");
+        // Shown before the window is, so the box has no owner.
+        zelmod::CommonDialog().showMessage(
+            {"すでに「" + basStrSub::AppTitle + "」は起動されています、２重起動はできません",
+             basStrSub::AppTitle, QMessageBox::Warning});
         basStrSub::SaveSetupOnExit = false;
         close();
         return false;

@@ -3,7 +3,10 @@
 #include "MessageBoxFit.h"
 
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QWidget>
+
+#include <cstdio>
 
 namespace zelmod {
 namespace {
@@ -26,12 +29,22 @@ QString startDirectory(const QString& initDir) {
     return start.isDir() ? start.absoluteFilePath() : start.absolutePath();
 }
 
+void answerOnStandardError(const MessageRequest& message) {
+    const char* icon = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(message.icon);
+    std::fprintf(stderr, "message box: %s | %s | %s\n", icon, qUtf8Printable(message.caption),
+                 qUtf8Printable(message.text));
+}
+
 } // namespace
 
 CommonDialog::CommonDialog(QObject* parent)
     : QObject(parent),
-      filePresenter_([this](const FileDialogRequest& request) { return runFileDialog(request); }),
-      messagePresenter_([this](const MessageRequest& message) { runMessageBox(message); }) {}
+      filePresenter_([this](const FileDialogRequest& request) { return runFileDialog(request); }) {
+    if (qEnvironmentVariableIsSet("ZELMOD_TEST_ANSWER_MESSAGES"))
+        messagePresenter_ = answerOnStandardError;
+    else
+        messagePresenter_ = [this](const MessageRequest& message) { runMessageBox(message); };
+}
 
 bool CommonDialog::ShowOpen() {
     return show(QFileDialog::AcceptOpen);

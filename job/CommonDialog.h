@@ -84,10 +84,16 @@ class CommonDialog : public QObject {
     bool ShowOpen();
     bool ShowSave();
 
-    // Shows a message box over the same window as the dialogs.
+    // Shows a message box over the same window as the dialogs, wide enough
+    // for its caption and with its text in balanced lines, and returns when
+    // the user has answered it. Every message box of the program is shown here.
     void showMessage(const MessageRequest& message) const;
 
-    // Replace how dialogs and messages are shown (tests answer them this way).
+    // Replace how dialogs and messages are shown (tests answer them this
+    // way). A program tested as a separate process is started with the
+    // environment variable ZELMOD_TEST_ANSWER_MESSAGES set: each message box
+    // is then answered at once, and one line "message box: ICON | CAPTION |
+    // TEXT" goes to standard error instead.
     void setFilePresenter(FilePresenter presenter);
     void setMessagePresenter(MessagePresenter presenter);
 
