@@ -60,9 +60,7 @@ void describeOptions(QCommandLineParser& parser) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions(
         {jobOption, amountOption, outputOption, outDirOption, helpOption, versionOption});
-    parser.addPositionalArgument(QStringLiteral("IN.mid"),
-                                 QStringLiteral("the files to rewrite: one with -o, any number "
-                                                "with --out-dir"),
+    parser.addPositionalArgument(QStringLiteral("IN.mid"), QStringLiteral("the files to rewrite"),
                                  QStringLiteral("IN.mid..."));
 }
 

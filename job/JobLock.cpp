@@ -26,10 +26,6 @@ JobFailure JobLock::busy() const {
     return {JobMessageId::JobBusy, {shownPath(directory_)}};
 }
 
-JobFailure JobLock::failure(const QString& reason) const {
-    return fileFailure(JobMessageId::ToolDirUnwritable, directory_, reason);
-}
-
 #ifdef Q_OS_WIN
 
 // Opened without sharing, the file cannot be opened a second time while a
@@ -44,7 +40,8 @@ std::optional<JobFailure> JobLock::tryLock() {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION)
             return busy();
-        return failure(qt_error_string(int(error)));
+        return fileFailure(JobMessageId::ToolDirUnwritable, directory_,
+                           qt_error_string(int(error)));
     }
     handle_ = handle;
     return std::nullopt;
@@ -68,13 +65,13 @@ std::optional<JobFailure> JobLock::tryLock() {
     for (int attempt = 0; attempt < 8; ++attempt) {
         const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)
-            return failure(systemErrorText(errno));
+            return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(errno));
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             ::close(fd);
             if (error == EWOULDBLOCK)
                 return busy();
-            return failure(systemErrorText(error));
+            return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(error));
         }
         struct stat opened {};
         struct stat named {};

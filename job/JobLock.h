@@ -27,7 +27,6 @@ class JobLock {
 
   private:
     JobFailure busy() const;
-    JobFailure failure(const QString& reason) const;
 
     QString directory_;
     QString path_;
