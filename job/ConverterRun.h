@@ -7,9 +7,9 @@
 #include <QObject>
 #include <QString>
 
-class QProcess;
-
 namespace zelmod {
+
+class ScriptProcess;
 
 struct ConverterRunResult {
     enum class Outcome {
@@ -42,11 +42,9 @@ class ConverterRun : public QObject {
   private:
     ConverterRunResult::Outcome writeScript(const QString& path, const ConverterCommand& command,
                                             QString& errorText);
-    void startScript(QProcess& process, const QString& scriptPath);
-    void killTree(QProcess& process);
 
     ToolFolders folders_;
-    QProcess* process_ = nullptr;
+    ScriptProcess* process_ = nullptr;
     bool cancelled_ = false;
 };
 
