@@ -7,9 +7,9 @@
 #include <QObject>
 #include <QString>
 
-namespace zelmod {
+class QProcess;
 
-class ScriptProcess;
+namespace zelmod {
 
 struct ConverterRunResult {
     enum class Outcome {
@@ -42,9 +42,11 @@ class ConverterRun : public QObject {
   private:
     ConverterRunResult::Outcome writeScript(const QString& path, const ConverterCommand& command,
                                             QString& errorText);
+    void startScript(QProcess& process, const QString& scriptPath);
+    void killTree(QProcess& process);
 
     ToolFolders folders_;
-    ScriptProcess* process_ = nullptr;
+    QProcess* process_ = nullptr;
     bool cancelled_ = false;
 };
 
