@@ -95,11 +95,12 @@ TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
     EXPECT_TRUE(timerFired);
 }
 
-// Cancels as soon as the hanging converter has started its child.
+// Cancels as soon as the hanging converter has started its child and
+// written its number (the file exists a moment before that).
 void cancelOnceStarted(const FakeToolDir& tool, const std::function<void()>& stop) {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [&tool, stop, timer] {
-        if (!QFile::exists(tool.file(QStringLiteral("child.pid"))))
+        if (readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong() <= 0)
             return;
         timer->deleteLater();
         stop();
