@@ -323,6 +323,8 @@ void OutputFile::openTemporary() {
         }
         temporaryPath_ = candidate;
         setPendingRemoval(temporaryPath_);
+        // The buffer here is the only one: each flush is one write.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
         return;
     }
     throw ConversionError(path_ + ": no free name for a temporary file beside it");
