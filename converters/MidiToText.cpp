@@ -2,6 +2,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "Converters.h"
 #include "EventText.h"
@@ -147,6 +148,78 @@ std::size_t channelDataBytes(std::uint8_t status) {
 bool hasLengthField(std::uint8_t status) {
     return status == 0xFF || status == 0xF0 || status == 0xF7;
 }
+
+// Pass one's view of a track: for each running-status default, how many
+// channel events with the same status it would get wrong.
+struct RunningStatusSkim {
+    std::array<std::uint64_t, 3> misses{};
+    std::uint8_t last = 0;
+    bool afterNonChannel = false;
+    bool stopped = false;
+    std::uint32_t beyond = 0; // payload bytes past the buffer, still to pass over
+
+    // Passes over the event at `at` and its payload. False when the payload
+    // goes on past end, or when the bytes cannot be an event (then stopped).
+    bool event(const unsigned char*& at, const unsigned char* end) {
+        std::uint32_t length = 0;
+        if (!variableLength(at, end, length) || at == end)
+            return stop();
+        const bool omitted = *at < 0x80;
+        const std::uint8_t status = omitted ? last : *at++;
+        if (status == 0)
+            return stop();
+        if (status >= 0xF0) {
+            afterNonChannel = true;
+            if (status == 0xFF && at == end)
+                return stop();
+            at += status == 0xFF ? 1 : 0; // the meta type
+            length = static_cast<std::uint32_t>(systemDataBytes(status));
+            if (hasLengthField(status) && !variableLength(at, end, length))
+                return stop();
+            const auto here = static_cast<std::size_t>(end - at);
+            beyond = length > here ? static_cast<std::uint32_t>(length - here) : 0;
+            at += length - beyond;
+            return beyond == 0;
+        }
+        if (channelDataBytes(status) > static_cast<std::size_t>(end - at))
+            return stop();
+        at += channelDataBytes(status);
+        for (int mode = 0; mode < 3 && status == last; ++mode) {
+            if (defaultOmits(RunningStatus(mode), afterNonChannel) != omitted)
+                ++misses[mode];
+        }
+        last = status;
+        afterNonChannel = false;
+        return true;
+    }
+
+    RunningStatus best() const {
+        int best = 0;
+        for (int mode = 1; mode < 3; ++mode) {
+            if (misses[mode] < misses[best])
+                best = mode;
+        }
+        return RunningStatus(best);
+    }
+
+  private:
+    bool stop() {
+        stopped = true;
+        return false;
+    }
+
+    static bool variableLength(const unsigned char*& at, const unsigned char* end,
+                               std::uint32_t& value) {
+        value = 0;
+        for (int bytes = 0; bytes < MaxVariableLengthBytes && at != end; ++bytes) {
+            const std::uint8_t b = *at++;
+            value = (value << 7) | (b & 0x7F);
+            if (!(b & 0x80))
+                return true;
+        }
+        return false;
+    }
+};
 
 // The start of a channel event's line up to its first value ("On ch=1 n="),
 // and the prefix of its second value (" v="), made from the event table.
@@ -344,65 +417,24 @@ class MidiToText {
     // fewest marks. It checks nothing: at the first fault it stops, and pass
     // two reports the fault when it comes to it.
     RunningStatus preferredRunningStatus() {
-        std::array<std::uint64_t, 3> misses{};
-        std::uint8_t last = 0;
-        bool afterNonChannel = false;
-        for (std::uint64_t next = in_.offset(); next < chunkEnd_;) {
+        RunningStatusSkim skim;
+        for (std::uint64_t next = in_.offset(); next < chunkEnd_ && !skim.stopped;) {
             if (in_.offset() != next)
                 in_.seek(next);
             const unsigned char* begin = nullptr;
             const std::size_t count = in_.peek(begin, EventHeadBytes);
-            const unsigned char* at = begin;
+            // Heads that start before safeEnd lie whole in the buffer; near
+            // its end, one event a peek.
             const unsigned char* const end = begin + count;
-            std::uint32_t length = 0;
-            if (!skimVariableLength(at, end, length) || at == end)
-                break;
-            const bool omitted = *at < 0x80;
-            const std::uint8_t status = omitted ? last : *at++;
-            if (status == 0)
-                break;
-            if (status < 0xF0) {
-                at += channelDataBytes(status);
-                if (at > end)
-                    break;
-                for (int mode = 0; mode < 3 && status == last; ++mode) {
-                    if (defaultOmits(RunningStatus(mode), afterNonChannel) != omitted)
-                        ++misses[mode];
-                }
-                last = status;
-                afterNonChannel = false;
-                length = 0;
-            } else {
-                afterNonChannel = true;
-                if (status == 0xFF && at++ == end)
-                    break;
-                length = static_cast<std::uint32_t>(systemDataBytes(status));
-                if (hasLengthField(status) && !skimVariableLength(at, end, length))
-                    break;
-            }
-            in_.skip(static_cast<std::size_t>(at - begin));
-            next = in_.offset() + length;
+            const unsigned char* const safeEnd =
+                count > EventHeadBytes ? end - EventHeadBytes : begin + 1;
+            const unsigned char* at = begin;
+            while (at < safeEnd && skim.event(at, end))
+                ;
+            next += static_cast<std::uint64_t>(at - begin) + std::exchange(skim.beyond, 0);
         }
-        int best = 0;
-        for (int mode = 1; mode < 3; ++mode) {
-            if (misses[mode] < misses[best])
-                best = mode;
-        }
-        return RunningStatus(best);
+        return skim.best();
     }
-
-    static bool skimVariableLength(const unsigned char*& at, const unsigned char* end,
-                                   std::uint32_t& value) {
-        value = 0;
-        for (int bytes = 0; bytes < MaxVariableLengthBytes && at != end; ++bytes) {
-            const std::uint8_t b = *at++;
-            value = (value << 7) | (b & 0x7F);
-            if (!(b & 0x80))
-                return true;
-        }
-        return false;
-    }
-
     void beginTrack() {
         tick_ = 0;
         lastStatus_ = 0;
