@@ -83,12 +83,15 @@ bool hasVariableField(const EventName& event) {
     return event.fieldCount > 0 && fieldSize(event.fields[event.fieldCount - 1].form) == 0;
 }
 
-const EventName* findEvent(std::string_view name) {
-    const auto first = static_cast<unsigned char>(name.empty() ? 0 : name[0]);
+const EventName* findEventAt(std::string_view text) {
+    const auto first = static_cast<unsigned char>(text.empty() ? 0 : text[0]);
     if (first >= lookup.byFirstLetter.size())
         return nullptr;
     for (const EventName* event : lookup.byFirstLetter[first]) {
-        if (!event || sameWord(event->name, name))
+        if (!event)
+            break;
+        const std::size_t size = event->name.size();
+        if (startsWith(text, event->name) && (text.size() == size || text[size] == ' '))
             return event;
     }
     return nullptr;

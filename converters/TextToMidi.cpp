@@ -99,11 +99,17 @@ class FieldCursor {
         const std::string_view field = peek();
         if (field.empty())
             throw TextError{"empty field (two spaces in a row, or a space at an end)"};
-        rest_.remove_prefix(field.size());
-        pendingSpace_ = !rest_.empty();
-        if (pendingSpace_)
-            rest_.remove_prefix(1);
+        take(field.size());
         return field;
+    }
+
+    // Takes the next field when it is an event's name, without first
+    // cutting it out; else leaves it for next(), whose reader names the fault.
+    const EventName* eventName() {
+        const EventName* event = findEventAt(rest_);
+        if (event)
+            take(event->name.size());
+        return event;
     }
 
     std::string_view next(std::string_view prefix) {
@@ -130,15 +136,20 @@ class FieldCursor {
         if (at == digits || (end < rest_.size() && rest_[end] != ' ') || number < min ||
             number > max)
             return false;
-        rest_.remove_prefix(end);
-        pendingSpace_ = !rest_.empty();
-        if (pendingSpace_)
-            rest_.remove_prefix(1);
+        take(end);
         value = number;
         return true;
     }
 
   private:
+    // Passes over a field of size bytes and the space after it.
+    void take(std::size_t size) {
+        rest_.remove_prefix(size);
+        pendingSpace_ = !rest_.empty();
+        if (pendingSpace_)
+            rest_.remove_prefix(1);
+    }
+
     std::string_view peek() const {
         if (!rest_.empty() && rest_[0] == '"')
             return rest_.substr(0, quotedLength());
@@ -381,10 +392,9 @@ class TextToMidi {
             throw TextError{"more than 0x0FFFFFFF ticks after the previous event"};
         const auto delta = static_cast<std::uint32_t>(tick - lastTick_);
         lastTick_ = tick;
-        const std::string_view word = fields.next();
-        const EventName* name = findEvent(word);
+        const EventName* name = fields.eventName();
         if (!name)
-            throw TextError{"unknown event name " + shown(word)};
+            throw TextError{"unknown event name " + shown(fields.next())};
         switch (name->kind) {
         case EventKind::Channel:
             return channel(*name, fields, delta);
