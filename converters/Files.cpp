@@ -122,11 +122,13 @@ int takeTemporary(const std::string& candidate) {
         return -1;
     }
     // Locked: another converter writes there. Renamed away: taken meanwhile.
+    // Only a stale file is emptied: on ext4, truncating even an empty file
+    // makes its close wait for the whole new content to be allocated on disk.
     struct stat opened {};
     struct stat named {};
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &opened) != 0 ||
         ::lstat(candidate.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
-        opened.st_ino != named.st_ino || ::ftruncate(fd, 0) != 0) {
+        opened.st_ino != named.st_ino || (opened.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return TemporaryTaken;
     }
