@@ -48,15 +48,24 @@ constexpr const EventName* find(EventKind kind, std::uint8_t code) {
     return nullptr;
 }
 
-// Lookups by status and meta type, built from the table once.
+// Lookups by status, meta type and first letter of the name, built from the table once.
 struct Index {
     std::array<const EventName*, 8> channel{};
     std::array<const EventName*, 256> meta{};
+    // The names with each first letter, in table order; the most that share one is six.
+    std::array<std::array<const EventName*, 6>, 128> byFirstLetter{};
     constexpr Index() {
         for (int status = 0x80; status < 0xF0; status += 0x10)
             channel[(status >> 4) & 7] = find(Channel, static_cast<std::uint8_t>(status));
         for (int type = 0; type < 256; ++type)
             meta[type] = find(Meta, static_cast<std::uint8_t>(type));
+        for (const EventName& event : events) {
+            auto& sameLetter = byFirstLetter[static_cast<std::size_t>(event.name[0])];
+            std::size_t free = 0;
+            while (sameLetter[free])
+                ++free;
+            sameLetter[free] = &event;
+        }
     }
 };
 constexpr Index lookup;
@@ -74,10 +83,16 @@ bool hasVariableField(const EventName& event) {
     return event.fieldCount > 0 && fieldSize(event.fields[event.fieldCount - 1].form) == 0;
 }
 
-const EventName* findEvent(std::string_view name) {
-    for (const EventName& event : events) {
-        if (sameWord(event.name, name))
-            return &event;
+const EventName* findEventAt(std::string_view text) {
+    const auto first = static_cast<unsigned char>(text.empty() ? 0 : text[0]);
+    if (first >= lookup.byFirstLetter.size())
+        return nullptr;
+    for (const EventName* event : lookup.byFirstLetter[first]) {
+        if (!event)
+            break;
+        const std::size_t size = event->name.size();
+        if (startsWith(text, event->name) && (text.size() == size || text[size] == ' '))
+            return event;
     }
     return nullptr;
 }

@@ -63,7 +63,8 @@ constexpr std::size_t fieldSize(FieldForm form) {
 std::size_t fixedSize(const EventName& event);
 bool hasVariableField(const EventName& event);
 
-const EventName* findEvent(std::string_view name);
+// The event whose name begins text and ends where text does or at a space.
+const EventName* findEventAt(std::string_view text);
 const EventName& channelEvent(std::uint8_t status);
 // The named form of a meta type, or nullptr when it has none.
 const EventName* metaEvent(std::uint8_t type);

@@ -122,11 +122,13 @@ int takeTemporary(const std::string& candidate) {
         return -1;
     }
     // Locked: another converter writes there. Renamed away: taken meanwhile.
+    // Only a stale file is emptied: on ext4, truncating even an empty file
+    // makes its close wait for the whole new content to be allocated on disk.
     struct stat opened {};
     struct stat named {};
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &opened) != 0 ||
         ::lstat(candidate.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
-        opened.st_ino != named.st_ino || ::ftruncate(fd, 0) != 0) {
+        opened.st_ino != named.st_ino || (opened.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return TemporaryTaken;
     }
@@ -219,14 +221,25 @@ InputFile::~InputFile() {
     std::fclose(file_);
 }
 
-bool InputFile::refill() {
-    bufferOffset_ += filled_;
+// Moves the unread bytes to the front of the buffer and fills the rest.
+void InputFile::gather(std::size_t count) {
+    if (offset() + (filled_ - position_) >= limit_)
+        return; // all up to the limit is here already
+    const std::size_t kept = filled_ - position_;
+    std::memmove(buffer_.get(), buffer_.get() + position_, kept);
+    bufferOffset_ += position_;
     position_ = 0;
-    filled_ = std::fread(buffer_.get(), 1, FileBufferSize, file_);
-    if (filled_ == 0 && std::ferror(file_))
-        throw ConversionError(path_ + ": cannot read: " + systemMessage(errno));
+    filled_ = kept;
+    while (filled_ < count) {
+        const std::size_t got =
+            std::fread(buffer_.get() + filled_, 1, FileBufferSize - filled_, file_);
+        if (got == 0 && std::ferror(file_))
+            throw ConversionError(path_ + ": cannot read: " + systemMessage(errno));
+        if (got == 0)
+            break;
+        filled_ += got;
+    }
     updateAvailable();
-    return filled_ > 0;
 }
 
 void InputFile::updateAvailable() {
@@ -235,7 +248,11 @@ void InputFile::updateAvailable() {
 }
 
 int InputFile::getSlow() {
-    if (offset() >= limit_ || (position_ == filled_ && !refill()) || position_ >= available_)
+    if (offset() >= limit_)
+        return -1;
+    if (position_ == filled_)
+        gather(1);
+    if (position_ >= available_)
         return -1;
     return buffer_[position_++];
 }
@@ -308,6 +325,8 @@ void OutputFile::openTemporary() {
         }
         temporaryPath_ = candidate;
         setPendingRemoval(temporaryPath_);
+        // The buffer here is the only one: each flush is one write.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
         return;
     }
     throw ConversionError(path_ + ": no free name for a temporary file beside it");

@@ -62,13 +62,23 @@ class InputFile {
     }
     // Reads up to count bytes; fewer only at the limit or the end of the file.
     std::size_t read(unsigned char* target, std::size_t count);
+    // The buffered bytes from the offset on, for decoding in place: at least
+    // count of them (count <= FileBufferSize), fewer only at the limit or the
+    // end of the file. skip() passes over bytes that peek() showed.
+    std::size_t peek(const unsigned char*& bytes, std::size_t count) {
+        if (available_ < position_ + count)
+            gather(count);
+        bytes = buffer_.get() + position_;
+        return available_ > position_ ? available_ - position_ : 0;
+    }
+    void skip(std::size_t count) { position_ += count; }
     void seek(std::uint64_t offset);
     // Reading stops at this offset, as if the file ended there.
     void setLimit(std::uint64_t offset);
 
   private:
     int getSlow();
-    bool refill();
+    void gather(std::size_t count);
     void updateAvailable();
 
     std::string path_;

@@ -1,6 +1,8 @@
 // mf2t: Standard MIDI File to event text.
 #include <array>
+#include <bit>
 #include <cstring>
+#include <utility>
 
 #include "Converters.h"
 #include "EventText.h"
@@ -13,14 +15,17 @@ constexpr char DigitPairs[] = "0001020304050607080910111213141516171819202122232
                               "34353637383940414243444546474849505152535455565758596061626364656667"
                               "6869707172737475767778798081828384858687888990919293949596979899";
 
-// Digits of a number, counted by comparison: dividing costs more.
+// Digits of a number: its bit width tells the count up to one, and one
+// comparison settles it (1233 / 4096 is just above log10(2)).
 int digitCount(std::uint64_t value) {
-    int count = 1;
-    for (std::uint64_t bound = 10; value >= bound; bound *= 10) {
-        if (++count == 20) // 10^19 is the last power of ten below 2^64
-            break;
-    }
-    return count;
+    static constexpr auto powersOfTen = [] {
+        std::array<std::uint64_t, 20> powers{0, 10}; // 0: zero has one digit too
+        for (std::size_t i = 2; i < powers.size(); ++i)
+            powers[i] = powers[i - 1] * 10;
+        return powers;
+    }();
+    const int estimate = (std::bit_width(value | 1) * 1233) >> 12;
+    return estimate + (value >= powersOfTen[estimate] ? 1 : 0);
 }
 
 // Writes value in count digits, two at a time from the end.
@@ -41,7 +46,7 @@ template <typename Number> char* appendDigits(char* out, Number value, int count
 
 char* appendLargeUnsigned(char* out, std::uint64_t value) {
     const int count = digitCount(value);
-    // Ticks nearly always fit 32 bits, where dividing is cheaper.
+    // Numbers nearly always fit 32 bits, where dividing is cheaper.
     if (value <= UINT32_MAX)
         return appendDigits(out, static_cast<std::uint32_t>(value), count);
     return appendDigits(out, value, count);
@@ -65,6 +70,34 @@ char* appendText(char* out, std::string_view text) {
     return out + text.size();
 }
 
+// Writes ticks, which grow slowly: the digits above the last four are
+// written anew only when they change.
+class TickWriter {
+  public:
+    char* append(char* out, std::uint64_t tick) {
+        const std::uint64_t high = tick / 10000;
+        const auto low = static_cast<std::uint32_t>(tick - high * 10000);
+        if (high == 0)
+            return appendUnsigned(out, low);
+        if (high != high_) {
+            high_ = high;
+            highLength_ = static_cast<std::size_t>(appendLargeUnsigned(highText_.data(), high) -
+                                                   highText_.data());
+        }
+        // A fixed size copies faster; the line goes on over what is past the digits.
+        std::memcpy(out, highText_.data(), highText_.size());
+        out += highLength_;
+        std::memcpy(out, &DigitPairs[2 * (low / 100)], 2);
+        std::memcpy(out + 2, &DigitPairs[2 * (low % 100)], 2);
+        return out + 4;
+    }
+
+  private:
+    std::uint64_t high_ = 0;          // never 0 once written
+    std::array<char, 16> highText_{}; // digits of UINT64_MAX / 10000
+    std::size_t highLength_ = 0;
+};
+
 // One event of a track as it stands in the file. Its payload (meta data,
 // SysEx data, system data bytes) follows in the file and is not read yet.
 struct Event {
@@ -82,14 +115,111 @@ struct Event {
     int lengthBytes = 0;
 };
 
+// Longest head of an event: delta time, status, meta type and length.
+constexpr std::size_t EventHeadBytes = 2 * MaxVariableLengthBytes + 2;
+
+// The bytes of an event's head, decoded where they lie in the input buffer.
+struct HeadBytes {
+    const unsigned char* begin;
+    const unsigned char* at;
+    const unsigned char* end;
+    std::uint64_t offset; // of begin in the file
+
+    std::uint64_t offsetOf(const unsigned char* byte) const {
+        return offset + static_cast<std::uint64_t>(byte - begin);
+    }
+};
+
 bool isChannel(const Event& event) {
     return event.status < 0xF0;
 }
 
 // Whether a track default leaves out the status byte of an event with the same status.
-bool defaultOmits(RunningStatus mode, const Event& event) {
-    return mode == RunningStatus::Carry || (mode == RunningStatus::On && !event.afterNonChannel);
+bool defaultOmits(RunningStatus mode, bool afterNonChannel) {
+    return mode == RunningStatus::Carry || (mode == RunningStatus::On && !afterNonChannel);
 }
+
+// Program change (Cn) and channel pressure (Dn) have one data byte.
+std::size_t channelDataBytes(std::uint8_t status) {
+    return (status & 0xE0) == 0xC0 ? 1 : 2;
+}
+
+// Meta and SysEx events give their length; system messages have a fixed one.
+bool hasLengthField(std::uint8_t status) {
+    return status == 0xFF || status == 0xF0 || status == 0xF7;
+}
+
+// Pass one's view of a track: for each running-status default, how many
+// channel events with the same status it would get wrong.
+struct RunningStatusSkim {
+    std::array<std::uint64_t, 3> misses{};
+    std::uint8_t last = 0;
+    bool afterNonChannel = false;
+    bool stopped = false;
+    std::uint32_t beyond = 0; // payload bytes past the buffer, still to pass over
+
+    // Passes over the event at `at` and its payload. False when the payload
+    // goes on past end, or when the bytes cannot be an event (then stopped).
+    bool event(const unsigned char*& at, const unsigned char* end) {
+        std::uint32_t length = 0;
+        if (!variableLength(at, end, length) || at == end)
+            return stop();
+        const bool omitted = *at < 0x80;
+        const std::uint8_t status = omitted ? last : *at++;
+        if (status == 0)
+            return stop();
+        if (status >= 0xF0) {
+            afterNonChannel = true;
+            if (status == 0xFF && at == end)
+                return stop();
+            at += status == 0xFF ? 1 : 0; // the meta type
+            length = static_cast<std::uint32_t>(systemDataBytes(status));
+            if (hasLengthField(status) && !variableLength(at, end, length))
+                return stop();
+            const auto here = static_cast<std::size_t>(end - at);
+            beyond = length > here ? static_cast<std::uint32_t>(length - here) : 0;
+            at += length - beyond;
+            return beyond == 0;
+        }
+        if (channelDataBytes(status) > static_cast<std::size_t>(end - at))
+            return stop();
+        at += channelDataBytes(status);
+        for (int mode = 0; mode < 3 && status == last; ++mode) {
+            if (defaultOmits(RunningStatus(mode), afterNonChannel) != omitted)
+                ++misses[mode];
+        }
+        last = status;
+        afterNonChannel = false;
+        return true;
+    }
+
+    RunningStatus best() const {
+        int best = 0;
+        for (int mode = 1; mode < 3; ++mode) {
+            if (misses[mode] < misses[best])
+                best = mode;
+        }
+        return RunningStatus(best);
+    }
+
+  private:
+    bool stop() {
+        stopped = true;
+        return false;
+    }
+
+    static bool variableLength(const unsigned char*& at, const unsigned char* end,
+                               std::uint32_t& value) {
+        value = 0;
+        for (int bytes = 0; bytes < MaxVariableLengthBytes && at != end; ++bytes) {
+            const std::uint8_t b = *at++;
+            value = (value << 7) | (b & 0x7F);
+            if (!(b & 0x80))
+                return true;
+        }
+        return false;
+    }
+};
 
 // The start of a channel event's line up to its first value ("On ch=1 n="),
 // and the prefix of its second value (" v="), made from the event table.
@@ -145,18 +275,17 @@ class MidiToText {
         throw ConversionError(name_ + ": byte " + std::to_string(offset) + ": " + what);
     }
 
-    // A byte of the current chunk; the file reads as ending where the chunk ends.
-    std::uint8_t byte() {
-        const int value = in_.get();
-        if (value < 0)
-            dataEnded();
-        return static_cast<std::uint8_t>(value);
+    // The next byte of an event's head; the head's bytes end where the chunk does.
+    std::uint8_t byte(HeadBytes& head) {
+        if (head.at == head.end)
+            dataEnded(head.offsetOf(head.at));
+        return *head.at++;
     }
 
-    [[noreturn]] void dataEnded() {
-        if (in_.offset() >= chunkEnd_)
+    [[noreturn]] void dataEnded(std::uint64_t offset) {
+        if (offset >= chunkEnd_)
             fail(chunkEnd_, "event runs past the end of its MTrk chunk");
-        fail(in_.offset(), "unexpected end of file");
+        fail(offset, "unexpected end of file");
     }
 
     void enterChunk(std::uint64_t end) {
@@ -164,16 +293,16 @@ class MidiToText {
         in_.setLimit(end);
     }
 
-    std::uint32_t variableLength(int& bytes) {
-        const std::uint64_t start = in_.offset();
+    std::uint32_t variableLength(HeadBytes& head, int& bytes) {
+        const unsigned char* start = head.at;
         std::uint32_t value = 0;
         for (bytes = 1;; ++bytes) {
-            const std::uint8_t b = byte();
+            const std::uint8_t b = byte(head);
             value = (value << 7) | (b & 0x7F);
             if (!(b & 0x80))
                 return value;
             if (bytes == MaxVariableLengthBytes)
-                fail(start, "variable-length number longer than 4 bytes");
+                fail(head.offsetOf(start), "variable-length number longer than 4 bytes");
         }
     }
 
@@ -270,36 +399,42 @@ class MidiToText {
     // marks, pass two writes the lines.
     void track() {
         const std::uint64_t start = in_.offset();
-        std::array<std::uint64_t, 3> misses{};
-        Event event;
-        beginTrack();
-        while (nextEvent(event)) {
-            if (!isChannel(event) || !event.sameStatus)
-                continue;
-            for (int mode = 0; mode < 3; ++mode) {
-                if (defaultOmits(RunningStatus(mode), event) != event.statusOmitted)
-                    ++misses[mode];
-            }
-        }
-        int best = 0;
-        for (int mode = 1; mode < 3; ++mode) {
-            if (misses[mode] < misses[best])
-                best = mode;
-        }
-        trackMode_ = RunningStatus(best);
-
+        trackMode_ = preferredRunningStatus();
         in_.seek(start);
         beginTrack();
         char* out = appendText(line(), TrackStartWord);
         *out++ = ' ';
         out = appendText(out, RunningStatusMark);
-        out = appendText(out, RunningStatusWords[best]);
+        out = appendText(out, RunningStatusWords[static_cast<int>(trackMode_)]);
         endLine(out);
+        Event event;
         while (nextEvent(event))
             writeEvent(event);
         endLine(appendText(line(), TrackEndWord));
     }
 
+    // Pass one skims the track for the running-status default that needs the
+    // fewest marks. It checks nothing: at the first fault it stops, and pass
+    // two reports the fault when it comes to it.
+    RunningStatus preferredRunningStatus() {
+        RunningStatusSkim skim;
+        for (std::uint64_t next = in_.offset(); next < chunkEnd_ && !skim.stopped;) {
+            if (in_.offset() != next)
+                in_.seek(next);
+            const unsigned char* begin = nullptr;
+            const std::size_t count = in_.peek(begin, EventHeadBytes);
+            // Heads that start before safeEnd lie whole in the buffer; near
+            // its end, one event a peek.
+            const unsigned char* const end = begin + count;
+            const unsigned char* const safeEnd =
+                count > EventHeadBytes ? end - EventHeadBytes : begin + 1;
+            const unsigned char* at = begin;
+            while (at < safeEnd && skim.event(at, end))
+                ;
+            next += static_cast<std::uint64_t>(at - begin) + std::exchange(skim.beyond, 0);
+        }
+        return skim.best();
+    }
     void beginTrack() {
         tick_ = 0;
         lastStatus_ = 0;
@@ -307,71 +442,77 @@ class MidiToText {
         resumeAt_ = in_.offset();
     }
 
+    // Decodes the next event's head where it lies in the input buffer.
     bool nextEvent(Event& event) {
         if (in_.offset() != resumeAt_)
             in_.seek(resumeAt_);
         if (resumeAt_ >= chunkEnd_)
             return false;
-        event.offset = in_.offset();
-        event.delta = variableLength(event.deltaBytes);
+        const unsigned char* bytes = nullptr;
+        const std::size_t count = in_.peek(bytes, EventHeadBytes);
+        HeadBytes head{bytes, bytes, bytes + count, resumeAt_};
+        event.offset = resumeAt_;
+        event.delta = variableLength(head, event.deltaBytes);
         tick_ += event.delta;
         event.tick = tick_;
-        std::uint8_t first = byte();
+        std::uint8_t first = byte(head);
         event.statusOmitted = first < 0x80;
         if (event.statusOmitted) {
             if (lastStatus_ == 0)
-                fail(in_.offset() - 1, "running status with no status before it");
+                fail(head.offsetOf(head.at - 1), "running status with no status before it");
             event.status = lastStatus_;
         } else {
             event.status = first;
             if (first < 0xF0)
-                first = byte();
+                first = byte(head);
         }
         event.length = 0;
         if (event.status < 0xF0)
-            channelData(event, first);
+            channelData(event, head, first);
         else
-            nonChannelHead(event);
+            nonChannelHead(event, head);
+        in_.skip(static_cast<std::size_t>(head.at - head.begin));
         resumeAt_ = in_.offset() + event.length;
         return true;
     }
 
-    void channelData(Event& event, std::uint8_t first) {
-        const std::uint8_t kind = event.status & 0xF0;
-        const bool oneByte = kind == 0xC0 || kind == 0xD0;
-        event.data[0] = dataByte(first, "channel");
-        event.data[1] = oneByte ? 0 : dataByte(byte(), "channel");
+    void channelData(Event& event, HeadBytes& head, std::uint8_t first) {
+        event.data[0] = dataByte(head, first, "channel");
+        event.data[1] =
+            channelDataBytes(event.status) == 1 ? 0 : dataByte(head, byte(head), "channel");
         event.sameStatus = event.status == lastStatus_;
         event.afterNonChannel = afterNonChannel_;
         lastStatus_ = event.status;
         afterNonChannel_ = false;
     }
 
-    void nonChannelHead(Event& event) {
+    void nonChannelHead(Event& event, HeadBytes& head) {
         afterNonChannel_ = true;
         if (event.status == 0xFF)
-            event.metaType = byte();
-        if (event.status == 0xFF || event.status == 0xF0 || event.status == 0xF7) {
-            event.length = variableLength(event.lengthBytes);
-            if (event.length > chunkEnd_ - in_.offset())
+            event.metaType = byte(head);
+        if (hasLengthField(event.status)) {
+            event.length = variableLength(head, event.lengthBytes);
+            if (event.length > chunkEnd_ - head.offsetOf(head.at))
                 fail(event.offset, "event runs past the end of its MTrk chunk");
         } else {
+            // The data bytes are checked here and written with the line.
             event.length = static_cast<std::uint32_t>(systemDataBytes(event.status));
             for (std::uint32_t i = 0; i < event.length; ++i)
-                dataByte(byte(), "system");
-            in_.seek(in_.offset() - event.length);
+                dataByte(head, byte(head), "system");
+            head.at -= event.length;
         }
     }
 
     // The byte just read, which must be a data byte of a message of this kind.
-    std::uint8_t dataByte(std::uint8_t value, const char* kind) {
+    std::uint8_t dataByte(const HeadBytes& head, std::uint8_t value, const char* kind) {
         if (value & 0x80)
-            fail(in_.offset() - 1, std::string("status byte inside a ") + kind + " message");
+            fail(head.offsetOf(head.at - 1),
+                 std::string("status byte inside a ") + kind + " message");
         return value;
     }
 
     void writeEvent(const Event& event) {
-        char* out = appendUnsigned(line(), event.tick);
+        char* out = tickWriter_.append(line(), event.tick);
         *out++ = ' ';
         if (isChannel(event)) {
             const ChannelLine& start = channelLines_[event.status & 0x7F];
@@ -382,7 +523,8 @@ class MidiToText {
                 std::memcpy(out, start.second.data(), start.second.size());
                 out = appendField(out + start.secondLength, FieldForm::Data7, &event.data[1]);
             }
-            if (event.sameStatus && defaultOmits(trackMode_, event) != event.statusOmitted) {
+            if (event.sameStatus &&
+                defaultOmits(trackMode_, event.afterNonChannel) != event.statusOmitted) {
                 out = appendMark(out, RunningStatusMark);
                 out = appendText(out, RunningStatusWords[event.statusOmitted ? 0 : 1]);
             }
@@ -505,8 +647,8 @@ class MidiToText {
         std::array<std::uint8_t, PayloadBytesPerLine> piece;
         const std::size_t count =
             left < piece.size() ? static_cast<std::size_t>(left) : piece.size();
-        for (std::size_t i = 0; i < count; ++i)
-            piece[i] = byte();
+        if (in_.read(piece.data(), count) < count)
+            dataEnded(in_.offset());
         left -= count;
         if (form == FieldForm::Text) {
             *out++ = ' ';
@@ -557,6 +699,7 @@ class MidiToText {
     std::uint64_t chunkEnd_ = 0;
     std::uint64_t resumeAt_ = 0;
     std::uint64_t tick_ = 0;
+    TickWriter tickWriter_;
     std::uint8_t lastStatus_ = 0;
     bool afterNonChannel_ = false;
     RunningStatus trackMode_ = RunningStatus::On;

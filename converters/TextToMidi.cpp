@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 
 #include "Converters.h"
 #include "EventText.h"
@@ -34,6 +35,11 @@ std::string shown(std::string_view field) {
             text += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
     }
     return text + (field.size() > longest ? "...\"" : "\"");
+}
+
+// A decimal digit's value; above 9 for any other character.
+inline unsigned digitValue(char c) {
+    return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
 }
 
 // Twenty significant digits can overflow 64 bits; nineteen cannot.
@@ -93,11 +99,17 @@ class FieldCursor {
         const std::string_view field = peek();
         if (field.empty())
             throw TextError{"empty field (two spaces in a row, or a space at an end)"};
-        rest_.remove_prefix(field.size());
-        pendingSpace_ = !rest_.empty();
-        if (pendingSpace_)
-            rest_.remove_prefix(1);
+        take(field.size());
         return field;
+    }
+
+    // Takes the next field when it is an event's name, without first
+    // cutting it out; else leaves it for next(), whose reader names the fault.
+    const EventName* eventName() {
+        const EventName* event = findEventAt(rest_);
+        if (event)
+            take(event->name.size());
+        return event;
     }
 
     std::string_view next(std::string_view prefix) {
@@ -114,23 +126,30 @@ class FieldCursor {
                      std::uint64_t min = 0) {
         if (!startsWith(rest_, prefix))
             return false;
-        std::size_t end = prefix.size();
+        const char* const digits = rest_.data() + prefix.size();
+        const char* const last = digits + std::min(rest_.size() - prefix.size(), MaxSafeDigits);
+        const char* at = digits;
         std::uint64_t number = 0;
-        while (end < rest_.size() && rest_[end] >= '0' && rest_[end] <= '9' &&
-               end - prefix.size() < MaxSafeDigits)
-            number = number * 10 + static_cast<unsigned>(rest_[end++] - '0');
-        if (end == prefix.size() || (end < rest_.size() && rest_[end] != ' ') || number < min ||
+        for (unsigned digit = 0; at != last && (digit = digitValue(*at)) <= 9; ++at)
+            number = number * 10 + digit;
+        const auto end = static_cast<std::size_t>(at - rest_.data());
+        if (at == digits || (end < rest_.size() && rest_[end] != ' ') || number < min ||
             number > max)
             return false;
-        rest_.remove_prefix(end);
-        pendingSpace_ = !rest_.empty();
-        if (pendingSpace_)
-            rest_.remove_prefix(1);
+        take(end);
         value = number;
         return true;
     }
 
   private:
+    // Passes over a field of size bytes and the space after it.
+    void take(std::size_t size) {
+        rest_.remove_prefix(size);
+        pendingSpace_ = !rest_.empty();
+        if (pendingSpace_)
+            rest_.remove_prefix(1);
+    }
+
     std::string_view peek() const {
         if (!rest_.empty() && rest_[0] == '"')
             return rest_.substr(0, quotedLength());
@@ -373,10 +392,9 @@ class TextToMidi {
             throw TextError{"more than 0x0FFFFFFF ticks after the previous event"};
         const auto delta = static_cast<std::uint32_t>(tick - lastTick_);
         lastTick_ = tick;
-        const std::string_view word = fields.next();
-        const EventName* name = findEvent(word);
+        const EventName* name = fields.eventName();
         if (!name)
-            throw TextError{"unknown event name " + shown(word)};
+            throw TextError{"unknown event name " + shown(fields.next())};
         switch (name->kind) {
         case EventKind::Channel:
             return channel(*name, fields, delta);
@@ -396,18 +414,22 @@ class TextToMidi {
             channel = parseNumber(fields.next(ChannelField), 16, 1);
         const auto status = static_cast<std::uint8_t>(name.code | (channel - 1));
         std::array<std::uint8_t, 2> data{};
-        parseFixedFields(name, fields, data.data());
-        const Marks marks = parseMarks(fields, Marks::RunningStatusAllowed, true);
+        const std::size_t size =
+            static_cast<std::size_t>(parseFixedFields(name, fields, data.data()) - data.data());
+        const Marks marks =
+            fields.atEnd() ? Marks{} : parseMarks(fields, Marks::RunningStatusAllowed, true);
 
-        writeVariableLength(delta, marks.deltaBytes);
         const bool same = status == lastStatus_;
         bool omit = same && (mode_ == RunningStatus::Carry ||
                              (mode_ == RunningStatus::On && !afterNonChannel_));
         if (same && marks.runningStatus >= 0)
             omit = marks.runningStatus == static_cast<int>(RunningStatus::On);
+        char* const start = out_.reserve(MaxVariableLengthBytes + 1 + data.size());
+        char* out = putVariableLength(start, delta, marks.deltaBytes);
         if (!omit)
-            out_.put(static_cast<char>(status));
-        out_.write(data.data(), fixedSize(name));
+            *out++ = static_cast<char>(status);
+        std::memcpy(out, data.data(), data.size());
+        out_.advance(static_cast<std::size_t>(out + size - start));
         lastStatus_ = status;
         afterNonChannel_ = false;
     }
@@ -465,7 +487,9 @@ class TextToMidi {
         afterNonChannel_ = true;
     }
 
-    void parseFixedFields(const EventName& name, FieldCursor& fields, std::uint8_t* bytes) {
+    // Returns the end of the bytes written.
+    std::uint8_t* parseFixedFields(const EventName& name, FieldCursor& fields,
+                                   std::uint8_t* bytes) {
         for (int i = 0; i < name.fieldCount; ++i) {
             const Field& field = name.fields[i];
             if (fieldSize(field.form) == 0)
@@ -474,6 +498,7 @@ class TextToMidi {
                         ? parseData7(fields, field.prefix, isNoteEvent(name), bytes)
                         : parseField(field.form, fields.next(field.prefix), bytes);
         }
+        return bytes;
     }
 
     std::uint8_t* parseData7(FieldCursor& fields, std::string_view prefix, bool capsHigh,
@@ -581,12 +606,17 @@ class TextToMidi {
         }
     }
 
-    void writeVariableLength(std::uint32_t value, int bytes) {
+    // Writes value in the given number of bytes, or in as few as it needs when that is more.
+    static char* putVariableLength(char* out, std::uint32_t value, int bytes) {
         bytes = std::max(bytes, minimalVariableLengthBytes(value));
-        char* out = out_.reserve(MaxVariableLengthBytes);
         for (int i = bytes - 1; i >= 0; --i)
             *out++ = static_cast<char>(((value >> (7 * i)) & 0x7F) | (i > 0 ? 0x80 : 0));
-        out_.advance(static_cast<std::size_t>(bytes));
+        return out;
+    }
+
+    void writeVariableLength(std::uint32_t value, int bytes) {
+        char* const start = out_.reserve(MaxVariableLengthBytes);
+        out_.advance(static_cast<std::size_t>(putVariableLength(start, value, bytes) - start));
     }
 
     void writeLength(std::uint64_t length, int bytes) {
