@@ -230,6 +230,22 @@ TEST_P(RoundTrip, ReadsLfAndCrLfAlike) {
 INSTANTIATE_TEST_SUITE_P(GeneratedFiles, RoundTrip, ::testing::ValuesIn(roundTripCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// mf2t first reads a track to pick the running-status default that needs
+// the fewest marks; here that reading must cross a SysEx longer than its
+// 64 KiB input piece to see that "carry" needs none.
+TEST(RoundTripMarks, TrackDefaultLooksPastALongSysEx) {
+    ScratchDir scratch;
+    writeFile(scratch.path("in.mid"),
+              midiFile({track(join({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x84, 0xA2, 0x70},
+                                    cycle(69999), // 70,000 bytes with the F7
+                                    {0xF7, 0x00, 0x3E, 0x40, 0x00, 0x40, 0x40}}))}));
+    convert::midiToText(scratch.path("in.mid"), scratch.path("in.txt"));
+    const std::string text = readText(scratch.path("in.txt"));
+    const std::size_t trackLine = text.find("MTrk rs=carry\r\n");
+    ASSERT_NE(trackLine, std::string::npos) << text.substr(0, 200);
+    EXPECT_EQ(text.find(" rs=", trackLine + 5), std::string::npos); // no line needs its own
+}
+
 TEST(RoundTripCorpus, ReadableFilesComeBackByteForByte) {
     const auto files = corpusFiles({"wellformed", "irregular"});
     if (files.empty())
