@@ -1,6 +1,6 @@
 // The About window's behaviour: focus, keys, closing and what it shows.
 #include "frmAbout.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -12,6 +12,8 @@
 #include <functional>
 
 namespace {
+
+using namespace zelmod::testing;
 
 // Opens a fresh About window modally, as the main window does, runs whileOpen
 // inside its event loop and tells whether the window was closed by then.

@@ -1,5 +1,8 @@
 #include "lifecycle_process.h"
 
+#include "qt_test_kit.h"
+#include "test_processes.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -21,7 +24,8 @@ QString runtimeDir(const QTemporaryDir& root) {
 }
 
 bool giveAway(const QString& path) {
-    return ::chown(QFile::encodeName(path).constData(), UnprivilegedId, UnprivilegedId) == 0;
+    using zelmod::testing::Nobody;
+    return ::chown(QFile::encodeName(path).constData(), Nobody, Nobody) == 0;
 }
 
 } // namespace
@@ -63,13 +67,9 @@ Process ToolCopy::start(const QString& program, bool unprivileged) const {
     environment.insert(QStringLiteral("ZELMOD_TEST_ANSWER_MESSAGES"), QStringLiteral("1"));
     process->setProcessEnvironment(environment);
     const QString path = QDir(toolDir()).filePath(program);
-    if (unprivileged) {
-        const QString id = QString::number(UnprivilegedId);
-        process->start(QStringLiteral("setpriv"),
-                       {"--reuid=" + id, "--regid=" + id, QStringLiteral("--clear-groups"), path});
-    } else {
-        process->start(path, {});
-    }
+    const QStringList command =
+        unprivileged ? zelmod::testing::asNobody({path}) : QStringList{path};
+    process->start(command.first(), command.mid(1));
     process->waitForStarted();
     return process;
 }

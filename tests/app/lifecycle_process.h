@@ -45,8 +45,6 @@ bool waitUntil(const std::function<bool()>& condition);
 // The lines of a finished process's standard error that start with prefix.
 QStringList stderrLines(QProcess& process, const QString& prefix);
 
-inline constexpr unsigned UnprivilegedId = 65534;
-
 // The refusal as the test hook reports it.
 inline const QString RefusalLine = QStringLiteral(
     "message box: Warning | Zelmod | すでに「Zelmod」は起動されています、２重起動はできません");

@@ -4,7 +4,7 @@
 #include "basStrSub.h"
 #include "frmAbout.h"
 #include "frmMain.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,6 +20,8 @@
 #include <optional>
 
 namespace {
+
+using namespace zelmod::testing;
 
 const QSize DesignSize(493, 552);
 
@@ -129,13 +131,13 @@ class StartAndClose : public Lifecycle, public testing::WithParamInterface<Setup
 TEST_P(StartAndClose, SetupFileIsCheckedAtStartAndRewrittenAtClose) {
     const SetupCase& c = GetParam();
     if (c.content)
-        writeBytes(setupPath(), *c.content, c.mode);
+        writeFile(setupPath(), *c.content, c.mode);
     if (c.isDirectory) {
         ASSERT_TRUE(QDir(toolDir.path()).mkdir(QStringLiteral("Zelmod.dat")));
     }
 
     loadAndShow();
-    EXPECT_EQ(readBytes(setupPath()), c.afterStart);
+    EXPECT_EQ(readFile(setupPath()), c.afterStart);
     EXPECT_EQ(warnings.count(), c.failuresAtStart) << warnings.text();
 
     QTest::mouseClick(control("cmdClose"), Qt::LeftButton);
@@ -144,7 +146,7 @@ TEST_P(StartAndClose, SetupFileIsCheckedAtStartAndRewrittenAtClose) {
     if (c.isDirectory) {
         EXPECT_TRUE(QFileInfo(setupPath()).isDir());
     } else {
-        EXPECT_EQ(readBytes(setupPath()), SetupFileBytes);
+        EXPECT_EQ(readFile(setupPath()), SetupFileBytes);
         EXPECT_TRUE(hasNormalMode(setupPath()));
     }
 }
@@ -154,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(SetupFiles, StartAndClose, testing::ValuesIn(setupCases
 
 TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     loadAndShow();
-    writeBytes(setupPath(), otherLine, QFile::ReadOwner);
+    writeFile(setupPath(), otherLine, QFile::ReadOwner);
 
     frmMain second;
     bool loaded = true;
@@ -172,7 +174,7 @@ TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     EXPECT_FALSE(loaded);
     EXPECT_FALSE(basStrSub::SaveSetupOnExit);
     EXPECT_FALSE(second.isVisible());
-    EXPECT_EQ(readBytes(setupPath()), otherLine);
+    EXPECT_EQ(readFile(setupPath()), otherLine);
     EXPECT_FALSE(hasNormalMode(setupPath())) << "the refused instance reset the attributes";
 }
 

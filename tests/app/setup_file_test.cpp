@@ -1,7 +1,7 @@
 // The setup file routines on their own, as the user who owns the files.
 #include "basDatFileManager.h"
 #include "basStrSub.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace zelmod::testing;
 
 using basDatFileManager::ReadSetupFile;
 using basDatFileManager::WriteSetupFile;
@@ -60,12 +62,12 @@ class ReadSetupFileContent : public SetupFile, public testing::WithParamInterfac
 
 TEST_P(ReadSetupFileContent, ComparesTheFirstLineExactly) {
     const ReadCase& c = GetParam();
-    writeBytes(path(), c.content);
+    writeFile(path(), c.content);
     qint32 mismatch = 0;
     EXPECT_EQ(ReadSetupFile(path(), mismatch), c.matches);
     EXPECT_EQ(mismatch, c.matches ? 0 : 1);
     EXPECT_EQ(warnings.count(), c.failuresReported) << warnings.text();
-    EXPECT_EQ(readBytes(path()), c.content) << "reading changed the file";
+    EXPECT_EQ(readFile(path()), c.content) << "reading changed the file";
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReadSetupFileContent, testing::ValuesIn(readCases),
@@ -102,7 +104,7 @@ const ModeCase modeCases[] = {
 class SetupFileMode : public SetupFile, public testing::WithParamInterface<ModeCase> {};
 
 TEST_P(SetupFileMode, ReadingFindsTheFileAndMakesItNormal) {
-    writeBytes(path(), "Zelmod Setup File Ver.1.00\r\n", GetParam().mode);
+    writeFile(path(), "Zelmod Setup File Ver.1.00\r\n", GetParam().mode);
     qint32 mismatch = 0;
     EXPECT_TRUE(ReadSetupFile(path(), mismatch));
     EXPECT_TRUE(hasNormalMode(path()));
@@ -110,9 +112,9 @@ TEST_P(SetupFileMode, ReadingFindsTheFileAndMakesItNormal) {
 }
 
 TEST_P(SetupFileMode, WritingReplacesTheFileWithTheHeaderAlone) {
-    writeBytes(path(), "Zelmod Setup File Ver.1.00\r\nand an old second line\r\n", GetParam().mode);
+    writeFile(path(), "Zelmod Setup File Ver.1.00\r\nand an old second line\r\n", GetParam().mode);
     EXPECT_TRUE(WriteSetupFile(path()));
-    EXPECT_EQ(readBytes(path()), SetupFileBytes);
+    EXPECT_EQ(readFile(path()), SetupFileBytes);
     EXPECT_TRUE(hasNormalMode(path()));
     EXPECT_EQ(warnings.count(), 0) << warnings.text();
 }

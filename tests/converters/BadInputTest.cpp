@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ConverterTestSupport.h"
+#include "test_files.h"
 
 namespace zelmod::testing {
 namespace {

@@ -7,9 +7,9 @@
 #include <optional>
 #include <regex>
 
-#include "ConverterTestSupport.h"
 #include "Converters.h"
 #include "TransformEventLine.h"
+#include "test_files.h"
 
 namespace zelmod::testing {
 namespace {

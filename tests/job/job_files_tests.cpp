@@ -2,7 +2,7 @@
 #include "JobLock.h"
 #include "JobMessages.h"
 #include "ReplaceFile.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QProcess>
 #include <QThread>

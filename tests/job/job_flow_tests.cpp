@@ -2,7 +2,7 @@
 #include "JobLock.h"
 #include "ReplaceFile.h"
 #include "TransformEventLine.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QTimer>
 

@@ -1,5 +1,5 @@
 #include "EventTextRewrite.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "ConverterRun.h"
 #include "JobFiles.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@ using Outcome = ConverterRunResult::Outcome;
 // A process that has ended and been reaped, or is only a zombie.
 bool hasEnded(qint64 pid) {
     const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    return stat == "<missing>" || stat.contains(") Z ");
+    return stat == "<unreadable>" || stat.contains(") Z ");
 }
 
 bool endsWithin(qint64 pid, int milliseconds) {

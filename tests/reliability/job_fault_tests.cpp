@@ -10,12 +10,12 @@
 
 #include <optional>
 
-#include "ReliabilitySupport.h"
+#include "test_processes.h"
 
-namespace zelmod::reliability {
+namespace zelmod::testing {
 namespace {
 
-const Bytes oldOutput = "the user's old output";
+const Bytes oldOutput = text("the user's old output");
 // Enough notes that each converter runs for a while, to be caught running.
 constexpr std::size_t NotePairs = 400000;
 
@@ -38,8 +38,9 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
 class JobFault : public ::testing::TestWithParam<FaultCase> {
   public:
     void SetUp() override {
-        if (GetParam().asNobody && ::geteuid() != 0)
-            GTEST_SKIP() << "needs root to run zelmod-cli as the unprivileged user 65534";
+        if (GetParam().asNobody && !canRunAsNobody())
+            GTEST_SKIP()
+                << "needs root and setpriv to run zelmod-cli as the unprivileged user 65534";
         workspace_.emplace(GetParam().asNobody ? Nobody : ::getuid());
         fs::create_directory(workspace_->user("out"));
         if (::chown(workspace_->user("out").c_str(), owner(), owner()) != 0)
@@ -274,4 +275,4 @@ INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
-} // namespace zelmod::reliability
+} // namespace zelmod::testing
