@@ -21,6 +21,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 const QSize DesignSize(493, 552);
@@ -104,10 +105,6 @@ struct SetupCase {
     int failuresAtClose;
 };
 
-void PrintTo(const SetupCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const QFile::Permissions rw = QFile::ReadOwner | QFile::WriteOwner;
 const QByteArray otherLine = "Zelmod Setup File Ver.1.01\r\n";
 const QByteArray extraLines = "Zelmod Setup File Ver.1.00\r\nsecond line\r\n";
@@ -151,8 +148,7 @@ TEST_P(StartAndClose, SetupFileIsCheckedAtStartAndRewrittenAtClose) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(SetupFiles, StartAndClose, testing::ValuesIn(setupCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SetupFiles, StartAndClose, testing::ValuesIn(setupCases), caseName);
 
 TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     loadAndShow();
@@ -184,10 +180,6 @@ struct ResizeCase {
     QSize expected;
 };
 
-void PrintTo(const ResizeCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 // clang-format off
 const ResizeCase resizeCases[] = {
     {"LargerBothWays",   DesignSize + QSize(100, 80),  DesignSize},
@@ -214,8 +206,7 @@ TEST_P(Resize, TheWindowMayShrinkButNeverGrowBeyondItsDesignSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, Resize, testing::ValuesIn(resizeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, Resize, testing::ValuesIn(resizeCases), caseName);
 
 TEST_F(Lifecycle, MinimisingAndRestoringShowsNoMessageAndKeepsTheSize) {
     loadAndShow();
@@ -239,10 +230,6 @@ struct PressCase {
     bool frameDisabled;
     bool opensAbout;
 };
-
-void PrintTo(const PressCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 const QPoint centre(-1, -1);
 
@@ -291,8 +278,7 @@ TEST_P(MousePress, OnlyThePictureBehindTheControlsOpensTheAboutWindow) {
     EXPECT_EQ(ownerless, c.opensAbout);
 }
 
-INSTANTIATE_TEST_SUITE_P(Presses, MousePress, testing::ValuesIn(pressCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Presses, MousePress, testing::ValuesIn(pressCases), caseName);
 
 // While the About window is open the main window takes no input; after it
 // has closed, the main window works as before.

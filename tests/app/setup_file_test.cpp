@@ -11,6 +11,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 using basDatFileManager::ReadSetupFile;
@@ -35,10 +36,6 @@ struct ReadCase {
     bool matches;
     int failuresReported;
 };
-
-void PrintTo(const ReadCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // clang-format off
 const ReadCase readCases[] = {
@@ -70,8 +67,7 @@ TEST_P(ReadSetupFileContent, ComparesTheFirstLineExactly) {
     EXPECT_EQ(readFile(path()), c.content) << "reading changed the file";
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, ReadSetupFileContent, testing::ValuesIn(readCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, ReadSetupFileContent, testing::ValuesIn(readCases), caseName);
 
 // A missing file, or a directory of that name, is not a setup file: the flag
 // keeps whatever the caller had in it.
@@ -88,10 +84,6 @@ struct ModeCase {
     const char* name;
     QFile::Permissions mode;
 };
-
-void PrintTo(const ModeCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 const ModeCase modeCases[] = {
     {"OwnerReadWrite", QFile::ReadOwner | QFile::WriteOwner},
@@ -119,8 +111,7 @@ TEST_P(SetupFileMode, WritingReplacesTheFileWithTheHeaderAlone) {
     EXPECT_EQ(warnings.count(), 0) << warnings.text();
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SetupFileMode, testing::ValuesIn(modeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modes, SetupFileMode, testing::ValuesIn(modeCases), caseName);
 
 TEST_F(SetupFile, ADirectoryInTheWayIsReportedOnceAndKept) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Zelmod.dat")));
@@ -137,10 +128,6 @@ struct AttributeCase {
     quint32 attributes;
     bool present;
 };
-
-void PrintTo(const AttributeCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // clang-format off
 const AttributeCase attributeCases[] = {
@@ -165,6 +152,6 @@ TEST_P(WindowsExistenceTest, FindsHiddenFilesButNotSystemFilesOrDirectories) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Attributes, WindowsExistenceTest, testing::ValuesIn(attributeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 } // namespace

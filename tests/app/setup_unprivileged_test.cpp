@@ -14,6 +14,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 const QFile::Permissions ReadWrite =
@@ -31,10 +32,6 @@ struct Case {
     int failuresReported; // at start and close together
     QByteArray afterClose;
 };
-
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // clang-format off
 const Case cases[] = {
@@ -74,7 +71,6 @@ TEST_P(Unprivileged, TheProgramStartsAndClosesAndReportsEachFailureOnce) {
     EXPECT_EQ(readFile(tool.setupPath()), c.afterClose);
 }
 
-INSTANTIATE_TEST_SUITE_P(SetupFiles, Unprivileged, testing::ValuesIn(cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SetupFiles, Unprivileged, testing::ValuesIn(cases), caseName);
 
 } // namespace

@@ -15,6 +15,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 struct CliRun {
@@ -70,10 +71,6 @@ struct UsageCase {
     const char* name;
     QStringList arguments;
 };
-
-void PrintTo(const UsageCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
@@ -157,10 +154,6 @@ struct RefusalCase {
     const char* textPart;
     const char* outputOption = "--out-dir";
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CliRefusal : public Cli, public testing::WithParamInterface<RefusalCase> {};
 
@@ -310,10 +303,6 @@ struct LockedFolderCase {
     const char* textPart;
 };
 
-void PrintTo(const LockedFolderCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class CliLockedFolder : public CliAsNobody, public testing::WithParamInterface<LockedFolderCase> {};
 
 TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
@@ -343,10 +332,6 @@ struct WorkFolderCase {
     const char* textPart;
     QByteArray output;
 };
-
-void PrintTo(const WorkFolderCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 // The program folder belongs to root, as an installation lays it out.
 class CliWorkFolder : public CliAsNobody, public testing::WithParamInterface<WorkFolderCase> {};

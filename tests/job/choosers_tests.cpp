@@ -35,6 +35,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using zelmod::CommonDialog;
 using zelmod::FileDialogRequest;
@@ -104,10 +105,6 @@ struct OutcomeCase {
     bool inUseMessage;
 };
 
-void PrintTo(const OutcomeCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class ChooserOutcome : public Choosers, public testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(ChooserOutcome, GivesResultPathAndMessage) {
@@ -145,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // The existing file stays until the job replaces it.
                     OutcomeCase{"SaveOntoExistingFile", true, "out.mid", true, true, false},
                     OutcomeCase{"SaveOntoFolder", true, "sub", false, true, true}),
-    [](const testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+    caseName);
 
 // ---- Where the dialog starts, for each start mode.
 
@@ -156,10 +153,6 @@ struct StartCase {
     const char* directory; // what the dialog is asked to start in
     const char* fileName;  // what it is asked to show typed in
 };
-
-void PrintTo(const StartCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ChooserStart : public Choosers, public testing::WithParamInterface<StartCase> {};
 
@@ -185,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StartCase{"FromNothing", 2, "", "", ""},
                     StartCase{"WithPath", 3, "{tmp}/in.mid", "", "{tmp}/in.mid"},
                     StartCase{"UnknownModeKeepsDialog", 7, "{tmp}/in.mid", "{tmp}/sub", ""}),
-    [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+    caseName);
 
 // ---- Title, filters and behaviour of each dialog.
 
@@ -197,10 +190,6 @@ struct DialogCase {
     QFileDialog::FileMode fileMode;
     bool confirmOverwrite;
 };
-
-void PrintTo(const DialogCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ChooserDialog : public Choosers, public testing::WithParamInterface<DialogCase> {};
 
@@ -223,13 +212,13 @@ TEST_P(ChooserDialog, IsPreparedForItsRole) {
     EXPECT_TRUE(request.options.testFlag(QFileDialog::HideNameFilterDetails));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Roles, ChooserDialog,
-    testing::Values(DialogCase{"Open", false, OpenTitle, "MIDI ファイル (*.mid) (*.mid)",
-                               QFileDialog::ExistingFile, false},
-                    DialogCase{"Save", true, SaveTitle, "MIDI (*.mid) (*.mid)",
-                               QFileDialog::AnyFile, true}),
-    [](const testing::TestParamInfo<DialogCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Roles, ChooserDialog,
+                         testing::Values(DialogCase{"Open", false, OpenTitle,
+                                                    "MIDI ファイル (*.mid) (*.mid)",
+                                                    QFileDialog::ExistingFile, false},
+                                         DialogCase{"Save", true, SaveTitle, "MIDI (*.mid) (*.mid)",
+                                                    QFileDialog::AnyFile, true}),
+                         caseName);
 
 struct FilterCase {
     const char* filter;
@@ -259,10 +248,6 @@ struct WrapCase {
     const char* text;
     QList<int> lineCounts; // per paragraph
 };
-
-void PrintTo(const WrapCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class MessageWrap : public testing::TestWithParam<WrapCase> {};
 
@@ -362,10 +347,6 @@ struct RealDialogCase {
     QString shownFilter; // the second filter, selected
 };
 
-void PrintTo(const RealDialogCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class RealDialog : public testing::TestWithParam<RealDialogCase> {
   protected:
     void SetUp() override {
@@ -428,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
     Roles, RealDialog,
     testing::Values(RealDialogCase{"Open", false, OpenTitle, "MIDI ファイル (*.mid)"},
                     RealDialogCase{"SaveOntoAnExistingFile", true, SaveTitle, "MIDI (*.mid)"}),
-    [](const testing::TestParamInfo<RealDialogCase>& info) { return info.param.name; });
+    caseName);
 
 #ifdef Q_OS_UNIX
 // ---- Whether the Save chooser lets a file be replaced, asked by the probe
@@ -445,10 +426,6 @@ struct PermissionCase {
     mode_t fileMode;
     bool replaceable;
 };
-
-void PrintTo(const PermissionCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ReplaceCheck : public testing::TestWithParam<PermissionCase> {
   protected:
@@ -514,7 +491,7 @@ INSTANTIATE_TEST_SUITE_P(
                        false},
         PermissionCase{"StickyFolderOwnFile", false, 01777, Entry::File, true, 0644, true},
         PermissionCase{"Directory", true, 0755, Entry::Folder, false, 0, false}),
-    [](const testing::TestParamInfo<PermissionCase>& info) { return info.param.name; });
+    caseName);
 #endif
 
 } // namespace

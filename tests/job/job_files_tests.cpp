@@ -13,6 +13,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using zelmod::JobLock;
 using namespace zelmod::testing;
 
@@ -62,10 +63,6 @@ struct JobFileCase {
     QString (*path)(const FakeToolDir&);
     bool isJobFile;
 };
-
-void PrintTo(const JobFileCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JobFileRecognition : public testing::TestWithParam<JobFileCase> {};
 

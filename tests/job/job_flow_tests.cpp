@@ -14,6 +14,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using zelmod::ConversionJob;
 using zelmod::JobMessage;
 using zelmod::JobMessageId;
@@ -142,10 +143,6 @@ struct WarningCase {
     const char* expectedText;
 };
 
-void PrintTo(const WarningCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class CompletionWarning : public JobFlow, public testing::WithParamInterface<WarningCase> {};
 
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
@@ -179,10 +176,6 @@ struct FailureCase {
     PathOf input = nullptr;             // instead of the usual input
     PathOf output = nullptr;            // instead of the usual output
 };
-
-void PrintTo(const FailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCase> {};
 
@@ -272,10 +265,6 @@ struct EarlyEndCase {
     bool outputChosen;
     Outcome outcome;
 };
-
-void PrintTo(const EarlyEndCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class DialogCancelled : public JobFlow, public testing::WithParamInterface<EarlyEndCase> {};
 

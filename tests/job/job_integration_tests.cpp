@@ -13,6 +13,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using zelmod::ConversionJob;
 using zelmod::Job;
 using namespace zelmod::testing;
@@ -146,10 +147,6 @@ struct JobCase {
     double amount;
     const char* message;
 };
-
-void PrintTo(const JobCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class GeneratedFile : public RealConverters, public testing::WithParamInterface<JobCase> {};
 

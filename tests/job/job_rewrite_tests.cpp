@@ -5,6 +5,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using zelmod::RewriteResult;
 using namespace zelmod::testing;
 using Outcome = RewriteResult::Outcome;
@@ -18,10 +19,6 @@ struct RewriteCase {
     std::string line;
     bool limitReached;
 };
-
-void PrintTo(const RewriteCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Rewrite : public testing::TestWithParam<RewriteCase> {};
 
@@ -126,10 +123,6 @@ struct LateFailureCase {
     int invalidAt;
 };
 
-void PrintTo(const LateFailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class LateInvalidLine : public testing::TestWithParam<LateFailureCase> {};
 
 TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
@@ -162,10 +155,6 @@ struct FileFailureCase {
     Outcome outcome;
     std::int64_t lineNumber;
 };
-
-void PrintTo(const FileFailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class FileFailure : public testing::TestWithParam<FileFailureCase> {};
 

@@ -11,6 +11,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using zelmod::ConverterRun;
 using zelmod::ConverterRunResult;
 using namespace zelmod::testing;
@@ -40,10 +41,6 @@ struct RunCase {
     int exitCode;
     const char* converterText;
 };
-
-void PrintTo(const RunCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ConverterOutcome : public testing::TestWithParam<RunCase> {};
 
@@ -112,10 +109,6 @@ struct StopCase {
     const char* name;
     bool quitProgram; // the program quits instead of cancelling the job
 };
-
-void PrintTo(const StopCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class StoppingAConverter : public testing::TestWithParam<StopCase> {};
 

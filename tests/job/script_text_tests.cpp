@@ -12,6 +12,7 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using zelmod::ConverterCommand;
 using namespace zelmod::testing;
 
@@ -31,10 +32,6 @@ struct ScriptCase {
         return {QString::fromUtf8(toolDir), QString::fromUtf8(workDir ? workDir : toolDir)};
     }
 };
-
-void PrintTo(const ScriptCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class WindowsScript : public testing::TestWithParam<ScriptCase> {};
 

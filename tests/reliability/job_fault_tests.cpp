@@ -15,6 +15,8 @@
 namespace zelmod::testing {
 namespace {
 
+using zelmod::testing::PrintTo;
+
 const Bytes oldOutput = text("the user's old output");
 // Enough notes that each converter runs for a while, to be caught running.
 constexpr std::size_t NotePairs = 400000;
@@ -30,10 +32,6 @@ struct FaultCase {
     bool killsTheProgram = false; // zelmod-cli itself ends by SIGKILL
     const char* cause = nullptr;  // the system's reason that the message must name
 };
-
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JobFault : public ::testing::TestWithParam<FaultCase> {
   public:
@@ -271,8 +269,7 @@ TEST_P(JobFault, LeavesTheOldOutputOrTheNewOneAndTheNextJobRunsClean) {
     EXPECT_TRUE(workspace().toolLeftovers().empty()) << joined(workspace().toolLeftovers());
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases), caseName);
 
 } // namespace
 } // namespace zelmod::testing

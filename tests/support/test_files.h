@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,19 @@ namespace zelmod::testing {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+
+// A case of a test table that has a name shows as it in failure messages.
+// Argument-dependent lookup finds it once the cases' namespace says
+// `using zelmod::testing::PrintTo;`.
+template <typename Case>
+requires requires(const Case& c) {
+    std::string_view(c.name);
+}
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+// Names each instance of a parameterised test after its case.
+inline constexpr auto caseName = [](const auto& info) { return std::string(info.param.name); };
 
 Bytes join(std::initializer_list<Bytes> parts);
 Bytes text(std::string_view characters);
