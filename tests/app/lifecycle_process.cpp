@@ -3,17 +3,13 @@
 #include "qt_test_kit.h"
 #include "test_processes.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 #include <unistd.h>
 
 namespace {
-
-constexpr int WaitMilliseconds = 30000;
 
 const QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 const QFile::Permissions AnyoneMayEnter =
@@ -76,16 +72,6 @@ Process ToolCopy::start(const QString& program, bool unprivileged) const {
 
 QString builtProgram() {
     return QDir(qEnvironmentVariable("ZELMOD_TOOL_DIR")).filePath(QStringLiteral("Zelmod"));
-}
-
-bool waitUntil(const std::function<bool()>& condition) {
-    const QDeadlineTimer deadline(WaitMilliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 QStringList stderrLines(QProcess& process, const QString& prefix) {

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <memory>
 
 // A started process that is killed, if it still runs, when it goes.
@@ -38,9 +37,6 @@ class ToolCopy {
 
 // The Zelmod executable that the build put in the tool's directory.
 QString builtProgram();
-
-// Waits up to 30 seconds for condition; true when it came.
-bool waitUntil(const std::function<bool()>& condition);
 
 // The lines of a finished process's standard error that start with prefix.
 QStringList stderrLines(QProcess& process, const QString& prefix);

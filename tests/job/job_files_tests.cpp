@@ -5,7 +5,6 @@
 #include "qt_test_kit.h"
 
 #include <QProcess>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -13,8 +12,8 @@
 
 namespace {
 
-using zelmod::testing::PrintTo;
 using zelmod::JobLock;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
@@ -39,8 +38,7 @@ TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     holder.start(QStringLiteral("flock"),
                  {QStringLiteral("-o"), lockPath, QStringLiteral("sh"), QStringLiteral("-c"),
                   QStringLiteral("echo $$ > ready; exec sleep 60")});
-    for (int i = 0; i < 500 && !QFile::exists(ready); ++i)
-        QThread::msleep(10);
+    waitUntil([&] { return QFile::exists(ready); }, std::chrono::seconds(5));
     JobLock lock(tool.path());
     ASSERT_EQ(lock.tryLock(), JobLock::Status::Busy);
     holder.kill();

@@ -14,10 +14,10 @@
 
 namespace {
 
-using zelmod::testing::PrintTo;
 using zelmod::ConversionJob;
 using zelmod::JobMessage;
 using zelmod::JobMessageId;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = ConversionJob::Outcome;
 

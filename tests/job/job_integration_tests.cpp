@@ -13,9 +13,9 @@
 
 namespace {
 
-using zelmod::testing::PrintTo;
 using zelmod::ConversionJob;
 using zelmod::Job;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 QString realConverter(const char* name) {

@@ -5,8 +5,8 @@
 
 namespace {
 
-using zelmod::testing::PrintTo;
 using zelmod::RewriteResult;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = RewriteResult::Outcome;
 

@@ -1,38 +1,20 @@
 #include "ConverterRun.h"
 #include "JobFiles.h"
 #include "qt_test_kit.h"
+#include "test_processes.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using zelmod::testing::PrintTo;
 using zelmod::ConverterRun;
 using zelmod::ConverterRunResult;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = ConverterRunResult::Outcome;
-
-// A process that has ended and been reaped, or is only a zombie.
-bool hasEnded(qint64 pid) {
-    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    return stat == "<unreadable>" || stat.contains(") Z ");
-}
-
-bool endsWithin(qint64 pid, int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!hasEnded(pid)) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
 
 struct RunCase {
     const char* name;
@@ -128,7 +110,8 @@ TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
     EXPECT_FALSE(run.isRunning());
     const qint64 child = readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
     ASSERT_GT(child, 0);
-    EXPECT_TRUE(endsWithin(child, 5000)) << "the converter's child " << child << " still runs";
+    EXPECT_TRUE(endsWithin(pid_t(child), std::chrono::seconds(5)))
+        << "the converter's child " << child << " still runs";
     if (GetParam().quitProgram) {
         // Event loops may run again once the program's own loop has ended.
         QTimer::singleShot(0, [] { QCoreApplication::exit(0); });

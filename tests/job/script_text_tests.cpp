@@ -12,8 +12,8 @@
 
 namespace {
 
-using zelmod::testing::PrintTo;
 using zelmod::ConverterCommand;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 const ConverterCommand toText{QStringLiteral("Zelmod.bat"), QStringLiteral("MF2T.EXE"),

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -49,21 +50,27 @@ Bytes midiFile(std::initializer_list<Bytes> trackBodies) {
 }
 
 Bytes noteFile(std::size_t pairs, unsigned seed, bool mirrored) {
-    Bytes track;
-    track.reserve(pairs * 6 + 4);
+    // Built in place, without copies: a started program shares this process's
+    // memory until it execs, and the load tests measure its peak memory.
+    Bytes file = join({header(0, 1, 96), text("MTrk"), {0, 0, 0, 0}});
+    const std::size_t trackStart = file.size();
+    file.reserve(trackStart + pairs * 6 + 4);
     std::uint32_t state = seed * 2654435761u + 1;
     for (std::size_t i = 0; i < pairs; ++i) {
         state = state * 1664525u + 1013904223u;
         const unsigned value = 2 + (state >> 8) % 126;
         const auto note = static_cast<std::uint8_t>(mirrored ? 129 - value : value);
         if (i == 0)
-            track.insert(track.end(), {0x00, 0x90, note, 0x64});
+            file.insert(file.end(), {0x00, 0x90, note, 0x64});
         else
-            track.insert(track.end(), {0x00, note, 0x64});
-        track.insert(track.end(), {0x0A, note, 0x00}); // running status, velocity 0 ends the note
+            file.insert(file.end(), {0x00, note, 0x64});
+        file.insert(file.end(), {0x0A, note, 0x00}); // running status, velocity 0 ends the note
     }
-    track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
-    return join({header(0, 1, 96), chunk("MTrk", track)});
+    file.insert(file.end(), {0x00, 0xFF, 0x2F, 0x00});
+    const auto size = static_cast<std::uint32_t>(file.size() - trackStart);
+    for (int byte = 0; byte < 4; ++byte)
+        file[trackStart - 4 + byte] = static_cast<std::uint8_t>(size >> (24 - 8 * byte));
+    return file;
 }
 
 Bytes readFile(const fs::path& path) {
@@ -126,6 +133,16 @@ std::vector<std::string> lines(const std::string& text) {
         result.push_back(text.substr(start, end - start));
     EXPECT_EQ(start, text.size()) << "text does not end with CR LF";
     return result;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 fs::path builtProgram(const std::string& name) {

@@ -4,8 +4,10 @@
 // (test_processes.h) build on it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -71,6 +73,11 @@ class ScratchDir {
 
 // The event text lines of a file written by mf2t (CR LF line ends).
 std::vector<std::string> lines(const std::string& text);
+
+// Waits until the condition holds, looking every ten milliseconds, at most
+// for limit; whether it came.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // A program in the built tool's directory, $ZELMOD_TOOL_DIR.
 fs::path builtProgram(const std::string& name);

@@ -160,12 +160,17 @@ std::vector<pid_t> processesOf(const fs::path& executable) {
 }
 
 bool waitUntilGone(const fs::path& executable) {
-    for (int i = 0; i < 10000; ++i) {
-        if (processesOf(executable).empty())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return waitUntil([&] { return processesOf(executable).empty(); }, std::chrono::seconds(10));
+}
+
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const fs::path stat = fs::path("/proc") / std::to_string(pid) / "stat";
+    return waitUntil(
+        [&] {
+            const std::string state = readText(stat);
+            return state == Unreadable || state.find(") Z ") != std::string::npos;
+        },
+        limit);
 }
 
 } // namespace zelmod::testing

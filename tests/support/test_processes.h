@@ -70,5 +70,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& arguments
 std::vector<pid_t> processesOf(const fs::path& executable);
 // Waits until no process runs this executable (at most ten seconds).
 bool waitUntilGone(const fs::path& executable);
+// Whether the process ends within the limit: it is gone, or only a zombie.
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit);
 
 } // namespace zelmod::testing
