@@ -37,7 +37,7 @@ namespace zelmod::testing {
 
 // A file that cannot be read reads as Unreadable.
 QByteArray readFile(const QString& path);
-// Throws when the file cannot be written.
+// Writes the whole file and gives it mode; throws when it cannot.
 void writeFile(const QString& path, const QByteArray& bytes,
                QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                          QFile::ReadOther);
