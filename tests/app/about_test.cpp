@@ -1,6 +1,6 @@
 // The About window's behaviour: focus, keys, closing and what it shows.
 #include "frmAbout.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -12,6 +12,9 @@
 #include <functional>
 
 namespace {
+
+using zelmod::testing::PrintTo;
+using namespace zelmod::testing;
 
 // Opens a fresh About window modally, as the main window does, runs whileOpen
 // inside its event loop and tells whether the window was closed by then.
@@ -44,10 +47,6 @@ struct KeyCase {
     bool closes;
 };
 
-void PrintTo(const KeyCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const KeyCase keyCases[] = {
     {"Return", Qt::Key_Return, true}, {"KeypadEnter", Qt::Key_Enter, true},
     {"Space", Qt::Key_Space, true},   {"Escape", Qt::Key_Escape, false},
@@ -65,8 +64,7 @@ TEST_P(AboutKey, OnlyTheKeysThatPressCloseCloseTheWindow) {
     EXPECT_EQ(closed, GetParam().closes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, AboutKey, testing::ValuesIn(keyCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Keys, AboutKey, testing::ValuesIn(keyCases), caseName);
 
 struct Opening {
     QString focus;

@@ -2,7 +2,7 @@
 // a crashed instance leaves no stale lock, and of simultaneous starts exactly
 // one runs.
 #include "lifecycle_process.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+using namespace zelmod::testing;
 
 class Instance : public testing::Test {
   protected:
@@ -28,10 +30,10 @@ class Instance : public testing::Test {
 
 TEST_F(Instance, SecondStartIsRefusedAndLeavesTheSetupFileAlone) {
     auto first = startRunning();
-    ASSERT_EQ(readBytes(tool.setupPath()), SetupFileBytes);
+    ASSERT_EQ(readFile(tool.setupPath()), SetupFileBytes);
     // A differing, read-only file: reading would reset its mode, writing its line.
     const QByteArray otherLine = "not the header\r\n";
-    writeBytes(tool.setupPath(), otherLine, QFile::ReadOwner);
+    writeFile(tool.setupPath(), otherLine, QFile::ReadOwner);
     const QDateTime modified = QFileInfo(tool.setupPath()).lastModified();
 
     auto second = tool.start(QStringLiteral("Zelmod"));
@@ -40,7 +42,7 @@ TEST_F(Instance, SecondStartIsRefusedAndLeavesTheSetupFileAlone) {
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_EQ(stderrLines(*second, QStringLiteral("message box:")), QStringList{RefusalLine});
 
-    EXPECT_EQ(readBytes(tool.setupPath()), otherLine);
+    EXPECT_EQ(readFile(tool.setupPath()), otherLine);
     EXPECT_EQ(QFile::permissions(tool.setupPath()) & QFile::WriteOwner, QFile::Permissions());
     EXPECT_EQ(QFileInfo(tool.setupPath()).lastModified(), modified);
     EXPECT_EQ(first->state(), QProcess::Running);

@@ -1,16 +1,15 @@
 #include "lifecycle_process.h"
 
-#include <QDeadlineTimer>
+#include "qt_test_kit.h"
+#include "test_processes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 #include <unistd.h>
 
 namespace {
-
-constexpr int WaitMilliseconds = 30000;
 
 const QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 const QFile::Permissions AnyoneMayEnter =
@@ -21,7 +20,8 @@ QString runtimeDir(const QTemporaryDir& root) {
 }
 
 bool giveAway(const QString& path) {
-    return ::chown(QFile::encodeName(path).constData(), UnprivilegedId, UnprivilegedId) == 0;
+    using zelmod::testing::Nobody;
+    return ::chown(QFile::encodeName(path).constData(), Nobody, Nobody) == 0;
 }
 
 } // namespace
@@ -63,29 +63,15 @@ Process ToolCopy::start(const QString& program, bool unprivileged) const {
     environment.insert(QStringLiteral("ZELMOD_TEST_ANSWER_MESSAGES"), QStringLiteral("1"));
     process->setProcessEnvironment(environment);
     const QString path = QDir(toolDir()).filePath(program);
-    if (unprivileged) {
-        const QString id = QString::number(UnprivilegedId);
-        process->start(QStringLiteral("setpriv"),
-                       {"--reuid=" + id, "--regid=" + id, QStringLiteral("--clear-groups"), path});
-    } else {
-        process->start(path, {});
-    }
+    const QStringList command =
+        unprivileged ? zelmod::testing::asNobody({path}) : QStringList{path};
+    process->start(command.first(), command.mid(1));
     process->waitForStarted();
     return process;
 }
 
 QString builtProgram() {
     return QDir(qEnvironmentVariable("ZELMOD_TOOL_DIR")).filePath(QStringLiteral("Zelmod"));
-}
-
-bool waitUntil(const std::function<bool()>& condition) {
-    const QDeadlineTimer deadline(WaitMilliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 QStringList stderrLines(QProcess& process, const QString& prefix) {

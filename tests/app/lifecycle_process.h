@@ -6,7 +6,6 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <memory>
 
 // A started process that is killed, if it still runs, when it goes.
@@ -39,13 +38,8 @@ class ToolCopy {
 // The Zelmod executable that the build put in the tool's directory.
 QString builtProgram();
 
-// Waits up to 30 seconds for condition; true when it came.
-bool waitUntil(const std::function<bool()>& condition);
-
 // The lines of a finished process's standard error that start with prefix.
 QStringList stderrLines(QProcess& process, const QString& prefix);
-
-inline constexpr unsigned UnprivilegedId = 65534;
 
 // The refusal as the test hook reports it.
 inline const QString RefusalLine = QStringLiteral(

@@ -4,7 +4,7 @@
 #include "basStrSub.h"
 #include "frmAbout.h"
 #include "frmMain.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,6 +20,9 @@
 #include <optional>
 
 namespace {
+
+using zelmod::testing::PrintTo;
+using namespace zelmod::testing;
 
 const QSize DesignSize(493, 552);
 
@@ -102,10 +105,6 @@ struct SetupCase {
     int failuresAtClose;
 };
 
-void PrintTo(const SetupCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const QFile::Permissions rw = QFile::ReadOwner | QFile::WriteOwner;
 const QByteArray otherLine = "Zelmod Setup File Ver.1.01\r\n";
 const QByteArray extraLines = "Zelmod Setup File Ver.1.00\r\nsecond line\r\n";
@@ -129,13 +128,13 @@ class StartAndClose : public Lifecycle, public testing::WithParamInterface<Setup
 TEST_P(StartAndClose, SetupFileIsCheckedAtStartAndRewrittenAtClose) {
     const SetupCase& c = GetParam();
     if (c.content)
-        writeBytes(setupPath(), *c.content, c.mode);
+        writeFile(setupPath(), *c.content, c.mode);
     if (c.isDirectory) {
         ASSERT_TRUE(QDir(toolDir.path()).mkdir(QStringLiteral("Zelmod.dat")));
     }
 
     loadAndShow();
-    EXPECT_EQ(readBytes(setupPath()), c.afterStart);
+    EXPECT_EQ(readFile(setupPath()), c.afterStart);
     EXPECT_EQ(warnings.count(), c.failuresAtStart) << warnings.text();
 
     QTest::mouseClick(control("cmdClose"), Qt::LeftButton);
@@ -144,17 +143,16 @@ TEST_P(StartAndClose, SetupFileIsCheckedAtStartAndRewrittenAtClose) {
     if (c.isDirectory) {
         EXPECT_TRUE(QFileInfo(setupPath()).isDir());
     } else {
-        EXPECT_EQ(readBytes(setupPath()), SetupFileBytes);
+        EXPECT_EQ(readFile(setupPath()), SetupFileBytes);
         EXPECT_TRUE(hasNormalMode(setupPath()));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(SetupFiles, StartAndClose, testing::ValuesIn(setupCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SetupFiles, StartAndClose, testing::ValuesIn(setupCases), caseName);
 
 TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     loadAndShow();
-    writeBytes(setupPath(), otherLine, QFile::ReadOwner);
+    writeFile(setupPath(), otherLine, QFile::ReadOwner);
 
     frmMain second;
     bool loaded = true;
@@ -172,7 +170,7 @@ TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     EXPECT_FALSE(loaded);
     EXPECT_FALSE(basStrSub::SaveSetupOnExit);
     EXPECT_FALSE(second.isVisible());
-    EXPECT_EQ(readBytes(setupPath()), otherLine);
+    EXPECT_EQ(readFile(setupPath()), otherLine);
     EXPECT_FALSE(hasNormalMode(setupPath())) << "the refused instance reset the attributes";
 }
 
@@ -181,10 +179,6 @@ struct ResizeCase {
     QSize requested;
     QSize expected;
 };
-
-void PrintTo(const ResizeCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // clang-format off
 const ResizeCase resizeCases[] = {
@@ -212,8 +206,7 @@ TEST_P(Resize, TheWindowMayShrinkButNeverGrowBeyondItsDesignSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, Resize, testing::ValuesIn(resizeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, Resize, testing::ValuesIn(resizeCases), caseName);
 
 TEST_F(Lifecycle, MinimisingAndRestoringShowsNoMessageAndKeepsTheSize) {
     loadAndShow();
@@ -237,10 +230,6 @@ struct PressCase {
     bool frameDisabled;
     bool opensAbout;
 };
-
-void PrintTo(const PressCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 const QPoint centre(-1, -1);
 
@@ -289,8 +278,7 @@ TEST_P(MousePress, OnlyThePictureBehindTheControlsOpensTheAboutWindow) {
     EXPECT_EQ(ownerless, c.opensAbout);
 }
 
-INSTANTIATE_TEST_SUITE_P(Presses, MousePress, testing::ValuesIn(pressCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Presses, MousePress, testing::ValuesIn(pressCases), caseName);
 
 // While the About window is open the main window takes no input; after it
 // has closed, the main window works as before.

@@ -1,7 +1,7 @@
 // The setup file routines on their own, as the user who owns the files.
 #include "basDatFileManager.h"
 #include "basStrSub.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using zelmod::testing::PrintTo;
+using namespace zelmod::testing;
 
 using basDatFileManager::ReadSetupFile;
 using basDatFileManager::WriteSetupFile;
@@ -34,10 +37,6 @@ struct ReadCase {
     int failuresReported;
 };
 
-void PrintTo(const ReadCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 // clang-format off
 const ReadCase readCases[] = {
     {"HeaderWithCrLf",        "Zelmod Setup File Ver.1.00\r\n",               true,  0},
@@ -60,16 +59,15 @@ class ReadSetupFileContent : public SetupFile, public testing::WithParamInterfac
 
 TEST_P(ReadSetupFileContent, ComparesTheFirstLineExactly) {
     const ReadCase& c = GetParam();
-    writeBytes(path(), c.content);
+    writeFile(path(), c.content);
     qint32 mismatch = 0;
     EXPECT_EQ(ReadSetupFile(path(), mismatch), c.matches);
     EXPECT_EQ(mismatch, c.matches ? 0 : 1);
     EXPECT_EQ(warnings.count(), c.failuresReported) << warnings.text();
-    EXPECT_EQ(readBytes(path()), c.content) << "reading changed the file";
+    EXPECT_EQ(readFile(path()), c.content) << "reading changed the file";
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, ReadSetupFileContent, testing::ValuesIn(readCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, ReadSetupFileContent, testing::ValuesIn(readCases), caseName);
 
 // A missing file, or a directory of that name, is not a setup file: the flag
 // keeps whatever the caller had in it.
@@ -87,10 +85,6 @@ struct ModeCase {
     QFile::Permissions mode;
 };
 
-void PrintTo(const ModeCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const ModeCase modeCases[] = {
     {"OwnerReadWrite", QFile::ReadOwner | QFile::WriteOwner},
     {"OwnerReadOnly", QFile::ReadOwner},
@@ -102,7 +96,7 @@ const ModeCase modeCases[] = {
 class SetupFileMode : public SetupFile, public testing::WithParamInterface<ModeCase> {};
 
 TEST_P(SetupFileMode, ReadingFindsTheFileAndMakesItNormal) {
-    writeBytes(path(), "Zelmod Setup File Ver.1.00\r\n", GetParam().mode);
+    writeFile(path(), "Zelmod Setup File Ver.1.00\r\n", GetParam().mode);
     qint32 mismatch = 0;
     EXPECT_TRUE(ReadSetupFile(path(), mismatch));
     EXPECT_TRUE(hasNormalMode(path()));
@@ -110,15 +104,14 @@ TEST_P(SetupFileMode, ReadingFindsTheFileAndMakesItNormal) {
 }
 
 TEST_P(SetupFileMode, WritingReplacesTheFileWithTheHeaderAlone) {
-    writeBytes(path(), "Zelmod Setup File Ver.1.00\r\nand an old second line\r\n", GetParam().mode);
+    writeFile(path(), "Zelmod Setup File Ver.1.00\r\nand an old second line\r\n", GetParam().mode);
     EXPECT_TRUE(WriteSetupFile(path()));
-    EXPECT_EQ(readBytes(path()), SetupFileBytes);
+    EXPECT_EQ(readFile(path()), SetupFileBytes);
     EXPECT_TRUE(hasNormalMode(path()));
     EXPECT_EQ(warnings.count(), 0) << warnings.text();
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SetupFileMode, testing::ValuesIn(modeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modes, SetupFileMode, testing::ValuesIn(modeCases), caseName);
 
 TEST_F(SetupFile, ADirectoryInTheWayIsReportedOnceAndKept) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Zelmod.dat")));
@@ -135,10 +128,6 @@ struct AttributeCase {
     quint32 attributes;
     bool present;
 };
-
-void PrintTo(const AttributeCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // clang-format off
 const AttributeCase attributeCases[] = {
@@ -163,6 +152,6 @@ TEST_P(WindowsExistenceTest, FindsHiddenFilesButNotSystemFilesOrDirectories) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Attributes, WindowsExistenceTest, testing::ValuesIn(attributeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 } // namespace

@@ -2,7 +2,8 @@
 // and closes, and reports each failure once. These run the program as an
 // unprivileged user, since the permissions mean nothing to root.
 #include "lifecycle_process.h"
-#include "setup_support.h"
+#include "qt_test_kit.h"
+#include "test_processes.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,6 +13,9 @@
 #include <unistd.h>
 
 namespace {
+
+using zelmod::testing::PrintTo;
+using namespace zelmod::testing;
 
 const QFile::Permissions ReadWrite =
     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
@@ -29,10 +33,6 @@ struct Case {
     QByteArray afterClose;
 };
 
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
 // clang-format off
 const Case cases[] = {
     {"UnreadableFile",              false, OtherLine,      false, OwnerOnly,               2, OtherLine},
@@ -47,16 +47,16 @@ const Case cases[] = {
 class Unprivileged : public testing::TestWithParam<Case> {};
 
 TEST_P(Unprivileged, TheProgramStartsAndClosesAndReportsEachFailureOnce) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "switching to an unprivileged user needs root";
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "switching to an unprivileged user needs root and setpriv";
     const Case& c = GetParam();
     ToolCopy tool{{QStringLiteral(ZELMOD_LIFECYCLE_PROBE)}};
     ASSERT_TRUE(tool.handToUnprivilegedUser(c.directoryIsTheUsers));
     if (c.content) {
-        writeBytes(tool.setupPath(), *c.content, c.mode);
+        writeFile(tool.setupPath(), *c.content, c.mode);
         if (c.fileIsTheUsers) {
             const QByteArray path = QFile::encodeName(tool.setupPath());
-            ASSERT_EQ(::chown(path.constData(), UnprivilegedId, UnprivilegedId), 0);
+            ASSERT_EQ(::chown(path.constData(), Nobody, Nobody), 0);
         }
     }
 
@@ -68,10 +68,9 @@ TEST_P(Unprivileged, TheProgramStartsAndClosesAndReportsEachFailureOnce) {
     EXPECT_EQ(failures.size(), c.failuresReported) << failures.join('\n').toStdString();
     for (const QString& failure : failures)
         EXPECT_TRUE(failure.contains(tool.setupPath())) << failure.toStdString();
-    EXPECT_EQ(readBytes(tool.setupPath()), c.afterClose);
+    EXPECT_EQ(readFile(tool.setupPath()), c.afterClose);
 }
 
-INSTANTIATE_TEST_SUITE_P(SetupFiles, Unprivileged, testing::ValuesIn(cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SetupFiles, Unprivileged, testing::ValuesIn(cases), caseName);
 
 } // namespace

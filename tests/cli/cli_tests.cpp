@@ -1,21 +1,20 @@
-#include "../job/job_test_support.h"
 #include "JobLock.h"
 #include "ReplaceFile.h"
+#include "qt_test_kit.h"
+#include "test_processes.h"
 
 #include <QProcess>
-#include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 struct CliRun {
@@ -59,9 +58,7 @@ class Cli : public testing::Test {
         cli.start(tool.file(QStringLiteral("zelmod-cli")),
                   {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
         const QString childPid = tool.file(QStringLiteral("child.pid"));
-        for (int i = 0; i < 500 && !QFile::exists(childPid); ++i)
-            QThread::msleep(10);
-        ASSERT_TRUE(QFile::exists(childPid));
+        ASSERT_TRUE(waitUntil([&] { return QFile::exists(childPid); }, std::chrono::seconds(5)));
     }
 
     FakeToolDir tool;
@@ -71,10 +68,6 @@ struct UsageCase {
     const char* name;
     QStringList arguments;
 };
-
-void PrintTo(const UsageCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
@@ -159,10 +152,6 @@ struct RefusalCase {
     const char* outputOption = "--out-dir";
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class CliRefusal : public Cli, public testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(CliRefusal, HappensBeforeAnyWork) {
@@ -215,8 +204,7 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
     const std::string command = "cd '" + root + "' && './to\xE9ol/zelmod-cli' --job transpose " +
                                 "--amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    std::ifstream output(root + "/out\xE9.mid", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}), "0 On ch=1 n=61 v=1\r\n");
+    EXPECT_EQ(readText(root + "/out\xE9.mid"), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
 }
 
@@ -240,16 +228,10 @@ TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
     EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("中断")));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
-    const QString childStat = QStringLiteral("/proc/") +
-                              readFile(tool.file(QStringLiteral("child.pid"))).trimmed() +
-                              QStringLiteral("/stat");
+    const pid_t child =
+        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
     // A killed process ends when it next runs, which on a busy machine can be a moment later.
-    QByteArray child = readFile(childStat);
-    for (int i = 0; i < 500 && child != "<missing>" && !child.contains(") Z "); ++i) {
-        QThread::msleep(10);
-        child = readFile(childStat);
-    }
-    EXPECT_TRUE(child == "<missing>" || child.contains(") Z ")) << child.toStdString();
+    EXPECT_TRUE(endsWithin(child, std::chrono::seconds(5))) << "the converter's child " << child;
 }
 
 TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
@@ -274,7 +256,7 @@ TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
 class CliAsNobody : public Cli {
   protected:
     void SetUp() override {
-        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        if (!canRunAsNobody())
             GTEST_SKIP() << "needs root and setpriv to run zelmod-cli as an unprivileged user";
         Cli::SetUp();
         QFile::setPermissions(tool.outside(QString()), QFile::permissions(tool.path()) |
@@ -291,9 +273,7 @@ class CliAsNobody : public Cli {
     }
 
     CliRun runAsNobody(const QStringList& arguments, const QStringList& environment = {}) const {
-        return run(arguments, QStringList{"setpriv", "--reuid=65534", "--regid=65534",
-                                          "--clear-groups", "env"} +
-                                  environment);
+        return run(arguments, asNobody(QStringList{"env"} + environment));
     }
 };
 
@@ -313,10 +293,6 @@ struct LockedFolderCase {
     const char* folder; // made read-only for everyone else
     const char* textPart;
 };
-
-void PrintTo(const LockedFolderCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CliLockedFolder : public CliAsNobody, public testing::WithParamInterface<LockedFolderCase> {};
 
@@ -347,10 +323,6 @@ struct WorkFolderCase {
     const char* textPart;
     QByteArray output;
 };
-
-void PrintTo(const WorkFolderCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 // The program folder belongs to root, as an installation lays it out.
 class CliWorkFolder : public CliAsNobody, public testing::WithParamInterface<WorkFolderCase> {};

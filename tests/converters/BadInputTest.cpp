@@ -6,11 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ConverterTestSupport.h"
+#include "test_files.h"
 
 namespace zelmod::testing {
 namespace {
 
+using zelmod::testing::PrintTo;
 using Files = std::vector<std::string>;
 
 Files sorted(Files files) {
@@ -63,10 +64,6 @@ const BadMidiCase badMidiCases[] = {
      "byte 26: the file ends after 1 of the 2 tracks of its MThd chunk"},
 };
 
-void PrintTo(const BadMidiCase& test, std::ostream* out) {
-    *out << test.name;
-}
-
 class BadMidi : public ::testing::TestWithParam<BadMidiCase> {};
 
 // Runs the tool on the input and expects exit status 1, the message as the
@@ -85,8 +82,7 @@ TEST_P(BadMidi, FailsWithOneLineAndNoOutput) {
     expectRefused("mf2t", GetParam().midi, GetParam().message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BadMidi, ::testing::ValuesIn(badMidiCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BadMidi, ::testing::ValuesIn(badMidiCases), caseName);
 
 TEST(BadMidiCorpus, DamagedFilesFailWithOneLineAndNoOutput) {
     const auto files = corpusFiles({"damaged"});
@@ -187,18 +183,13 @@ const BadTextCase badTextCases[] = {
      "line 3: the Trailing bytes begin with a whole chunk"},
 };
 
-void PrintTo(const BadTextCase& test, std::ostream* out) {
-    *out << test.name;
-}
-
 class BadText : public ::testing::TestWithParam<BadTextCase> {};
 
 TEST_P(BadText, FailsWithOneLineAndNoOutput) {
     expectRefused("t2mf", text(GetParam().text), GetParam().message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BadText, ::testing::ValuesIn(badTextCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BadText, ::testing::ValuesIn(badTextCases), caseName);
 
 struct FailingToolCase {
     const char* tool;
@@ -234,10 +225,6 @@ struct FileEdgeCase {
     const char* script; // sh, in a folder holding in.mid, with the converters on PATH
     const char* output;
 };
-
-void PrintTo(const FileEdgeCase& test, std::ostream* out) {
-    *out << test.name;
-}
 
 // Each script ends by listing the folder: nothing may be left behind.
 const FileEdgeCase fileEdgeCases[] = {
@@ -277,8 +264,7 @@ TEST_P(FileEdge, KeepsTheUsersFilesAndLeavesNothingBehind) {
     EXPECT_EQ(output, GetParam().output);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FileEdge, ::testing::ValuesIn(fileEdgeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, FileEdge, ::testing::ValuesIn(fileEdgeCases), caseName);
 #endif
 
 struct ExitStatusCase {
@@ -296,10 +282,6 @@ const ExitStatusCase exitStatusCases[] = {
     {"LeadingZeros", inTrack("0 On ch=1 n=00000000000000000060 v=1"), 0, "", "0 On ch=1 n=60 v=1"},
 };
 
-void PrintTo(const ExitStatusCase& test, std::ostream* out) {
-    *out << test.name;
-}
-
 class ExitStatus : public ::testing::TestWithParam<ExitStatusCase> {};
 
 TEST_P(ExitStatus, TellsWhetherValuesWereCapped) {
@@ -316,8 +298,7 @@ TEST_P(ExitStatus, TellsWhetherValuesWereCapped) {
     EXPECT_EQ(lines(readText(scratch.path("back.txt"))).at(2), GetParam().noteLine);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ExitStatus, ::testing::ValuesIn(exitStatusCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ExitStatus, ::testing::ValuesIn(exitStatusCases), caseName);
 
 struct UsageCase {
     const char* tool;

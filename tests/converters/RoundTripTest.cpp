@@ -7,12 +7,14 @@
 #include <optional>
 #include <regex>
 
-#include "ConverterTestSupport.h"
 #include "Converters.h"
 #include "TransformEventLine.h"
+#include "test_files.h"
 
 namespace zelmod::testing {
 namespace {
+
+using zelmod::testing::PrintTo;
 
 const Bytes endOfTrack = {0x00, 0xFF, 0x2F, 0x00};
 
@@ -153,10 +155,6 @@ const RoundTripCase roundTripCases[] = {
      join({header(1, 1, 96), chunk("MTrk", endOfTrack), chunk("MTrk", endOfTrack)})},
 };
 
-void PrintTo(const RoundTripCase& test, std::ostream* out) {
-    *out << test.name;
-}
-
 // mf2t, then (with a job) every line through the line rewriter, then t2mf.
 // Returns the new MIDI bytes; capped receives t2mf's count of capped values.
 Bytes convertBack(const ScratchDir& scratch, const Bytes& midi, std::optional<Job> job,
@@ -227,8 +225,7 @@ TEST_P(RoundTrip, ReadsLfAndCrLfAlike) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(GeneratedFiles, RoundTrip, ::testing::ValuesIn(roundTripCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(GeneratedFiles, RoundTrip, ::testing::ValuesIn(roundTripCases), caseName);
 
 // mf2t first reads a track to pick the running-status default that needs
 // the fewest marks; here that reading must cross a SysEx longer than its

@@ -1,5 +1,6 @@
 // The step buttons beside the amount box, pressed in the real main window.
 #include "frmMain.h"
+#include "test_files.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -11,16 +12,14 @@
 
 namespace {
 
+using zelmod::testing::PrintTo;
+
 struct StepCase {
     const char* name;
     const char* before;
     const char* afterUp;
     const char* afterDown;
 };
-
-void PrintTo(const StepCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class StepButtons : public testing::TestWithParam<StepCase> {
   protected:
@@ -63,6 +62,6 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"FarAbove", "300", "127", "127"}, StepCase{"FarBelow", "-300", "-127", "-127"},
         StepCase{"Fraction", "2.5", "3.5", "1.5"}, StepCase{"NegativeHalf", "-0.5", ".5", "-1.5"},
         StepCase{"Hexadecimal", "&H10", "17", "15"}, StepCase{"Blanks", " 1 2", "13", "11"}),
-    [](const testing::TestParamInfo<StepCase>& info) { return info.param.name; });
+    zelmod::testing::caseName);
 
 } // namespace

@@ -1,31 +1,47 @@
-// The file choosers answered through the dialog component's presenters:
-// what they prepare the dialog with, and what they give back and leave on disk.
+// The file choosers: what they prepare the dialog with, and what they give
+// back and leave on disk, answered through the dialog component's
+// presenters; Qt's real file dialog on a real display, answered as a user
+// would; and whether a file may be replaced, asked as an unprivileged user.
 #include "CommonDialog.h"
 #include "MessageBoxFit.h"
 #include "basFileManager.h"
+#include "qt_test_kit.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QLineEdit>
 #include <QMap>
+#include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <vector>
 
-// Readable failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << text.toStdString();
-}
+#ifdef Q_OS_UNIX
+#include "test_processes.h"
+
+#include <sys/stat.h>
+#endif
 
 namespace {
 
-using namespace zelmod;
-using basFileManager::ChooseOpenFile;
-using basFileManager::ChooseSaveFile;
+using zelmod::testing::PrintTo;
+using namespace zelmod::testing;
+using zelmod::CommonDialog;
+using zelmod::FileDialogRequest;
+using zelmod::MessageRequest;
+using zelmod::basFileManager::ChooseOpenFile;
+using zelmod::basFileManager::ChooseSaveFile;
 
 const QString OpenTitle = QStringLiteral("変換対象のファイルを開きます");
 const QString OpenFilter = QStringLiteral("MIDI ファイル (*.mid)|*.mid|");
@@ -44,8 +60,8 @@ class Choosers : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        writeFile("in.mid", "MThd input");
-        writeFile("out.mid", "MThd old output");
+        writeFile(folder.filePath("in.mid"), "MThd input");
+        writeFile(folder.filePath("out.mid"), "MThd old output");
         ASSERT_TRUE(QDir(folder.path()).mkdir("sub"));
         dialog.setFilePresenter([this](const FileDialogRequest& request) {
             requests.push_back(request);
@@ -55,20 +71,12 @@ class Choosers : public testing::Test {
             [this](const MessageRequest& message) { messages.push_back(message); });
     }
 
-    void writeFile(const QString& name, const QByteArray& content) {
-        QFile file(folder.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-
     // Every entry of the folder with its content.
     QMap<QString, QByteArray> snapshot() const {
         QMap<QString, QByteArray> entries;
         const QDir dir(folder.path());
-        for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-            QFile file(dir.filePath(name));
-            entries.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : "<folder>");
-        }
+        for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+            entries.insert(name, readFile(dir.filePath(name)));
         return entries;
     }
 
@@ -96,10 +104,6 @@ struct OutcomeCase {
     bool pathChosen; // the path variable holds the answer afterwards
     bool inUseMessage;
 };
-
-void PrintTo(const OutcomeCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ChooserOutcome : public Choosers, public testing::WithParamInterface<OutcomeCase> {};
 
@@ -138,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // The existing file stays until the job replaces it.
                     OutcomeCase{"SaveOntoExistingFile", true, "out.mid", true, true, false},
                     OutcomeCase{"SaveOntoFolder", true, "sub", false, true, true}),
-    [](const testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+    caseName);
 
 // ---- Where the dialog starts, for each start mode.
 
@@ -149,10 +153,6 @@ struct StartCase {
     const char* directory; // what the dialog is asked to start in
     const char* fileName;  // what it is asked to show typed in
 };
-
-void PrintTo(const StartCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ChooserStart : public Choosers, public testing::WithParamInterface<StartCase> {};
 
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StartCase{"FromNothing", 2, "", "", ""},
                     StartCase{"WithPath", 3, "{tmp}/in.mid", "", "{tmp}/in.mid"},
                     StartCase{"UnknownModeKeepsDialog", 7, "{tmp}/in.mid", "{tmp}/sub", ""}),
-    [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+    caseName);
 
 // ---- Title, filters and behaviour of each dialog.
 
@@ -190,10 +190,6 @@ struct DialogCase {
     QFileDialog::FileMode fileMode;
     bool confirmOverwrite;
 };
-
-void PrintTo(const DialogCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ChooserDialog : public Choosers, public testing::WithParamInterface<DialogCase> {};
 
@@ -216,13 +212,13 @@ TEST_P(ChooserDialog, IsPreparedForItsRole) {
     EXPECT_TRUE(request.options.testFlag(QFileDialog::HideNameFilterDetails));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Roles, ChooserDialog,
-    testing::Values(DialogCase{"Open", false, OpenTitle, "MIDI ファイル (*.mid) (*.mid)",
-                               QFileDialog::ExistingFile, false},
-                    DialogCase{"Save", true, SaveTitle, "MIDI (*.mid) (*.mid)",
-                               QFileDialog::AnyFile, true}),
-    [](const testing::TestParamInfo<DialogCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Roles, ChooserDialog,
+                         testing::Values(DialogCase{"Open", false, OpenTitle,
+                                                    "MIDI ファイル (*.mid) (*.mid)",
+                                                    QFileDialog::ExistingFile, false},
+                                         DialogCase{"Save", true, SaveTitle, "MIDI (*.mid) (*.mid)",
+                                                    QFileDialog::AnyFile, true}),
+                         caseName);
 
 struct FilterCase {
     const char* filter;
@@ -253,10 +249,6 @@ struct WrapCase {
     QList<int> lineCounts; // per paragraph
 };
 
-void PrintTo(const WrapCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class MessageWrap : public testing::TestWithParam<WrapCase> {};
 
 // A long paragraph needs as many lines as at the limit, no more, and they are
@@ -268,7 +260,7 @@ TEST_P(MessageWrap, KeepsParagraphsAndBalancesTheirLines) {
     const int limit = 20 * metrics.horizontalAdvance(QChar(0x3000));
     const QString text = QString::fromUtf8(GetParam().text);
     const QStringList paragraphs = text.split('\n');
-    const QStringList wrapped = balancedLines(text, font, limit).split('\n');
+    const QStringList wrapped = zelmod::balancedLines(text, font, limit).split('\n');
     qsizetype line = 0;
     for (qsizetype p = 0; p < paragraphs.size(); ++p) {
         const int count = GetParam().lineCounts[p];
@@ -310,5 +302,196 @@ TEST_F(Choosers, CancelWithoutCancelErrorGivesAnEmptyName) {
     dialog.setCancelError(true);
     EXPECT_FALSE(dialog.ShowOpen());
 }
+
+// ---- Qt's real file dialog, read and answered as a user would.
+
+// Runs action on the modal widget of type Shown once it has opened.
+template <typename Shown> void whenShown(std::function<void(Shown*)> action, int triesLeft = 200) {
+    QTimer::singleShot(50, [action, triesLeft] {
+        if (auto* shown = qobject_cast<Shown*>(QApplication::activeModalWidget()))
+            action(shown);
+        else if (triesLeft > 0)
+            whenShown<Shown>(action, triesLeft - 1);
+        else
+            ADD_FAILURE() << Shown::staticMetaObject.className() << " did not open";
+    });
+}
+
+// What the test saw of the file dialog.
+struct SeenDialog {
+    QString title;
+    QStringList nameFilters;
+    QStringList shownFilters; // as listed, without the patterns behind them
+    int selectedFilter = -1;
+    QString directory;
+    QString typedName;
+
+    void read(const QFileDialog* dialog) {
+        title = dialog->windowTitle();
+        nameFilters = dialog->nameFilters();
+        if (const auto* combo = dialog->findChild<QComboBox*>("fileTypeCombo")) {
+            for (int i = 0; i < combo->count(); ++i)
+                shownFilters.append(combo->itemText(i));
+            selectedFilter = combo->currentIndex();
+        }
+        directory = dialog->directory().absolutePath();
+        if (const auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
+            typedName = name->text();
+    }
+};
+
+struct RealDialogCase {
+    const char* name;
+    bool save; // the user types the existing file's name and agrees to replace it; else cancels
+    QString title;
+    QString shownFilter; // the second filter, selected
+};
+
+class RealDialog : public testing::TestWithParam<RealDialogCase> {
+  protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs a real display (QT_QPA_PLATFORM=xcb under Xvfb)";
+        ASSERT_TRUE(folder.isValid());
+        writeFile(folder.filePath("out.mid"), Content);
+        dialog.setMessagePresenter([](const MessageRequest& message) {
+            ADD_FAILURE() << "unexpected message " << message.text.toStdString();
+        });
+    }
+
+    const QByteArray Content = "MThd existing output";
+    QTemporaryDir folder;
+    QWidget window;
+    CommonDialog dialog{&window};
+};
+
+TEST_P(RealDialog, ShowsTitleAndFiltersAndKeepsTheFile) {
+    const RealDialogCase& c = GetParam();
+    SeenDialog seen;
+    QString prompt;
+    whenShown<QFileDialog>([&](QFileDialog* shown) {
+        seen.read(shown);
+        if (!c.save) {
+            shown->reject();
+            return;
+        }
+        whenShown<QMessageBox>([&prompt](QMessageBox* box) {
+            prompt = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+        auto* name = shown->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        QTest::keyClicks(name, "out.mid");
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    // As after an earlier job: the path names the file chosen then.
+    QString path = folder.filePath("out.mid");
+
+    EXPECT_EQ(c.save ? ChooseSaveFile(dialog, SaveTitle, SaveFilter, path, 2)
+                     : ChooseOpenFile(dialog, OpenTitle, OpenFilter, path, 2),
+              c.save);
+
+    EXPECT_EQ(seen.title, c.title);
+    ASSERT_EQ(seen.nameFilters.size(), 2);
+    EXPECT_EQ(seen.shownFilters,
+              QStringList({QStringLiteral("すべてのファイル (*.*)"), c.shownFilter}));
+    EXPECT_EQ(seen.selectedFilter, 1);
+    EXPECT_EQ(seen.directory, folder.path()) << "starts in the earlier file's folder";
+    EXPECT_TRUE(seen.typedName.isEmpty());
+    if (c.save) {
+        EXPECT_TRUE(prompt.contains("out.mid")) << "overwrite prompt: " << prompt;
+    }
+    EXPECT_EQ(path, folder.filePath("out.mid"));
+    EXPECT_EQ(readFile(path), Content);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roles, RealDialog,
+    testing::Values(RealDialogCase{"Open", false, OpenTitle, "MIDI ファイル (*.mid)"},
+                    RealDialogCase{"SaveOntoAnExistingFile", true, SaveTitle, "MIDI (*.mid)"}),
+    caseName);
+
+#ifdef Q_OS_UNIX
+// ---- Whether the Save chooser lets a file be replaced, asked by the probe
+// ---- program as the unprivileged user, since file modes do not bind root.
+
+enum class Entry { Nothing, File, Folder };
+
+struct PermissionCase {
+    const char* name;
+    bool folderOwnedByNobody;
+    mode_t folderMode;
+    Entry entry;
+    bool fileOwnedByNobody;
+    mode_t fileMode;
+    bool replaceable;
+};
+
+class ReplaceCheck : public testing::TestWithParam<PermissionCase> {
+  protected:
+    void SetUp() override {
+        if (!canRunAsNobody())
+            GTEST_SKIP() << "needs root and setpriv to run the check as the user nobody";
+        // The whole tree must be traversable by nobody, the probe included.
+        ASSERT_TRUE(base.isValid());
+        ASSERT_EQ(chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
+        probe = base.filePath("probe");
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ZELMOD_REPLACE_PROBE), probe));
+        ASSERT_EQ(chmod(QFile::encodeName(probe).constData(), 0755), 0);
+    }
+
+    static void setOwnerAndMode(const QString& path, bool nobody, mode_t mode) {
+        const QByteArray name = QFile::encodeName(path);
+        ASSERT_EQ(chown(name.constData(), nobody ? Nobody : 0, nobody ? Nobody : 0), 0);
+        ASSERT_EQ(chmod(name.constData(), mode), 0);
+    }
+
+    const QByteArray Content = "MThd existing output";
+    QTemporaryDir base;
+    QString probe;
+};
+
+TEST_P(ReplaceCheck, AnswersAsTheUserWould) {
+    const PermissionCase& c = GetParam();
+    const QString folder = base.filePath("folder");
+    const QString target = folder + "/out.mid";
+    ASSERT_TRUE(QDir().mkdir(folder));
+    if (c.entry == Entry::Folder) {
+        ASSERT_TRUE(QDir().mkdir(target));
+    } else if (c.entry == Entry::File) {
+        writeFile(target, Content);
+        setOwnerAndMode(target, c.fileOwnedByNobody, c.fileMode);
+    }
+    setOwnerAndMode(folder, c.folderOwnedByNobody, c.folderMode);
+
+    QProcess run;
+    const QStringList command = asNobody({probe, target});
+    run.start(command.first(), command.mid(1));
+    ASSERT_TRUE(run.waitForFinished());
+    const QString said = QString::fromLocal8Bit(run.readAll()).trimmed();
+    ASSERT_EQ(run.exitStatus(), QProcess::NormalExit);
+    ASSERT_LT(run.exitCode(), 2) << said;
+    EXPECT_EQ(run.exitCode() == 0, c.replaceable) << said;
+
+    if (c.entry == Entry::File) {
+        EXPECT_EQ(readFile(target), Content) << "the check must not touch the file";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplaceCheck,
+    testing::Values(
+        PermissionCase{"NothingThereYet", true, 0755, Entry::Nothing, false, 0, true},
+        PermissionCase{"NothingThereInLockedFolder", false, 0755, Entry::Nothing, false, 0, true},
+        PermissionCase{"FreeFile", true, 0755, Entry::File, true, 0644, true},
+        PermissionCase{"SomeoneElsesFileInOwnFolder", true, 0755, Entry::File, false, 0644, true},
+        PermissionCase{"ReadOnlyFile", true, 0755, Entry::File, true, 0444, true},
+        PermissionCase{"FolderWithoutWritePermission", false, 0755, Entry::File, true, 0666, false},
+        PermissionCase{"StickyFolderSomeoneElsesFile", false, 01777, Entry::File, false, 0666,
+                       false},
+        PermissionCase{"StickyFolderOwnFile", false, 01777, Entry::File, true, 0644, true},
+        PermissionCase{"Directory", true, 0755, Entry::Folder, false, 0, false}),
+    caseName);
+#endif
 
 } // namespace

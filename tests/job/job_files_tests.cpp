@@ -2,10 +2,9 @@
 #include "JobLock.h"
 #include "JobMessages.h"
 #include "ReplaceFile.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QProcess>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +15,7 @@ namespace {
 using zelmod::JobFailure;
 using zelmod::JobLock;
 using zelmod::JobMessageId;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
@@ -40,8 +40,7 @@ TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     holder.start(QStringLiteral("flock"),
                  {QStringLiteral("-o"), lockPath, QStringLiteral("sh"), QStringLiteral("-c"),
                   QStringLiteral("echo $$ > ready; exec sleep 60")});
-    for (int i = 0; i < 500 && !QFile::exists(ready); ++i)
-        QThread::msleep(10);
+    waitUntil([&] { return QFile::exists(ready); }, std::chrono::seconds(5));
     JobLock lock(tool.path());
     ASSERT_EQ(lock.tryLock(), (JobFailure{JobMessageId::JobBusy, {tool.path()}}));
     holder.kill();
@@ -66,10 +65,6 @@ struct JobFileCase {
     QString (*path)(const FakeToolDir&);
     bool isJobFile;
 };
-
-void PrintTo(const JobFileCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JobFileRecognition : public testing::TestWithParam<JobFileCase> {};
 

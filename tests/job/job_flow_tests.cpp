@@ -2,7 +2,7 @@
 #include "JobLock.h"
 #include "ReplaceFile.h"
 #include "TransformEventLine.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QTimer>
 
@@ -17,6 +17,7 @@ namespace {
 using zelmod::ConversionJob;
 using zelmod::JobMessage;
 using zelmod::JobMessageId;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = ConversionJob::Outcome;
 
@@ -142,10 +143,6 @@ struct WarningCase {
     const char* expectedText;
 };
 
-void PrintTo(const WarningCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class CompletionWarning : public JobFlow, public testing::WithParamInterface<WarningCase> {};
 
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
@@ -179,10 +176,6 @@ struct FailureCase {
     PathOf input = nullptr;             // instead of the usual input
     PathOf output = nullptr;            // instead of the usual output
 };
-
-void PrintTo(const FailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCase> {};
 
@@ -272,10 +265,6 @@ struct EarlyEndCase {
     bool outputChosen;
     Outcome outcome;
 };
-
-void PrintTo(const EarlyEndCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class DialogCancelled : public JobFlow, public testing::WithParamInterface<EarlyEndCase> {};
 

@@ -2,7 +2,7 @@
 // corpus of files from other writers.
 #include "ConversionJob.h"
 #include "TransformEventLine.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -15,6 +15,7 @@ namespace {
 
 using zelmod::ConversionJob;
 using zelmod::Job;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 QString realConverter(const char* name) {
@@ -147,10 +148,6 @@ struct JobCase {
     const char* message;
 };
 
-void PrintTo(const JobCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class GeneratedFile : public RealConverters, public testing::WithParamInterface<JobCase> {};
 
 TEST_P(GeneratedFile, GivesTheExpectedNotesAndKeepsEverythingElse) {
@@ -190,24 +187,6 @@ TEST_F(RealConverters, PitchMirrorTwiceGivesTheFileBackByteForByte) {
     EXPECT_EQ(readFile(output).toHex().toStdString(), original.toHex().toStdString());
 }
 
-struct CorpusFile {
-    QString path;
-    QString category;
-};
-
-std::vector<CorpusFile> corpusFiles() {
-    std::vector<CorpusFile> files;
-    const QString dir = qEnvironmentVariable("ZELMOD_CORPUS_DIR");
-    const QList<QByteArray> rows = readFile(dir + QStringLiteral("/manifest.tsv")).split('\n');
-    for (qsizetype i = 1; i < rows.size(); ++i) {
-        const QList<QByteArray> columns = rows[i].split('\t');
-        if (columns.size() >= 2)
-            files.push_back({dir + QLatin1Char('/') + QString::fromUtf8(columns[0]),
-                             QString::fromUtf8(columns[1])});
-    }
-    return files;
-}
-
 #ifdef ZELMOD_SANITIZE
 // Every process start costs many times more under the sanitizers: there
 // every fourth file keeps the test well within its timeout.
@@ -217,25 +196,25 @@ constexpr std::size_t CorpusStride = 1;
 #endif
 
 TEST_F(RealConverters, TransposesEveryReadableCorpusFile) {
-    const std::vector<CorpusFile> files = corpusFiles();
+    const std::vector<CorpusFile> files = corpus();
     if (files.empty())
         GTEST_SKIP() << "no corpus at " << qEnvironmentVariable("ZELMOD_CORPUS_DIR").toStdString();
     for (std::size_t i = 0; i < files.size(); i += CorpusStride) {
         const CorpusFile& file = files[i];
-        SCOPED_TRACE(file.path.toStdString());
+        SCOPED_TRACE(file.path);
+        const QString path = QFile::decodeName(file.path.c_str());
         QFile::remove(output);
         QString message;
-        const ConversionJob::Outcome outcome = runJob(Job::Transpose, 7, file.path, message);
-        if (file.category == QLatin1String("damaged") ||
-            (file.category == QLatin1String("irregular") &&
-             outcome == ConversionJob::Outcome::Failed)) {
+        const ConversionJob::Outcome outcome = runJob(Job::Transpose, 7, path, message);
+        if (file.category == "damaged" ||
+            (file.category == "irregular" && outcome == ConversionJob::Outcome::Failed)) {
             EXPECT_EQ(outcome, ConversionJob::Outcome::Failed);
             EXPECT_TRUE(message.contains(QStringLiteral("mf2t: "))) << message.toStdString();
             EXPECT_FALSE(QFile::exists(output));
             continue;
         }
         ASSERT_EQ(outcome, ConversionJob::Outcome::Written) << message.toStdString();
-        expectRewritten(eventLines(file.path), eventLines(output), Job::Transpose, 7);
+        expectRewritten(eventLines(path), eventLines(output), Job::Transpose, 7);
     }
 }
 

@@ -1,5 +1,5 @@
 #include "EventTextRewrite.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@ namespace {
 using zelmod::JobFailure;
 using zelmod::JobMessageId;
 using zelmod::RewriteResult;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 
 struct RewriteCase {
@@ -17,10 +18,6 @@ struct RewriteCase {
     std::optional<JobFailure> failure;
     bool limitReached;
 };
-
-void PrintTo(const RewriteCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Rewrite : public testing::TestWithParam<RewriteCase> {};
 
@@ -123,10 +120,6 @@ struct LateFailureCase {
     int invalidAt;
 };
 
-void PrintTo(const LateFailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class LateInvalidLine : public testing::TestWithParam<LateFailureCase> {};
 
 TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
@@ -159,10 +152,6 @@ struct FileFailureCase {
     JobMessageId id;
     const char* lineNumber; // nullptr: the message names no line
 };
-
-void PrintTo(const FileFailureCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class FileFailure : public testing::TestWithParam<FileFailureCase> {};
 

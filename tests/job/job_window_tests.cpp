@@ -3,7 +3,7 @@
 #include "CommonDialog.h"
 #include "basStrSub.h"
 #include "frmMain.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
 
 #include <QCursor>
 #include <QGroupBox>

@@ -1,10 +1,9 @@
 #include "ConverterRun.h"
 #include "JobFiles.h"
-#include "job_test_support.h"
+#include "qt_test_kit.h"
+#include "test_processes.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -13,24 +12,8 @@ namespace {
 
 using zelmod::ConverterRun;
 using zelmod::ConverterRunResult;
+using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
-
-// A process that has ended and been reaped, or is only a zombie.
-bool hasEnded(qint64 pid) {
-    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    return stat == "<missing>" || stat.contains(") Z ");
-}
-
-bool endsWithin(qint64 pid, int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!hasEnded(pid)) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
 
 struct RunCase {
     const char* name;
@@ -38,10 +21,6 @@ struct RunCase {
     int exitCode;
     const char* converterText;
 };
-
-void PrintTo(const RunCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ConverterOutcome : public testing::TestWithParam<RunCase> {};
 
@@ -113,10 +92,6 @@ struct StopCase {
     bool quitProgram; // the program quits instead of cancelling the job
 };
 
-void PrintTo(const StopCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class StoppingAConverter : public testing::TestWithParam<StopCase> {};
 
 TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
@@ -135,7 +110,8 @@ TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
     EXPECT_FALSE(run.isRunning());
     const qint64 child = readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
     ASSERT_GT(child, 0);
-    EXPECT_TRUE(endsWithin(child, 5000)) << "the converter's child " << child << " still runs";
+    EXPECT_TRUE(endsWithin(pid_t(child), std::chrono::seconds(5)))
+        << "the converter's child " << child << " still runs";
     if (GetParam().quitProgram) {
         // Event loops may run again once the program's own loop has ended.
         QTimer::singleShot(0, [] { QCoreApplication::exit(0); });

@@ -1,5 +1,6 @@
 #include "BatchScript.h"
 #include "JobFiles.h"
+#include "qt_test_kit.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,8 @@
 namespace {
 
 using zelmod::ConverterCommand;
+using zelmod::testing::PrintTo;
+using namespace zelmod::testing;
 
 const ConverterCommand toText{QStringLiteral("Zelmod.bat"), QStringLiteral("MF2T.EXE"),
                               QStringLiteral(" Zeltmp.dat Zeltmps.txt")};
@@ -29,10 +32,6 @@ struct ScriptCase {
         return {QString::fromUtf8(toolDir), QString::fromUtf8(workDir ? workDir : toolDir)};
     }
 };
-
-void PrintTo(const ScriptCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class WindowsScript : public testing::TestWithParam<ScriptCase> {};
 
@@ -141,15 +140,8 @@ TEST(WindowsScriptUnderWine, RunsBothConvertersFromAnAwkwardDirectory) {
     const QByteArray midi =
         QByteArray::fromHex("4d54686400000006000000010060" // format 0, 1 track, 96 ticks
                             "4d54726b0000000b00903c40603c0000ff2f00");
-    const auto writeFile = [&](const QString& name, const QByteArray& bytes) {
-        QFile file(toolDir + u'/' + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    };
-    const auto readFile = [&](const QString& name) {
-        QFile file(toolDir + u'/' + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    writeFile(QStringLiteral("Zeltmp.dat"), midi);
+    const auto inTool = [&](const QString& name) { return toolDir + u'/' + name; };
+    writeFile(inTool(QStringLiteral("Zeltmp.dat")), midi);
     const QString windowsDir = QStringLiteral("Z:") + QString(toolDir).replace(u'/', u'\\');
     const auto codePage932 = [](const QString& text) -> std::optional<QByteArray> {
         QStringEncoder encoder("windows-932");
@@ -158,11 +150,12 @@ TEST(WindowsScriptUnderWine, RunsBothConvertersFromAnAwkwardDirectory) {
     };
     for (const ConverterCommand* command : {&toText, &toMidi}) {
         if (command == &toMidi)
-            writeFile(QStringLiteral("Zeltmpd.txt"), readFile(QStringLiteral("Zeltmps.txt")));
+            writeFile(inTool(QStringLiteral("Zeltmpd.txt")),
+                      readFile(inTool(QStringLiteral("Zeltmps.txt"))));
         const auto script =
             zelmod::windowsScriptBytes({windowsDir, windowsDir}, *command, codePage932);
         ASSERT_TRUE(script);
-        writeFile(command->scriptName, *script);
+        writeFile(inTool(command->scriptName), *script);
         QProcess cmd;
         cmd.setWorkingDirectory(toolDir);
         cmd.start(wine, {QStringLiteral("cmd"), QStringLiteral("/d"), QStringLiteral("/c"),
@@ -170,8 +163,9 @@ TEST(WindowsScriptUnderWine, RunsBothConvertersFromAnAwkwardDirectory) {
         ASSERT_TRUE(cmd.waitForFinished(100'000));
         EXPECT_EQ(cmd.exitCode(), 0) << cmd.readAllStandardError().toStdString();
     }
-    EXPECT_TRUE(readFile(QStringLiteral("Zeltmps.txt")).startsWith("MThd format=0 tracks=1"));
-    EXPECT_EQ(readFile(QStringLiteral("Zeltmp2.dat")), midi);
+    EXPECT_TRUE(
+        readFile(inTool(QStringLiteral("Zeltmps.txt"))).startsWith("MThd format=0 tracks=1"));
+    EXPECT_EQ(readFile(inTool(QStringLiteral("Zeltmp2.dat"))), midi);
 }
 
 TEST(ConverterCommands, NameTheConvertersOfThisPlatform) {

@@ -10,12 +10,14 @@
 
 #include <optional>
 
-#include "ReliabilitySupport.h"
+#include "test_processes.h"
 
-namespace zelmod::reliability {
+namespace zelmod::testing {
 namespace {
 
-const Bytes oldOutput = "the user's old output";
+using zelmod::testing::PrintTo;
+
+const Bytes oldOutput = text("the user's old output");
 // Enough notes that each converter runs for a while, to be caught running.
 constexpr std::size_t NotePairs = 400000;
 
@@ -31,15 +33,12 @@ struct FaultCase {
     const char* cause = nullptr;  // the system's reason that the message must name
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class JobFault : public ::testing::TestWithParam<FaultCase> {
   public:
     void SetUp() override {
-        if (GetParam().asNobody && ::geteuid() != 0)
-            GTEST_SKIP() << "needs root to run zelmod-cli as the unprivileged user 65534";
+        if (GetParam().asNobody && !canRunAsNobody())
+            GTEST_SKIP()
+                << "needs root and setpriv to run zelmod-cli as the unprivileged user 65534";
         workspace_.emplace(GetParam().asNobody ? Nobody : ::getuid());
         fs::create_directory(workspace_->user("out"));
         if (::chown(workspace_->user("out").c_str(), owner(), owner()) != 0)
@@ -270,8 +269,7 @@ TEST_P(JobFault, LeavesTheOldOutputOrTheNewOneAndTheNextJobRunsClean) {
     EXPECT_TRUE(workspace().toolLeftovers().empty()) << joined(workspace().toolLeftovers());
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases), caseName);
 
 } // namespace
-} // namespace zelmod::reliability
+} // namespace zelmod::testing

@@ -7,9 +7,9 @@
 
 #include <iostream>
 
-#include "ReliabilitySupport.h"
+#include "test_processes.h"
 
-namespace zelmod::reliability {
+namespace zelmod::testing {
 namespace {
 
 #ifdef ZELMOD_SANITIZE
@@ -120,4 +120,4 @@ TEST_F(JobLoad, OneFileOfManyEvents) {
 }
 
 } // namespace
-} // namespace zelmod::reliability
+} // namespace zelmod::testing

@@ -1,28 +1,25 @@
-// Helpers for running zelmod-cli and the real converters under faults: a
-// private tool's directory, child processes with limits, a user of their
-// own and a kill at a chosen moment, and what a run leaves behind.
+// The test kit's POSIX part: programs run as child processes with limits,
+// as the unprivileged user of their own or killed at a chosen moment, and
+// a private tool's directory with copies of the built programs.
 #pragma once
+
+#include "test_files.h"
 
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
 
-namespace zelmod::reliability {
+namespace zelmod::testing {
 
-namespace fs = std::filesystem;
-using Bytes = std::string;
-
+// The unprivileged user the tests switch to, since file modes do not bind root.
 inline constexpr uid_t Nobody = 65534;
-
-Bytes readFile(const fs::path& path);
-void writeFile(const fs::path& path, const Bytes& bytes);
-// Names of the entries in a folder, sorted.
-std::vector<std::string> entries(const fs::path& dir);
+// The words that run the command after them as Nobody, without our groups.
+inline const std::vector<std::string> AsNobody = {"setpriv", "--reuid=65534", "--regid=65534",
+                                                  "--clear-groups", "--"};
+// Whether this process may switch to Nobody: it runs as root and setpriv works.
+bool canRunAsNobody();
 
 // A tree of its own for one test, 0755 and owned by owner: tool/ holds
 // copies of zelmod-cli, mf2t and t2mf from $ZELMOD_TOOL_DIR; user/ is the
@@ -50,7 +47,7 @@ class Workspace {
 };
 
 struct RunOptions {
-    bool asNobody = false;        // through setpriv, as user and group 65534
+    bool asNobody = false;        // through setpriv
     long long fileSizeLimit = -1; // bytes, as `ulimit -f` would set it
     // Called about every millisecond while the program runs; returns true once
     // it has done what it waits for.
@@ -73,11 +70,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& arguments
 std::vector<pid_t> processesOf(const fs::path& executable);
 // Waits until no process runs this executable (at most ten seconds).
 bool waitUntilGone(const fs::path& executable);
+// Whether the process ends within the limit: it is gone, or only a zombie.
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit);
 
-// A MIDI file of one track: count note-on/note-off pairs of notes 2..127 on
-// channel 1, with running status; seed varies the notes. mirrored gives the
-// same file with every note mirrored (n becomes 129 - n), as the pitch
-// mirror writes it.
-Bytes noteFile(std::size_t pairs, unsigned seed, bool mirrored = false);
-
-} // namespace zelmod::reliability
+} // namespace zelmod::testing

@@ -1,21 +1,17 @@
-#include "ReliabilitySupport.h"
+#include "test_processes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
-namespace zelmod::reliability {
+namespace zelmod::testing {
 namespace {
 
 const std::vector<std::string> programs = {"zelmod-cli", "mf2t", "t2mf"};
@@ -23,13 +19,9 @@ const std::vector<std::string> programs = {"zelmod-cli", "mf2t", "t2mf"};
 // A run that has not ended after this long is stopped and reported.
 constexpr auto RunLimit = std::chrono::minutes(3);
 
-void ownTree(const fs::path& root, uid_t owner) {
-    if (::chown(root.c_str(), owner, owner) != 0)
-        throw std::runtime_error("cannot give " + root.string() + " to its owner");
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (::lchown(entry.path().c_str(), owner, owner) != 0)
-            throw std::runtime_error("cannot give " + entry.path().string() + " to its owner");
-    }
+void giveTo(const fs::path& path, uid_t owner) {
+    if (::lchown(path.c_str(), owner, owner) != 0)
+        throw std::runtime_error("cannot give " + path.string() + " to its owner");
 }
 
 std::vector<char*> argumentVector(std::vector<std::string>& words) {
@@ -52,10 +44,8 @@ std::vector<char*> argumentVector(std::vector<std::string>& words) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     std::vector<std::string> words;
-    if (options.asNobody) {
-        words = {"setpriv", "--reuid=" + std::to_string(Nobody),
-                 "--regid=" + std::to_string(Nobody), "--clear-groups", "--"};
-    }
+    if (options.asNobody)
+        words = AsNobody;
     words.push_back(program.string());
     words.insert(words.end(), arguments.begin(), arguments.end());
     const std::vector<char*> argv = argumentVector(words);
@@ -65,26 +55,10 @@ std::vector<char*> argumentVector(std::vector<std::string>& words) {
 
 } // namespace
 
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "<missing>";
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush())
-        throw std::runtime_error("cannot write " + path.string());
-}
-
-std::vector<std::string> entries(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+bool canRunAsNobody() {
+    RunOptions options;
+    options.asNobody = true;
+    return ::geteuid() == 0 && run("true", {}, options).exitCode == 0;
 }
 
 Workspace::Workspace(uid_t owner) : owner_(owner) {
@@ -96,7 +70,9 @@ Workspace::Workspace(uid_t owner) : owner_(owner) {
     fs::create_directory(user());
     fs::create_directory(tool());
     installTools(tool());
-    ownTree(root_, owner_);
+    giveTo(root_, owner_);
+    for (const auto& entry : fs::recursive_directory_iterator(root_))
+        giveTo(entry.path(), owner_);
 }
 
 Workspace::~Workspace() {
@@ -110,8 +86,7 @@ Workspace::~Workspace() {
 
 void Workspace::writeUserFile(const std::string& name, const Bytes& bytes) const {
     writeFile(user(name), bytes);
-    if (::chown(user(name).c_str(), owner_, owner_) != 0)
-        throw std::runtime_error("cannot give " + name + " to its owner");
+    giveTo(user(name), owner_);
 }
 
 std::vector<std::string> Workspace::toolLeftovers() const {
@@ -124,14 +99,10 @@ std::vector<std::string> Workspace::toolLeftovers() const {
 }
 
 void Workspace::installTools(const fs::path& dir) const {
-    const char* built = std::getenv("ZELMOD_TOOL_DIR");
-    if (!built)
-        throw std::runtime_error("ZELMOD_TOOL_DIR is not set");
     for (const std::string& name : programs) {
-        fs::copy_file(fs::path(built) / name, dir / name, fs::copy_options::overwrite_existing);
+        fs::copy_file(builtProgram(name), dir / name, fs::copy_options::overwrite_existing);
         fs::permissions(dir / name, fs::perms(0755));
-        if (::chown((dir / name).c_str(), owner_, owner_) != 0)
-            throw std::runtime_error("cannot give " + name + " to its owner");
+        giveTo(dir / name, owner_);
     }
 }
 
@@ -189,34 +160,17 @@ std::vector<pid_t> processesOf(const fs::path& executable) {
 }
 
 bool waitUntilGone(const fs::path& executable) {
-    for (int i = 0; i < 10000; ++i) {
-        if (processesOf(executable).empty())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return waitUntil([&] { return processesOf(executable).empty(); }, std::chrono::seconds(10));
 }
 
-Bytes noteFile(std::size_t pairs, unsigned seed, bool mirrored) {
-    Bytes track;
-    track.reserve(pairs * 6 + 8);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (std::size_t i = 0; i < pairs; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const unsigned value = 2 + (state >> 8) % 126;
-        const char note = static_cast<char>(mirrored ? 129 - value : value);
-        if (i == 0)
-            track += {'\x00', '\x90', note, '\x64'};
-        else
-            track += {'\x00', note, '\x64'};
-        track += {'\x0A', note, '\x00'}; // running status, velocity 0 ends the note
-    }
-    track += {'\x00', '\xFF', '\x2F', '\x00'};
-    const auto size = static_cast<std::uint32_t>(track.size());
-    Bytes file("MThd\0\0\0\x06\0\0\0\x01\0\x60MTrk", 18);
-    file += {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-             static_cast<char>(size >> 8), static_cast<char>(size)};
-    return file + track;
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const fs::path stat = fs::path("/proc") / std::to_string(pid) / "stat";
+    return waitUntil(
+        [&] {
+            const std::string state = readText(stat);
+            return state == Unreadable || state.find(") Z ") != std::string::npos;
+        },
+        limit);
 }
 
-} // namespace zelmod::reliability
+} // namespace zelmod::testing
