@@ -68,8 +68,10 @@ inline const char* const capping =
     "cp \"$1\" \"$2\"; echo \"t2mf: $1: capped 2 note values above 127 to 127\" >&2; exit 3";
 inline const char* const invalidLine =
     "printf '0 On ch=1 n=60 v=1\\r\\n0 On ch=1 n=abc v=1\\r\\n' > \"$2\"";
-// Leaves a child of its own running and waits; the child's id is in child.pid.
-inline const char* const hanging = "sleep 60 & echo $! > child.pid; wait";
+// Leaves a child of its own running and waits; the child's id is in child.pid,
+// which is renamed into place whole, so that a test never reads it empty.
+inline const char* const hanging =
+    "sleep 60 & echo $! > child.pid.part && mv child.pid.part child.pid; wait";
 } // namespace FakeConverter
 
 // A throw-away tool's directory, for tests of the job, the converter run
