@@ -34,29 +34,20 @@ bool LineReader::next(std::string_view& line) {
     for (;;) {
         const char* start = buffer_.get() + begin_;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
-        // Nearly every line is whole in the buffer and short.
-        if (newline && newline - start <= static_cast<std::ptrdiff_t>(MaxLineLength)) {
-            const auto length = static_cast<std::size_t>(newline - start);
-            begin_ += length + 1;
-            line = std::string_view(start, length - (length > 0 && newline[-1] == '\r' ? 1 : 0));
-            ++lineNumber_;
-            return true;
-        }
-        std::size_t length = newline ? static_cast<std::size_t>(newline - start) : end_ - begin_;
+        const std::size_t length =
+            newline ? static_cast<std::size_t>(newline - start) : end_ - begin_;
         // A CR before the line end is not part of the line and does not count;
         // an unfinished line may still be waiting for the LF after its CR.
         const bool complete = newline || atEnd_;
-        const bool endsWithCr = length > 0 && start[length - 1] == '\r';
-        if (length - (complete && endsWithCr ? 1 : 0) > MaxLineLength + (complete ? 0 : 1)) {
+        const std::size_t cr = complete && length > 0 && start[length - 1] == '\r' ? 1 : 0;
+        if (length - cr > MaxLineLength + (complete ? 0 : 1)) {
             throw ConversionError(path_ + ": line " + std::to_string(lineNumber_ + 1) +
                                   ": line longer than " + std::to_string(MaxLineLength) +
                                   " characters");
         }
         if (newline || (atEnd_ && length > 0)) {
             begin_ += length + (newline ? 1 : 0);
-            if (length > 0 && start[length - 1] == '\r')
-                --length;
-            line = std::string_view(start, length);
+            line = std::string_view(start, length - cr);
             ++lineNumber_;
             return true;
         }
