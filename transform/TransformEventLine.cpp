@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 namespace zelmod {
 namespace {
@@ -16,17 +17,17 @@ using Fields = std::array<std::string_view, FieldCount>;
 
 // What a job does: which field it rewrites, with which prefix, and how.
 struct JobRule {
-    int field; // zero-based index into Fields, or -1 when the job rewrites nothing
-    std::string_view prefix;
+    int field;   // zero-based index into Fields, or -1 when the job rewrites nothing
+    char letter; // the field is this letter, "=" and the value
     bool mirror;
 };
 
 constexpr std::array<JobRule, JobCount> jobRules{{
-    {3, "n=", true},  // pitch mirror
-    {3, "n=", false}, // transpose
-    {4, "v=", true},  // velocity mirror
-    {4, "v=", false}, // velocity shift
-    {-1, "", false},  // reverse playback: no rewriting
+    {3, 'n', true},  // pitch mirror
+    {3, 'n', false}, // transpose
+    {4, 'v', true},  // velocity mirror
+    {4, 'v', false}, // velocity shift
+    {-1, 0, false},  // reverse playback: no rewriting
 }};
 
 constexpr int noteMin = 1;
@@ -70,6 +71,58 @@ constexpr std::uint64_t spaceBits(std::uint64_t word) {
     return ~(((x & low7) + low7) | x | low7);
 }
 
+// The high bit of each byte of spaces, gathered into one byte.
+std::uint32_t byteBits(std::uint64_t spaces) {
+    return static_cast<std::uint32_t>(((spaces >> 7) * 0x0102040810204080) >> 56);
+}
+
+// Where the second field starts, or 0 when the line has no space.
+std::size_t secondFieldAt(std::string_view line) {
+    if (line.size() >= 8) {
+        if (const std::uint64_t spaces = spaceBits(loadWord(line.data(), 8)))
+            return static_cast<std::size_t>(std::countr_zero(spaces) / 8) + 1;
+    }
+    return line.find(' ') + 1; // npos + 1 is 0
+}
+
+// The first five fields of a note line as the converter writes it.
+using NoteFields = std::array<std::string_view, 5>;
+
+// Splits a note line as the converter writes it: a tick, the event name
+// (nameSize bytes from nameAt) and three fields in the 8 to 24 bytes after
+// it, all single-spaced. Their spaces are found in three words, without a
+// branch per byte. Any other line is left to splitFields.
+bool splitNoteLine(std::string_view line, std::size_t nameAt, std::size_t nameSize,
+                   NoteFields& fields) {
+    const std::size_t restAt = nameAt + nameSize + 1;
+    if (nameAt < 2 || restAt + 8 > line.size() || restAt + 24 < line.size())
+        return false;
+    const std::size_t rest = line.size() - restAt;
+    const char* const at = line.data() + restAt;
+    // The word that ends with the line, moved down to the place of the last word.
+    const std::uint64_t last = loadWord(line.data() + line.size() - 8, 8);
+    const std::uint64_t second = rest > 16  ? loadWord(at + 8, 8)
+                                 : rest > 8 ? last >> (8 * (16 - rest))
+                                            : 0;
+    const std::uint64_t third = rest > 16 ? last >> (8 * (24 - rest)) : 0;
+    const std::uint32_t spaces = byteBits(spaceBits(loadWord(at, 8))) |
+                                 byteBits(spaceBits(second)) << 8 |
+                                 byteBits(spaceBits(third)) << 16;
+    const std::uint32_t after = spaces & (spaces - 1);
+    if (after == 0 || (after & (after - 1)) != 0) // not exactly two spaces
+        return false;
+    const auto first = static_cast<std::size_t>(std::countr_zero(spaces));
+    const auto next = static_cast<std::size_t>(std::countr_zero(after));
+    if (first == 0 || next == first + 1 || next + 1 == rest)
+        return false;
+    fields[0] = line.substr(0, nameAt - 1);
+    fields[1] = line.substr(nameAt, nameSize);
+    fields[2] = std::string_view(at, first);
+    fields[3] = std::string_view(at + first + 1, next - first - 1);
+    fields[4] = std::string_view(at + next + 1, rest - next - 1);
+    return true;
+}
+
 SplitLine splitFields(std::string_view line) {
     SplitLine split;
     std::size_t start = 0;
@@ -92,6 +145,16 @@ SplitLine splitFields(std::string_view line) {
     return split;
 }
 
+// Whether the second field is "On" or "Off", from its first four bytes.
+bool isOn(std::string_view name) {
+    return name.size() >= 2 && name[0] == 'O' && name[1] == 'n' &&
+           (name.size() == 2 || name[2] == ' ');
+}
+bool isOff(std::string_view name) {
+    return name.size() >= 3 && name[0] == 'O' && name[1] == 'f' && name[2] == 'f' &&
+           (name.size() == 3 || name[3] == ' ');
+}
+
 char* copied(char* out, std::string_view text) {
     std::memcpy(out, text.data(), text.size());
     return out + text.size();
@@ -101,6 +164,15 @@ char* copied(char* out, std::string_view text) {
 // field is 3 to 5 characters long, else the whole field (which fails).
 std::int32_t parseValue(std::string_view field) {
     const std::string_view text = field.size() >= 3 && field.size() <= 5 ? field.substr(2) : field;
+    // One to three plain digits, as the converter writes them, are read
+    // without from_chars.
+    if (text.size() < field.size() &&
+        std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; })) {
+        std::int32_t value = 0;
+        for (const char c : text)
+            value = value * 10 + (c - '0');
+        return value;
+    }
     std::int32_t value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -110,8 +182,12 @@ std::int32_t parseValue(std::string_view field) {
 }
 
 std::int32_t shifted(std::int32_t value, double shiftAmount, bool& limitFlag) {
-    // nearbyint rounds in the default mode: to nearest, halves to even.
-    const double sum = std::nearbyint(static_cast<double>(value) + shiftAmount);
+    // Rounded in the default mode: to nearest, halves to even. Adding and
+    // taking away 1.5 * 2^52 rounds so, inline, for sums of less than 2^51.
+    constexpr double rounder = 0x1.8p52;
+    const double exact = static_cast<double>(value) + shiftAmount;
+    const double sum =
+        std::fabs(exact) < 0x1p51 ? (exact + rounder) - rounder : std::nearbyint(exact);
     if (sum < noteMin) {
         limitFlag = true;
         return noteMin;
@@ -132,6 +208,41 @@ char* rebuilt(char* out, const Fields& fields) {
         out = copied(out, fields[i]);
     }
     return out;
+}
+
+// Whether the job rewrites a value of this note line. Channel 10 is the
+// percussion channel: its notes are instruments, not pitches.
+bool rewrites(const JobRule& rule, std::span<const std::string_view> fields) {
+    if (rule.field < 0 || fields[2] == "ch=10")
+        return false;
+    const std::string_view target = fields[static_cast<std::size_t>(rule.field)];
+    return target.size() >= 2 && target[0] == rule.letter && target[1] == '=';
+}
+
+// The target field with its value rewritten, held in room.
+std::string_view newValueText(std::string_view target, bool noteOn, const JobRule& rule,
+                              double shiftAmount, bool& limitFlag, std::array<char, 16>& room) {
+    const std::int32_t value = parseValue(target);
+    std::int32_t newValue = value;
+    // A note-on of velocity 0 ends a note; giving it a velocity would leave the note stuck.
+    if (!(rule.letter == 'v' && noteOn && value == 0))
+        newValue = rule.mirror ? mirrorSum - value : shifted(value, shiftAmount, limitFlag);
+    room[0] = rule.letter;
+    room[1] = '=';
+    const auto written = std::to_chars(room.data() + 2, room.data() + room.size(), newValue);
+    return {room.data(), static_cast<std::size_t>(written.ptr - room.data())};
+}
+
+// A plain line is rebuilt as itself with the new target in place, which
+// mostly has as many digits as the old one.
+char* patched(char* out, std::string_view line, std::string_view target,
+              std::string_view newTarget) {
+    const auto targetAt = static_cast<std::size_t>(target.data() - line.data());
+    copied(out, line);
+    copied(out + targetAt, newTarget);
+    if (newTarget.size() == target.size())
+        return out + line.size();
+    return copied(out + targetAt + newTarget.size(), line.substr(targetAt + target.size()));
 }
 
 } // namespace
@@ -157,40 +268,32 @@ char* writeTransformedLine(char* out, std::string_view line, double shiftAmount,
     limitFlag = false;
     const JobRule& rule = jobRules[selectedJob(isSelected)];
 
-    const SplitLine split = splitFields(line);
-    const Fields& fields = split.fields;
-    const bool noteOn = fields[1] == "On";
-    if (!noteOn && fields[1] != "Off")
+    // Most lines are told apart by their second field alone.
+    const std::size_t nameAt = secondFieldAt(line);
+    const std::string_view name = nameAt == 0 ? std::string_view() : line.substr(nameAt, 4);
+    const bool noteOn = isOn(name);
+    if (!noteOn && !isOff(name))
         return copied(out, line);
 
-    // Channel 10 is the percussion channel: its notes are instruments, not pitches.
-    if (rule.field < 0 || fields[2] == "ch=10" || !fields[rule.field].starts_with(rule.prefix))
-        return split.plain ? copied(out, line) : rebuilt(out, fields);
-
-    const std::string_view target = fields[rule.field];
-    const std::int32_t value = parseValue(target);
-    std::int32_t newValue = value;
-    const bool velocityJob = rule.prefix == "v=";
-    // A note-on of velocity 0 ends a note; giving it a velocity would leave the note stuck.
-    if (!(velocityJob && noteOn && value == 0))
-        newValue = rule.mirror ? mirrorSum - value : shifted(value, shiftAmount, limitFlag);
-
-    std::array<char, 16> rewritten{};
-    char* const valueStart = std::copy(rule.prefix.begin(), rule.prefix.end(), rewritten.begin());
-    const auto written = std::to_chars(valueStart, rewritten.data() + rewritten.size(), newValue);
-    const std::string_view newTarget(rewritten.data(),
-                                     static_cast<std::size_t>(written.ptr - rewritten.data()));
-    if (split.plain) {
-        // The rebuilt line is the line itself with the new value in place,
-        // which mostly has as many digits as the old one.
-        const auto targetAt = static_cast<std::size_t>(target.data() - line.data());
-        copied(out, line);
-        copied(out + targetAt, newTarget);
-        if (newTarget.size() == target.size())
-            return out + line.size();
-        return copied(out + targetAt + newTarget.size(), line.substr(targetAt + target.size()));
+    NoteFields note;
+    if (splitNoteLine(line, nameAt, noteOn ? 2 : 3, note)) {
+        if (!rewrites(rule, note))
+            return copied(out, line);
+        std::array<char, 16> room;
+        const std::string_view target = note[rule.field];
+        return patched(out, line, target,
+                       newValueText(target, noteOn, rule, shiftAmount, limitFlag, room));
     }
-    Fields changed = fields;
+    const SplitLine split = splitFields(line);
+    if (!rewrites(rule, split.fields))
+        return split.plain ? copied(out, line) : rebuilt(out, split.fields);
+    std::array<char, 16> room;
+    const std::string_view target = split.fields[rule.field];
+    const std::string_view newTarget =
+        newValueText(target, noteOn, rule, shiftAmount, limitFlag, room);
+    if (split.plain)
+        return patched(out, line, target, newTarget);
+    Fields changed = split.fields;
     changed[rule.field] = newTarget;
     return rebuilt(out, changed);
 }

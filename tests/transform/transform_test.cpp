@@ -78,7 +78,18 @@ INSTANTIATE_TEST_SUITE_P(
         // An empty first field leaves nothing to rebuild from.
         LineCase{Job::Transpose, 12, " On ch=1 n=60 v=100", "", false},
         LineCase{Job::PitchMirror, 0, "0 On ch=1 n=060 v=100", "0 On ch=1 n=69 v=100", false},
-        LineCase{Job::PitchMirror, 0, "0 On ch=1 n=-5 v=100", "0 On ch=1 n=134 v=100", false}));
+        LineCase{Job::PitchMirror, 0, "0 On ch=1 n=-5 v=100", "0 On ch=1 n=134 v=100", false},
+        // Note lines from 7 to 25 characters after the event name.
+        LineCase{Job::Transpose, 12, "7 On c n=6 v", "7 On c n=18 v", false},
+        LineCase{Job::Transpose, 12, "7 On c n=60 v", "7 On c n=72 v", false},
+        LineCase{Job::Transpose, 12, "7 On ch=1 n=60 v=1234", "7 On ch=1 n=72 v=1234", false},
+        LineCase{Job::Transpose, 12, "7 Off ch=1 n=60 v=12345", "7 Off ch=1 n=72 v=12345", false},
+        LineCase{Job::Transpose, 12, "7 On ch=16 n=60 v=12345678901",
+                 "7 On ch=16 n=72 v=12345678901", false},
+        LineCase{Job::Transpose, 12, "7 On ch=123456789 n=60 v=12", "7 On ch=123456789 n=72 v=12",
+                 false},
+        LineCase{Job::Transpose, 12, "7 On ch=16 n=60 v=123456789012",
+                 "7 On ch=16 n=72 v=123456789012", false}));
 
 INSTANTIATE_TEST_SUITE_P(
     MirrorNeverClamps, TransformLine,
@@ -150,7 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{Job::PitchMirror, "0 On ch=1 n=+6 v=1", "n=+6"},
                     FailureCase{Job::PitchMirror, "0 On ch=1 n=- v=1", "n=-"},
                     FailureCase{Job::VelocityMirror, "0 Off ch=1 n=60 v=1.5", "v=1.5"},
-                    FailureCase{Job::VelocityShift, "0 Off ch=1 n=60 v=12\r", "v=12\r"}));
+                    FailureCase{Job::VelocityShift, "0 Off ch=1 n=60 v=12\r", "v=12\r"},
+                    FailureCase{Job::VelocityMirror, "7 On ch=16 n=60 v=12345678901",
+                                "v=12345678901"}));
 
 TEST(TransformEventLine, LimitFlagIsClearedOnUnrecognisedLines) {
     bool limit = true;
