@@ -400,6 +400,17 @@ void OutputFile::copyToStandardOutput() {
 
 // The new file takes the old one's mode, and its owner and group where the
 // system allows; the rename happens while the lock is held.
+void OutputFile::startSync() {
+    flush();
+    if (std::fflush(file_) != 0)
+        fail("cannot write");
+#ifdef __linux__
+    // Only a request: a failure to write shows in commit's fsync.
+    if (!temporaryPath_.empty())
+        ::sync_file_range(::fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 void OutputFile::commit(bool syncFirst) {
     flush();
     if (std::fflush(file_) != 0)

@@ -121,6 +121,9 @@ class OutputFile {
 
     // Overwrites four bytes written earlier with a big-endian number.
     void patch32(std::uint64_t offset, std::uint32_t value);
+    // Sets the data written so far on its way to the disk without waiting,
+    // where the system can, so that a later commit(true) waits less.
+    void startSync();
     // syncFirst: the data reaches the disk before it takes the target's name.
     void commit(bool syncFirst = false);
 

@@ -155,14 +155,16 @@ std::optional<JobFailure> ConversionJob::rewrite(double shiftAmount) {
 }
 
 // An interrupt during the copy abandons it, so that a job either says it
-// wrote the output or leaves the old one.
+// wrote the output or leaves the old one. The intermediate files are removed
+// while the output's data goes to the disk: removing a large text takes about
+// as long. runLocked removes them again on every road, and then finds none.
 std::optional<JobFailure> ConversionJob::replaceOutput() {
     const auto stillWanted = [this] {
         QCoreApplication::processEvents();
         return !cancelled_;
     };
-    return replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output,
-                               stillWanted);
+    return replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output, stillWanted,
+                               [this] { removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
 }
 
 } // namespace zelmod

@@ -3,6 +3,7 @@
 #include "Files.h"
 #include "NativePath.h"
 
+#include <optional>
 #include <vector>
 
 namespace zelmod {
@@ -13,19 +14,24 @@ QString partialPathFor(const QString& outputPath) {
 }
 
 std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
-                                              const std::function<bool()>& stillWanted) {
+                                              const std::function<bool()>& stillWanted,
+                                              const std::function<void()>& whileSyncing) {
     const auto wanted = [&] { return !stillWanted || stillWanted(); };
     const JobMessageId failureId =
         existsNative(targetPath) ? JobMessageId::OutputUnwritable : JobMessageId::OutputUncreatable;
     try {
-        convert::InputFile source(nativeString(sourcePath));
+        std::optional<convert::InputFile> source(std::in_place, nativeString(sourcePath));
         convert::OutputFile target(nativeString(targetPath));
         std::vector<unsigned char> piece(convert::FileBufferSize);
-        while (const std::size_t count = source.read(piece.data(), piece.size())) {
+        while (const std::size_t count = source->read(piece.data(), piece.size())) {
             target.write(piece.data(), count);
             if (!wanted())
                 return std::nullopt;
         }
+        source.reset(); // closed, so that whileSyncing may remove it
+        target.startSync();
+        if (whileSyncing)
+            whileSyncing();
         if (wanted())
             target.commit(true);
         return std::nullopt;

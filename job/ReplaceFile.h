@@ -19,9 +19,12 @@ QString partialPathFor(const QString& outputPath);
 // target's permissions and any link to it. Until the rename the old target
 // stays as it was. stillWanted, when given, is asked between pieces and
 // before the rename; when it says no, nothing is replaced and no failure is
-// given: the caller that said no knows. On failure the partial file is
-// removed, and the failure says why and where and whether a file was there.
+// given: the caller that said no knows. whileSyncing, when given, runs once
+// the copy is complete and closed, while its data goes to the disk, before
+// the rename waits for it. On failure the partial file is removed, and the
+// failure says why and where and whether a file was there.
 std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
-                                              const std::function<bool()>& stillWanted = {});
+                                              const std::function<bool()>& stillWanted = {},
+                                              const std::function<void()>& whileSyncing = {});
 
 } // namespace zelmod

@@ -119,7 +119,19 @@ TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
     QFile::setPermissions(target, QFileDevice::ReadOwner);
     writeFile(zelmod::partialPathFor(target), "killed half way");
     writeFile(dir.file(QStringLiteral("new")), "new");
-    ASSERT_EQ(zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target), std::nullopt);
+    // While the copy is synced it is whole, the target is still the old one,
+    // and the source may go.
+    int syncing = 0;
+    const auto whileSyncing = [&] {
+        ++syncing;
+        EXPECT_EQ(readFile(zelmod::partialPathFor(target)), "new");
+        EXPECT_EQ(readFile(target), "old");
+        EXPECT_TRUE(QFile::remove(dir.file(QStringLiteral("new"))));
+    };
+    ASSERT_EQ(
+        zelmod::replaceFileWithCopy(dir.file(QStringLiteral("new")), target, {}, whileSyncing),
+        std::nullopt);
+    EXPECT_EQ(syncing, 1);
     EXPECT_EQ(readFile(target), "new");
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
 }
