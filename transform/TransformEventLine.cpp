@@ -181,13 +181,7 @@ std::int32_t parseValue(std::string_view field) {
     return value;
 }
 
-std::int32_t shifted(std::int32_t value, double shiftAmount, bool& limitFlag) {
-    // Rounded in the default mode: to nearest, halves to even. Adding and
-    // taking away 1.5 * 2^52 rounds so, inline, for sums of less than 2^51.
-    constexpr double rounder = 0x1.8p52;
-    const double exact = static_cast<double>(value) + shiftAmount;
-    const double sum =
-        std::fabs(exact) < 0x1p51 ? (exact + rounder) - rounder : std::nearbyint(exact);
+template <typename Number> std::int32_t clamped(Number sum, bool& limitFlag) {
     if (sum < noteMin) {
         limitFlag = true;
         return noteMin;
@@ -197,6 +191,23 @@ std::int32_t shifted(std::int32_t value, double shiftAmount, bool& limitFlag) {
         return noteMax;
     }
     return static_cast<std::int32_t>(sum);
+}
+
+std::int32_t shifted(std::int32_t value, double shiftAmount, bool& limitFlag) {
+    // A whole amount, the usual one, is added as a whole number.
+    constexpr double wholeLimit = 0x1p31;
+    if (shiftAmount > -wholeLimit && shiftAmount < wholeLimit) {
+        const auto whole = static_cast<std::int32_t>(shiftAmount);
+        if (whole == shiftAmount)
+            return clamped(std::int64_t{value} + whole, limitFlag);
+    }
+    // Otherwise rounded in the default mode: to nearest, halves to even.
+    // Adding and taking away 1.5 * 2^52 rounds so, inline, for sums of less
+    // than 2^51.
+    constexpr double rounder = 0x1.8p52;
+    const double exact = static_cast<double>(value) + shiftAmount;
+    return clamped(std::fabs(exact) < 0x1p51 ? (exact + rounder) - rounder : std::nearbyint(exact),
+                   limitFlag);
 }
 
 char* rebuilt(char* out, const Fields& fields) {
