@@ -35,7 +35,8 @@ per_file() {
 }
 ours() { "$tool/zelmod-cli" --job transpose --amount 12 --out-dir "$work/ours" "$work"/in/*.mid; }
 peer() { for f in "$work"/in/*.mid; do midicsv_transpose "$f" "$work/peer/${f##*/}" 12; done; }
-# The parts of a file's run: a bare process start from the loop, the two
+# The parts of a file's run: a bare process start from the loop (/bin/true,
+# linked dynamically: a static converter may start faster), the two
 # shells that start the converters, and each converter started alone.
 starts() { for f in "$work"/in/*.mid; do /bin/true; done; }
 shells() { for f in "$work"/in/*.mid "$work"/in/*.mid; do /bin/sh -c 'exec /bin/true'; done; }
@@ -69,8 +70,8 @@ awk -v m="${medians[*]}" 'BEGIN {
     printf "  midicsv|awk|csvmidi loop              %7.2f %9.2f\n", v[3], v[4]
     printf "where a file of zelmod-cli goes (the loops own starts taken out):\n"
     printf "  2 shells, each starting a program     %7.2f %9.2f\n", v[7] - 2 * v[5], v[8] - 2 * v[6]
-    printf "  mf2t, beyond a process start          %7.2f %9.2f\n", v[9] - v[5], v[10] - v[6]
-    printf "  t2mf, beyond a process start          %7.2f %9.2f\n", v[11] - v[5], v[12] - v[6]
+    printf "  mf2t, beyond starting /bin/true       %7.2f %9.2f\n", v[9] - v[5], v[10] - v[6]
+    printf "  t2mf, beyond starting /bin/true       %7.2f %9.2f\n", v[11] - v[5], v[12] - v[6]
     o = v[1] - (v[7] - 2 * v[5]) - (v[9] - v[5]) - (v[11] - v[5])
     p = v[2] - (v[8] - 2 * v[6]) - (v[10] - v[6]) - (v[12] - v[6])
     printf "  the job itself (copies, rewrite, sync, clean-up) %.2f %9.2f\n", o, p }'
