@@ -28,15 +28,30 @@ while IFS=$'\t' read -r file category _; do
     case $category in wellformed | irregular) files+=("$file") ;; esac
 done <"$corpus/manifest.tsv"
 
-{
-    echo '@echo off'
-    for i in "${!files[@]}"; do
-        cp "$corpus/${files[i]}" "$scratch/$i.mid"
-        echo "\"$mf2t\" $i.mid $i.txt"
-        echo "\"$t2mf\" $i.txt $i.back.mid"
-    done
-} | sed 's/$/\r/' >"$scratch/all.bat"
-(cd "$scratch" && "$WINE" cmd /d /c all.bat)
+# run_batch NAME INDEX...: both converters for each file, in one batch file.
+run_batch() {
+    local name=$1; shift
+    {
+        echo '@echo off'
+        for i in "$@"; do
+            echo "\"$mf2t\" $i.mid $i.txt"
+            echo "\"$t2mf\" $i.txt $i.back.mid"
+        done
+    } | sed 's/$/\r/' >"$scratch/$name"
+    (cd "$scratch" && "$WINE" cmd /d /c "$name")
+}
+for i in "${!files[@]}"; do cp "$corpus/${files[i]}" "$scratch/$i.mid"; done
+run_batch all.bat "${!files[@]}"
+# Wine now and then fails to start a program, which cmd reports as not
+# found; files left without an output go through once more.
+missing=()
+for i in "${!files[@]}"; do
+    [ -f "$scratch/$i.txt" ] && [ -f "$scratch/$i.back.mid" ] || missing+=("$i")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "corpus_round_trip: ${#missing[@]} files without an output, run again" >&2
+    run_batch again.bat "${missing[@]}"
+fi
 
 same_text=0
 same_midi=0

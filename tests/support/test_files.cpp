@@ -162,8 +162,14 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
 #ifdef _WIN32
     // cmd /c drops the first and the last quote of a line with more than two.
     command = "\"" + command + "\"";
-#endif
+    // Under Wine a program now and then fails to start: system() gives -1,
+    // or cmd finds no program (9009). Neither is the tool's answer.
+    int status = std::system(command.c_str());
+    for (int retry = 0; retry < 2 && (status == -1 || status == 9009); ++retry)
+        status = std::system(command.c_str());
+#else
     const int status = std::system(command.c_str());
+#endif
     ToolRun run{-1, {}};
     {
         std::ifstream log(errorPath); // text mode: Windows' CR LF reads as LF
