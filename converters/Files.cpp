@@ -398,12 +398,15 @@ void OutputFile::copyToStandardOutput() {
         fail("cannot write");
 }
 
-// The new file takes the old one's mode, and its owner and group where the
-// system allows; the rename happens while the lock is held.
-void OutputFile::startSync() {
+// Our buffer and the C library's both handed to the system.
+void OutputFile::flushAll() {
     flush();
     if (std::fflush(file_) != 0)
         fail("cannot write");
+}
+
+void OutputFile::startSync() {
+    flushAll();
 #ifdef __linux__
     // Only a request: a failure to write shows in commit's fsync.
     if (!temporaryPath_.empty())
@@ -411,10 +414,10 @@ void OutputFile::startSync() {
 #endif
 }
 
+// The new file takes the old one's mode, and its owner and group where the
+// system allows; the rename happens while the lock is held.
 void OutputFile::commit(bool syncFirst) {
-    flush();
-    if (std::fflush(file_) != 0)
-        fail("cannot write");
+    flushAll();
     if (temporaryPath_.empty()) {
         copyToStandardOutput();
         std::fclose(std::exchange(file_, nullptr));

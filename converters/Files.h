@@ -131,6 +131,7 @@ class OutputFile {
     void openTemporary();
     void copyToStandardOutput();
     void flush();
+    void flushAll();
     void seekTo(std::uint64_t offset);
     [[noreturn]] void fail(const char* what);
 

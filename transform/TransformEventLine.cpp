@@ -145,14 +145,11 @@ SplitLine splitFields(std::string_view line) {
     return split;
 }
 
-// Whether the second field is "On" or "Off", from its first four bytes.
-bool isOn(std::string_view name) {
-    return name.size() >= 2 && name[0] == 'O' && name[1] == 'n' &&
-           (name.size() == 2 || name[2] == ' ');
-}
-bool isOff(std::string_view name) {
-    return name.size() >= 3 && name[0] == 'O' && name[1] == 'f' && name[2] == 'f' &&
-           (name.size() == 3 || name[3] == ' ');
+// Whether the second field, seen in its first four bytes, is the event name.
+template <std::size_t Size> bool isEventName(std::string_view name, const char (&word)[Size]) {
+    constexpr std::size_t length = Size - 1;
+    return name.size() >= length && std::memcmp(name.data(), word, length) == 0 &&
+           (name.size() == length || name[length] == ' ');
 }
 
 char* copied(char* out, std::string_view text) {
@@ -282,8 +279,8 @@ char* writeTransformedLine(char* out, std::string_view line, double shiftAmount,
     // Most lines are told apart by their second field alone.
     const std::size_t nameAt = secondFieldAt(line);
     const std::string_view name = nameAt == 0 ? std::string_view() : line.substr(nameAt, 4);
-    const bool noteOn = isOn(name);
-    if (!noteOn && !isOff(name))
+    const bool noteOn = isEventName(name, "On");
+    if (!noteOn && !isEventName(name, "Off"))
         return copied(out, line);
 
     NoteFields note;
