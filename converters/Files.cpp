@@ -141,7 +141,7 @@ std::FILE* spooled(std::FILE* input, const std::string& path) {
     std::FILE* copy = std::tmpfile();
     if (!copy)
         throw ConversionError(path + ": cannot make a temporary copy: " + systemMessage(errno));
-    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(FileBufferSize);
+    std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(FileBufferSize);
     std::size_t count = 0;
     while ((count = std::fread(buffer.get(), 1, FileBufferSize, input)) > 0) {
         if (std::fwrite(buffer.get(), 1, count, copy) != count) {
@@ -209,7 +209,7 @@ std::string temporaryPathFor(const std::string& path) {
 }
 
 InputFile::InputFile(const std::string& path)
-    : path_(path), buffer_(std::make_unique<unsigned char[]>(FileBufferSize)) {
+    : path_(path), buffer_(std::make_unique_for_overwrite<unsigned char[]>(FileBufferSize)) {
     file_ = openForReading(path);
     struct stat status {};
     if (::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode))
@@ -293,7 +293,7 @@ void InputFile::seek(std::uint64_t offset) {
 }
 
 OutputFile::OutputFile(const std::string& path)
-    : path_(path), buffer_(std::make_unique<char[]>(FileBufferSize)) {
+    : path_(path), buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {
     if (isStandardStream(path)) {
         // Written out only once complete, like a file; seekable for patch32.
         file_ = std::tmpfile();

@@ -10,7 +10,7 @@
 namespace zelmod::convert {
 
 LineReader::LineReader(const std::string& path)
-    : path_(path), buffer_(std::make_unique<char[]>(FileBufferSize)) {
+    : path_(path), buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {
     file_ = openForReading(path);
 }
 

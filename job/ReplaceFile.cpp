@@ -3,8 +3,8 @@
 #include "Files.h"
 #include "NativePath.h"
 
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace zelmod {
 
@@ -22,9 +22,10 @@ std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const Q
     try {
         std::optional<convert::InputFile> source(std::in_place, nativeString(sourcePath));
         convert::OutputFile target(nativeString(targetPath));
-        std::vector<unsigned char> piece(convert::FileBufferSize);
-        while (const std::size_t count = source->read(piece.data(), piece.size())) {
-            target.write(piece.data(), count);
+        // Not cleared first: a small file touches only the memory it fills.
+        const auto piece = std::make_unique_for_overwrite<unsigned char[]>(convert::FileBufferSize);
+        while (const std::size_t count = source->read(piece.get(), convert::FileBufferSize)) {
+            target.write(piece.get(), count);
             if (!wanted())
                 return std::nullopt;
         }
