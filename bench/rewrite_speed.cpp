@@ -1,10 +1,11 @@
 // rewrite_speed TEXT OUT [RUNS]: times the job's line loop alone, rewriting
-// the event text TEXT into OUT under transpose 12 as a job does, asking for
-// the selected job option on every line. Prints the best run's wall time and
+// the event text TEXT into a new file OUT under transpose 12 as a job does,
+// asking for the selected job option on every line. Prints the best run's wall time and
 // processor time in seconds, and the event text rewritten per second of each
 // in GB/s: on a shared machine the processor time is the steadier figure.
 #include "EventTextRewrite.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     double bestWall = 0;
     double bestProcessor = 0;
     for (int run = 0; run < runs; ++run) {
+        // A job writes a fresh work file: emptying the last run's output
+        // would be timed too.
+        QFile::remove(target);
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t processorStart = std::clock();
         const zelmod::RewriteResult result =
