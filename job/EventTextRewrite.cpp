@@ -11,11 +11,20 @@
 namespace zelmod {
 namespace {
 
-constexpr std::size_t batchSize = 1024 * 1024;
+// Small enough that a batch and its rewritten lines stay in the processor's
+// cache between reading and writing them.
+constexpr std::size_t batchSize = 256 * 1024;
+
+// A batch buffer no larger than the text needs (one more byte, so that one
+// reading sees the end): memory taken for a small text and given back after
+// it costs a job of a small file more than rewriting it.
+std::size_t batchSizeFor(const QFile& source) {
+    return std::clamp<std::size_t>(static_cast<std::size_t>(source.size()) + 1, 4096, batchSize);
+}
 
 // Storage that is not cleared first, so that a small text touches only the
-// memory it fills: clearing a megabyte twice cost a batch of small files
-// more than rewriting them.
+// memory it fills: clearing the buffers cost a batch of small files more
+// than rewriting them.
 class Buffer {
   public:
     explicit Buffer(std::size_t size)
@@ -41,7 +50,7 @@ class Buffer {
 // line longer than the buffer makes it grow.
 class BatchReader {
   public:
-    explicit BatchReader(QFile& file) : file_(file), buffer_(batchSize) {}
+    BatchReader(QFile& file, std::size_t size) : file_(file), buffer_(size) {}
 
     enum class Status { Batch, End, Failed };
 
@@ -85,7 +94,7 @@ class BatchReader {
 // The rewritten lines, gathered and written in large pieces.
 class BatchWriter {
   public:
-    explicit BatchWriter(QFile& file) : file_(file), buffer_(batchSize) {}
+    BatchWriter(QFile& file, std::size_t size) : file_(file), buffer_(size) {}
 
     // Room for a rewritten line of at most count characters and its line end.
     char* room(std::size_t count) {
@@ -139,8 +148,8 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                                   JobMessageId::EventTextUnopenable))
         return {failure};
 
-    BatchReader reader(source);
-    BatchWriter writer(target);
+    BatchReader reader(source, batchSizeFor(source));
+    BatchWriter writer(target, batchSizeFor(source));
     RewriteResult result;
     std::int64_t lineNumber = 0;
     std::string_view batch;

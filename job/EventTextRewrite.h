@@ -1,5 +1,6 @@
 // Rewrites the event text line by line. The text streams through in batches
-// of whole lines of about a megabyte, so no file is ever held whole.
+// of whole lines, a quarter of a megabyte at a time, so no file is ever held
+// whole.
 #pragma once
 
 #include "JobMessages.h"
