@@ -86,8 +86,8 @@ TEST(RewriteEventText, TransformsEveryLineOfALongText) {
     EXPECT_TRUE(target.endsWith("699999 On ch=1 n=72 v=100\r\n"));
 }
 
-// Texts of several megabytes are read in batches, and each batch is rewritten
-// in two halves side by side: lines are still counted and written in order.
+// Texts of several megabytes are read in many batches: lines are still
+// counted and written in order.
 QByteArray manyLines(int count, int invalidAt) {
     QByteArray text;
     for (int i = 1; i <= count; ++i) {
@@ -131,9 +131,9 @@ TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, LateInvalidLine,
-                         testing::Values(LateFailureCase{"first half of the first batch", 10},
-                                         LateFailureCase{"second half of the first batch", 30'000},
-                                         LateFailureCase{"a later batch", 150'001},
+                         testing::Values(LateFailureCase{"the first batch", 10},
+                                         LateFailureCase{"a few batches in", 30'000},
+                                         LateFailureCase{"many batches in", 150'001},
                                          LateFailureCase{"the last line", 200'000}));
 
 TEST(RewriteEventText, KeepsALineLongerThanItsBuffer) {
