@@ -1,8 +1,9 @@
 // rewrite_speed TEXT OUT [RUNS]: times the job's line loop alone, rewriting
 // the event text TEXT into a new file OUT under transpose 12 as a job does,
-// asking for the selected job option on every line. Prints the best run's wall time and
-// processor time in seconds, and the event text rewritten per second of each
-// in GB/s: on a shared machine the processor time is the steadier figure.
+// asking for the selected job option on every line. Prints the best run's
+// wall time and processor time in seconds, and the event text rewritten per
+// second of each in GB/s: on a shared machine the processor time is the
+// steadier figure.
 #include "EventTextRewrite.h"
 
 #include <QFile>

@@ -148,8 +148,9 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                                   JobMessageId::EventTextUnopenable))
         return {failure};
 
-    BatchReader reader(source, batchSizeFor(source));
-    BatchWriter writer(target, batchSizeFor(source));
+    const std::size_t size = batchSizeFor(source);
+    BatchReader reader(source, size);
+    BatchWriter writer(target, size);
     RewriteResult result;
     std::int64_t lineNumber = 0;
     std::string_view batch;

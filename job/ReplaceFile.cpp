@@ -3,7 +3,6 @@
 #include "Files.h"
 #include "NativePath.h"
 
-#include <memory>
 #include <optional>
 
 namespace zelmod {
@@ -22,10 +21,14 @@ std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const Q
     try {
         std::optional<convert::InputFile> source(std::in_place, nativeString(sourcePath));
         convert::OutputFile target(nativeString(targetPath));
-        // Not cleared first: a small file touches only the memory it fills.
-        const auto piece = std::make_unique_for_overwrite<unsigned char[]>(convert::FileBufferSize);
-        while (const std::size_t count = source->read(piece.get(), convert::FileBufferSize)) {
-            target.write(piece.get(), count);
+        // Read straight into the output's buffer: each piece is one write.
+        for (;;) {
+            auto* const room =
+                reinterpret_cast<unsigned char*>(target.reserve(convert::FileBufferSize));
+            const std::size_t count = source->read(room, convert::FileBufferSize);
+            if (count == 0)
+                break;
+            target.advance(count);
             if (!wanted())
                 return std::nullopt;
         }
