@@ -1,4 +1,4 @@
-#include "OptionFrame.h"
+#include "app/OptionFrame.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -1,4 +1,4 @@
-#include "WindowFont.h"
+#include "app/WindowFont.h"
 
 #include <QFontDatabase>
 #include <QStringList>

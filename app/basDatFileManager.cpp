@@ -1,6 +1,6 @@
-#include "basDatFileManager.h"
+#include "app/basDatFileManager.h"
 
-#include "basStrSub.h"
+#include "app/basStrSub.h"
 
 #include <QDir>
 #include <QFile>

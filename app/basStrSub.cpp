@@ -1,4 +1,4 @@
-#include "basStrSub.h"
+#include "app/basStrSub.h"
 
 namespace basStrSub {
 

@@ -1,7 +1,7 @@
-#include "frmAbout.h"
+#include "app/frmAbout.h"
 
-#include "Twips.h"
-#include "WindowFont.h"
+#include "app/Twips.h"
+#include "app/WindowFont.h"
 
 #include <QIcon>
 #include <QKeyEvent>

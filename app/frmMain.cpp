@@ -1,15 +1,15 @@
-#include "frmMain.h"
+#include "app/frmMain.h"
 
-#include "CommonDialog.h"
-#include "NativePath.h"
-#include "OptionFrame.h"
-#include "ShiftAmount.h"
-#include "Twips.h"
-#include "WindowFont.h"
-#include "basDatFileManager.h"
-#include "basFileManager.h"
-#include "basStrSub.h"
-#include "frmAbout.h"
+#include "app/OptionFrame.h"
+#include "app/Twips.h"
+#include "app/WindowFont.h"
+#include "app/basDatFileManager.h"
+#include "app/basStrSub.h"
+#include "app/frmAbout.h"
+#include "job/NativePath.h"
+#include "job/amount/ShiftAmount.h"
+#include "job/choosers/CommonDialog.h"
+#include "job/choosers/basFileManager.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

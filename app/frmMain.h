@@ -1,9 +1,9 @@
 // The main window: the job options, the shift amount and the start button.
 #pragma once
 
-#include "ConversionJob.h"
-#include "SingleInstance.h"
-#include "ToolFolders.h"
+#include "app/SingleInstance.h"
+#include "job/ConversionJob.h"
+#include "job/ToolFolders.h"
 
 #include <QPixmap>
 #include <QWidget>

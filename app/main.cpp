@@ -1,8 +1,8 @@
-#include "NativePath.h"
-#include "QtTranslation.h"
-#include "ToolFolders.h"
-#include "basStrSub.h"
-#include "frmMain.h"
+#include "app/QtTranslation.h"
+#include "app/basStrSub.h"
+#include "app/frmMain.h"
+#include "job/NativePath.h"
+#include "job/ToolFolders.h"
 
 #include <QApplication>
 

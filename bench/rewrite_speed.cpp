@@ -4,7 +4,7 @@
 // wall time and processor time in seconds, and the event text rewritten per
 // second of each in GB/s: on a shared machine the processor time is the
 // steadier figure.
-#include "EventTextRewrite.h"
+#include "job/EventTextRewrite.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "CommandLine.h"
+#include "cli/CommandLine.h"
 
-#include "JobFiles.h"
-#include "JobMessages.h"
-#include "NativePath.h"
+#include "job/JobFiles.h"
+#include "job/JobMessages.h"
+#include "job/NativePath.h"
 
 #include <QCommandLineParser>
 #include <QDir>

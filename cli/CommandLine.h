@@ -1,7 +1,7 @@
 // What zelmod-cli was asked to do.
 #pragma once
 
-#include "TransformEventLine.h"
+#include "transform/TransformEventLine.h"
 
 #include <QList>
 #include <QString>

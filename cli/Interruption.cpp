@@ -1,6 +1,6 @@
-#include "Interruption.h"
+#include "cli/Interruption.h"
 
-#include "ConversionJob.h"
+#include "job/ConversionJob.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
 // zelmod-cli: the conversion job without a window, for scripts and batches.
-#include "CommandLine.h"
-#include "ConversionJob.h"
-#include "Interruption.h"
-#include "NativePath.h"
-#include "ToolFolders.h"
+#include "cli/CommandLine.h"
+#include "cli/Interruption.h"
+#include "job/ConversionJob.h"
+#include "job/NativePath.h"
+#include "job/ToolFolders.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

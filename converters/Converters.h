@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Files.h"
+#include "files/Files.h"
 
 namespace zelmod::convert {
 

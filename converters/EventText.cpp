@@ -1,4 +1,4 @@
-#include "EventText.h"
+#include "converters/EventText.h"
 
 namespace zelmod::convert {
 namespace {

@@ -1,11 +1,11 @@
-#include "LineReader.h"
+#include "converters/LineReader.h"
 
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
-#include "EventText.h"
-#include "Files.h"
+#include "converters/EventText.h"
+#include "files/Files.h"
 
 namespace zelmod::convert {
 

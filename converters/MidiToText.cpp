@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "Converters.h"
-#include "EventText.h"
+#include "converters/Converters.h"
+#include "converters/EventText.h"
 
 namespace zelmod::convert {
 namespace {

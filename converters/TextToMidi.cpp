@@ -4,9 +4,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "Converters.h"
-#include "EventText.h"
-#include "LineReader.h"
+#include "converters/Converters.h"
+#include "converters/EventText.h"
+#include "converters/LineReader.h"
 
 namespace zelmod::convert {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Converters.h"
-#include "Files.h"
+#include "converters/Converters.h"
+#include "files/Files.h"
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

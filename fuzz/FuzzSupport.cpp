@@ -1,4 +1,4 @@
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "Converters.h"
+#include "converters/Converters.h"
 
 #ifdef _WIN32
 #include <process.h>

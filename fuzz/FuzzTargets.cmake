@@ -8,8 +8,7 @@ set(ZELMOD_FUZZ_LIBS_fuzz_mf2t zelmod_fuzz_support)
 set(ZELMOD_FUZZ_LIBS_fuzz_t2mf zelmod_fuzz_support)
 set(ZELMOD_FUZZ_LIBS_fuzz_amount zelmod_amount zelmod_fuzz_support)
 
-add_library(zelmod_fuzz_support STATIC ${ZELMOD_FUZZ_DIR}/FuzzSupport.cpp)
-target_include_directories(zelmod_fuzz_support PUBLIC ${ZELMOD_FUZZ_DIR})
+zelmod_library(zelmod_fuzz_support ${ZELMOD_FUZZ_DIR}/FuzzSupport.cpp)
 target_link_libraries(zelmod_fuzz_support PUBLIC zelmod_converters)
 
 # Seeds and dictionaries, made from the program's own tables and converters.

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzSupport.h"
-#include "ShiftAmount.h"
+#include "fuzz/FuzzSupport.h"
+#include "job/amount/ShiftAmount.h"
 
 using zelmod::fuzz::check;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace zelmod::fuzz;
 

@@ -1,7 +1,7 @@
 // Any line, any job, any amount: exactly one line comes back, or the value
 // conversion error; lines other than note lines come back untouched, and
 // rebuilt note lines are cleanly spaced.
-#include "TransformEventLine.h"
+#include "transform/TransformEventLine.h"
 
 #include <algorithm>
 #include <cstdint>

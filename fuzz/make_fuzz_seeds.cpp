@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "Converters.h"
-#include "EventText.h"
-#include "TransformEventLine.h"
+#include "converters/Converters.h"
+#include "converters/EventText.h"
+#include "transform/TransformEventLine.h"
 
 namespace fs = std::filesystem;
 namespace convert = zelmod::convert;

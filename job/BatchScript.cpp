@@ -1,6 +1,6 @@
-#include "BatchScript.h"
+#include "job/BatchScript.h"
 
-#include "NativePath.h"
+#include "job/NativePath.h"
 
 #include <QDir>
 #include <QOperatingSystemVersion>

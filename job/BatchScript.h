@@ -3,7 +3,7 @@
 // its arguments there.
 #pragma once
 
-#include "ToolFolders.h"
+#include "job/ToolFolders.h"
 
 #include <QByteArray>
 #include <QString>

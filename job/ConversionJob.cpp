@@ -1,13 +1,13 @@
-#include "ConversionJob.h"
+#include "job/ConversionJob.h"
 
-#include "EventTextRewrite.h"
-#include "Files.h"
-#include "JobFiles.h"
-#include "JobLock.h"
-#include "NativePath.h"
-#include "ReplaceFile.h"
-#include "ShiftAmount.h"
-#include "ToolFolders.h"
+#include "files/Files.h"
+#include "job/EventTextRewrite.h"
+#include "job/JobFiles.h"
+#include "job/JobLock.h"
+#include "job/NativePath.h"
+#include "job/ReplaceFile.h"
+#include "job/ToolFolders.h"
+#include "job/amount/ShiftAmount.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,8 +3,8 @@
 // (the window, or the command line).
 #pragma once
 
-#include "ConverterRun.h"
-#include "JobMessages.h"
+#include "job/ConverterRun.h"
+#include "job/JobMessages.h"
 
 #include <QObject>
 #include <QString>

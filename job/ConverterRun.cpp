@@ -1,7 +1,7 @@
-#include "ConverterRun.h"
+#include "job/ConverterRun.h"
 
-#include "JobFiles.h"
-#include "NativePath.h"
+#include "job/JobFiles.h"
+#include "job/NativePath.h"
 
 #include <QDir>
 #include <QEventLoop>

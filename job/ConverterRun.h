@@ -2,8 +2,8 @@
 // for it while the program keeps handling its events.
 #pragma once
 
-#include "BatchScript.h"
-#include "JobMessages.h"
+#include "job/BatchScript.h"
+#include "job/JobMessages.h"
 
 #include <QObject>
 #include <QString>

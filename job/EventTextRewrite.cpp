@@ -1,6 +1,6 @@
-#include "EventTextRewrite.h"
+#include "job/EventTextRewrite.h"
 
-#include "NativePath.h"
+#include "job/NativePath.h"
 
 #include <QFile>
 

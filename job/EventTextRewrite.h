@@ -3,8 +3,8 @@
 // whole.
 #pragma once
 
-#include "JobMessages.h"
-#include "TransformEventLine.h"
+#include "job/JobMessages.h"
+#include "transform/TransformEventLine.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "JobFiles.h"
+#include "job/JobFiles.h"
 
-#include "Files.h"
-#include "JobLock.h"
-#include "NativePath.h"
+#include "files/Files.h"
+#include "job/JobLock.h"
+#include "job/NativePath.h"
 
 #include <QFileInfo>
 

@@ -1,7 +1,7 @@
 // The files a job keeps in the tool's directory, and the converters it runs.
 #pragma once
 
-#include "BatchScript.h"
+#include "job/BatchScript.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "JobLock.h"
+#include "job/JobLock.h"
 
-#include "NativePath.h"
+#include "job/NativePath.h"
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>

@@ -3,7 +3,7 @@
 // releases it when its holder ends, however it ends.
 #pragma once
 
-#include "JobMessages.h"
+#include "job/JobMessages.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "JobMessages.h"
+#include "job/JobMessages.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "NativePath.h"
+#include "job/NativePath.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 // exactly, and every file the job touches is opened through these bytes.
 #pragma once
 
-#include "JobMessages.h"
+#include "job/JobMessages.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "ReplaceFile.h"
+#include "job/ReplaceFile.h"
 
-#include "Files.h"
-#include "NativePath.h"
+#include "files/Files.h"
+#include "job/NativePath.h"
 
 #include <optional>
 

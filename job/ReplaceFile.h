@@ -1,7 +1,7 @@
 // Puts a new file in place of the user's output only once it is complete.
 #pragma once
 
-#include "JobMessages.h"
+#include "job/JobMessages.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ToolFolders.h"
+#include "job/ToolFolders.h"
 
 #include <QDir>
 #include <QFileInfo>

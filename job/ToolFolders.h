@@ -4,7 +4,7 @@
 // their own, so that two users of one installation never meet.
 #pragma once
 
-#include "JobMessages.h"
+#include "job/JobMessages.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "TransformEventLine.h"
+#include "transform/TransformEventLine.h"
 
 #include <algorithm>
 #include <array>

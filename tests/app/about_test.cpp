@@ -1,6 +1,6 @@
 // The About window's behaviour: focus, keys, closing and what it shows.
-#include "frmAbout.h"
-#include "qt_test_kit.h"
+#include "app/frmAbout.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QApplication>
 #include <QLabel>

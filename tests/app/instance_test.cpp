@@ -1,8 +1,8 @@
 // The single-instance test with real processes: a second start is refused,
 // a crashed instance leaves no stale lock, and of simultaneous starts exactly
 // one runs.
-#include "lifecycle_process.h"
-#include "qt_test_kit.h"
+#include "tests/app/lifecycle_process.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QDateTime>
 #include <QFileInfo>

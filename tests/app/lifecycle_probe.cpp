@@ -1,6 +1,6 @@
 // The window program's whole life in one run, for tests that start it as
 // another user: loaded as at start-up, then closed as by its close box.
-#include "frmMain.h"
+#include "app/frmMain.h"
 
 #include <QApplication>
 #include <QTimer>

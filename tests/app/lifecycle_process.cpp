@@ -1,7 +1,7 @@
-#include "lifecycle_process.h"
+#include "tests/app/lifecycle_process.h"
 
-#include "qt_test_kit.h"
-#include "test_processes.h"
+#include "tests/support/qt_test_kit.h"
+#include "tests/support/test_processes.h"
 
 #include <QDir>
 #include <QFile>

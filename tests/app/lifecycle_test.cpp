@@ -1,10 +1,10 @@
 // The main window's lifecycle in this process: load, close, resize and the
 // mouse press that opens the About window.
-#include "CommonDialog.h"
-#include "basStrSub.h"
-#include "frmAbout.h"
-#include "frmMain.h"
-#include "qt_test_kit.h"
+#include "app/basStrSub.h"
+#include "app/frmAbout.h"
+#include "app/frmMain.h"
+#include "job/choosers/CommonDialog.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QApplication>
 #include <QDir>

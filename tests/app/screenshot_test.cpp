@@ -1,12 +1,12 @@
 // What a user sees, compared with reviewed reference pictures: each scene is
 // drawn on Xvfb with one fixed Japanese font and compared pixel by pixel.
 // Renew the references with ./dev.sh screenshots and review them.
-#include "CommonDialog.h"
-#include "JobMessages.h"
-#include "QtTranslation.h"
-#include "basStrSub.h"
-#include "frmAbout.h"
-#include "frmMain.h"
+#include "app/QtTranslation.h"
+#include "app/basStrSub.h"
+#include "app/frmAbout.h"
+#include "app/frmMain.h"
+#include "job/JobMessages.h"
+#include "job/choosers/CommonDialog.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The setup file routines on their own, as the user who owns the files.
-#include "basDatFileManager.h"
-#include "basStrSub.h"
-#include "qt_test_kit.h"
+#include "app/basDatFileManager.h"
+#include "app/basStrSub.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QDir>
 #include <QFile>

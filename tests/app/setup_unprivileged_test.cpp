@@ -1,9 +1,9 @@
 // Setup files the program may not read or write: the program still starts
 // and closes, and reports each failure once. These run the program as an
 // unprivileged user, since the permissions mean nothing to root.
-#include "lifecycle_process.h"
-#include "qt_test_kit.h"
-#include "test_processes.h"
+#include "tests/app/lifecycle_process.h"
+#include "tests/support/qt_test_kit.h"
+#include "tests/support/test_processes.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // The main window's behaviour: focus, keys and clicks, and legible captions.
-#include "QtTranslation.h"
-#include "frmMain.h"
+#include "app/QtTranslation.h"
+#include "app/frmMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>

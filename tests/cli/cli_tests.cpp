@@ -1,7 +1,7 @@
-#include "JobLock.h"
-#include "ReplaceFile.h"
-#include "qt_test_kit.h"
-#include "test_processes.h"
+#include "job/JobLock.h"
+#include "job/ReplaceFile.h"
+#include "tests/support/qt_test_kit.h"
+#include "tests/support/test_processes.h"
 
 #include <QProcess>
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "test_files.h"
+#include "tests/support/test_files.h"
 
 namespace zelmod::testing {
 namespace {

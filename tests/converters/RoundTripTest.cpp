@@ -7,9 +7,9 @@
 #include <optional>
 #include <regex>
 
-#include "Converters.h"
-#include "TransformEventLine.h"
-#include "test_files.h"
+#include "converters/Converters.h"
+#include "tests/support/test_files.h"
+#include "transform/TransformEventLine.h"
 
 namespace zelmod::testing {
 namespace {

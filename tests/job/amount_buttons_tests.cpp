@@ -1,6 +1,6 @@
 // The step buttons beside the amount box, pressed in the real main window.
-#include "frmMain.h"
-#include "test_files.h"
+#include "app/frmMain.h"
+#include "tests/support/test_files.h"
 
 #include <QApplication>
 #include <QLineEdit>

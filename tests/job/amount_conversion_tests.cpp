@@ -1,6 +1,6 @@
 // The text/number conversions of the shift amount beyond what the step
 // buttons' table covers: exponents, octal, overflow, locale and long values.
-#include "ShiftAmount.h"
+#include "job/amount/ShiftAmount.h"
 
 #include <gtest/gtest.h>
 

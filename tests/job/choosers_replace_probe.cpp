@@ -1,6 +1,6 @@
 // Answers for one path whether the Save chooser would let it be replaced,
 // so that tests can ask as an unprivileged user: exit 0 yes, 1 no.
-#include "basFileManager.h"
+#include "job/choosers/basFileManager.h"
 
 #include <QString>
 

@@ -2,10 +2,10 @@
 // back and leave on disk, answered through the dialog component's
 // presenters; Qt's real file dialog on a real display, answered as a user
 // would; and whether a file may be replaced, asked as an unprivileged user.
-#include "CommonDialog.h"
-#include "MessageBoxFit.h"
-#include "basFileManager.h"
-#include "qt_test_kit.h"
+#include "job/choosers/CommonDialog.h"
+#include "job/choosers/MessageBoxFit.h"
+#include "job/choosers/basFileManager.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,7 +28,7 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
-#include "test_processes.h"
+#include "tests/support/test_processes.h"
 
 #include <sys/stat.h>
 #endif

@@ -1,8 +1,8 @@
-#include "JobFiles.h"
-#include "JobLock.h"
-#include "JobMessages.h"
-#include "ReplaceFile.h"
-#include "qt_test_kit.h"
+#include "job/JobFiles.h"
+#include "job/JobLock.h"
+#include "job/JobMessages.h"
+#include "job/ReplaceFile.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QProcess>
 

@@ -1,8 +1,8 @@
-#include "ConversionJob.h"
-#include "JobLock.h"
-#include "ReplaceFile.h"
-#include "TransformEventLine.h"
-#include "qt_test_kit.h"
+#include "job/ConversionJob.h"
+#include "job/JobLock.h"
+#include "job/ReplaceFile.h"
+#include "tests/support/qt_test_kit.h"
+#include "transform/TransformEventLine.h"
 
 #include <QTimer>
 

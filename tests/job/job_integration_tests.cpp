@@ -1,8 +1,8 @@
 // The whole job with the real converters, on generated files and on the
 // corpus of files from other writers.
-#include "ConversionJob.h"
-#include "TransformEventLine.h"
-#include "qt_test_kit.h"
+#include "job/ConversionJob.h"
+#include "tests/support/qt_test_kit.h"
+#include "transform/TransformEventLine.h"
 
 #include <QDirIterator>
 #include <QProcess>

@@ -1,5 +1,5 @@
-#include "EventTextRewrite.h"
-#include "qt_test_kit.h"
+#include "job/EventTextRewrite.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The whole job through the window: the start button, the dialogs answered
 // through the common-dialog component, the message boxes captured.
-#include "CommonDialog.h"
-#include "basStrSub.h"
-#include "frmMain.h"
-#include "qt_test_kit.h"
+#include "app/basStrSub.h"
+#include "app/frmMain.h"
+#include "job/choosers/CommonDialog.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QCursor>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
-#include "ConverterRun.h"
-#include "JobFiles.h"
-#include "qt_test_kit.h"
-#include "test_processes.h"
+#include "job/ConverterRun.h"
+#include "job/JobFiles.h"
+#include "tests/support/qt_test_kit.h"
+#include "tests/support/test_processes.h"
 
 #include <QCoreApplication>
 #include <QTimer>

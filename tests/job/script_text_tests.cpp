@@ -1,6 +1,6 @@
-#include "BatchScript.h"
-#include "JobFiles.h"
-#include "qt_test_kit.h"
+#include "job/BatchScript.h"
+#include "job/JobFiles.h"
+#include "tests/support/qt_test_kit.h"
 
 #include <QDir>
 #include <QFile>

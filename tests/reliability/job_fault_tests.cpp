@@ -10,7 +10,7 @@
 
 #include <optional>
 
-#include "test_processes.h"
+#include "tests/support/test_processes.h"
 
 namespace zelmod::testing {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <iostream>
 
-#include "test_processes.h"
+#include "tests/support/test_processes.h"
 
 namespace zelmod::testing {
 namespace {

@@ -1,7 +1,7 @@
-#include "qt_test_kit.h"
+#include "tests/support/qt_test_kit.h"
 
 #ifdef Q_OS_UNIX
-#include "test_processes.h"
+#include "tests/support/test_processes.h"
 #endif
 
 #include <stdexcept>

@@ -3,8 +3,8 @@
 // converters made of small shell scripts, and the warnings Qt reports.
 #pragma once
 
-#include "ToolFolders.h"
-#include "test_files.h"
+#include "job/ToolFolders.h"
+#include "tests/support/test_files.h"
 
 #include <QByteArray>
 #include <QDir>

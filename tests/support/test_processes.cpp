@@ -1,4 +1,4 @@
-#include "test_processes.h"
+#include "tests/support/test_processes.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // a private tool's directory with copies of the built programs.
 #pragma once
 
-#include "test_files.h"
+#include "tests/support/test_files.h"
 
 #include <sys/types.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "Files.h"
+#include "files/Files.h"
 
 #include <algorithm>
 #include <cerrno>

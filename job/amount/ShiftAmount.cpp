@@ -1,4 +1,4 @@
-#include "ShiftAmount.h"
+#include "job/amount/ShiftAmount.h"
 
 #include <algorithm>
 #include <charconv>

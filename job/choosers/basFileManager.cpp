@@ -1,6 +1,6 @@
-#include "basFileManager.h"
+#include "job/choosers/basFileManager.h"
 
-#include "CommonDialog.h"
+#include "job/choosers/CommonDialog.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "MessageBoxFit.h"
+#include "job/choosers/MessageBoxFit.h"
 
 #include <QApplication>
 #include <QFontMetrics>

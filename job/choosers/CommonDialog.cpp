@@ -1,6 +1,6 @@
-#include "CommonDialog.h"
+#include "job/choosers/CommonDialog.h"
 
-#include "MessageBoxFit.h"
+#include "job/choosers/MessageBoxFit.h"
 
 #include <QFileInfo>
 #include <QMetaEnum>
