@@ -2,8 +2,6 @@
 
 #include "job/ConversionJob.h"
 
-#include <QCoreApplication>
-
 #ifndef Q_OS_WIN
 #include <QSocketNotifier>
 
@@ -51,11 +49,6 @@ void Interruption::interrupt() {
     happened_ = true;
     if (job_)
         job_->cancel();
-}
-
-bool Interruption::happened() {
-    QCoreApplication::processEvents();
-    return happened_;
 }
 
 } // namespace zelmod

@@ -16,8 +16,8 @@ class Interruption : public QObject {
 
     // The job to cancel when an interrupt arrives; nullptr between jobs.
     void watch(ConversionJob* job) { job_ = job; }
-    // Whether an interrupt has arrived; handles any that is still pending.
-    bool happened();
+    // Whether an interrupt has arrived.
+    bool happened() const { return happened_; }
 
   private:
     void interrupt();

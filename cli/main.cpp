@@ -2,6 +2,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Interruption.h"
 #include "job/ConversionJob.h"
+#include "job/ConverterRun.h"
 #include "job/NativePath.h"
 #include "job/ToolFolders.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -57,6 +59,68 @@ class CliHost : public zelmod::JobHost {
     const zelmod::FileJob& file_;
 };
 
+// Converts the files one after another on the event loop, one job each,
+// and ends the loop with the exit code once none is left.
+class FileRuns {
+  public:
+    FileRuns(const zelmod::CliRequest& request, const zelmod::ToolFolders& folders)
+        : request_(request), folders_(folders) {}
+
+    void startNext() {
+        // Interrupted: a job was cancelled or files were left undone. An
+        // interrupt after the last file was written changes nothing.
+        interrupted_ = interrupted_ || (interruption_.happened() && next_ < request_.files.size());
+        if (next_ == request_.files.size() || interrupted_)
+            return QCoreApplication::exit(exitCode());
+        const zelmod::FileJob& file = request_.files[next_++];
+        if (request_.files.size() > 1)
+            print(stderr, QStringLiteral("[%1/%2] %3\n")
+                              .arg(next_)
+                              .arg(request_.files.size())
+                              .arg(zelmod::shownPath(file.input)));
+        host_.emplace(request_, file);
+        auto* job =
+            new zelmod::ConversionJob(folders_, *host_, paths_, new zelmod::ConverterRun(folders_));
+        interruption_.watch(job);
+        QObject::connect(job, &zelmod::ConversionJob::finished, job,
+                         [this, job](zelmod::ConversionJob::Outcome outcome) {
+                             interruption_.watch(nullptr);
+                             job->deleteLater();
+                             jobEnded(outcome);
+                         });
+        job->start();
+    }
+
+  private:
+    void jobEnded(zelmod::ConversionJob::Outcome outcome) {
+        if (outcome != zelmod::ConversionJob::Outcome::Written)
+            ++failures_;
+        interrupted_ = outcome == zelmod::ConversionJob::Outcome::Cancelled;
+        // Next from the event loop, which handles an interrupt still pending first.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this] { startNext(); }, Qt::QueuedConnection);
+    }
+
+    int exitCode() const {
+        if (interrupted_) {
+            print(stderr, QStringLiteral("zelmod-cli: ") +
+                              zelmod::jobMessage(zelmod::JobMessageId::Interrupted).text +
+                              QLatin1Char('\n'));
+            return 1;
+        }
+        return failures_ == 0 ? 0 : 1;
+    }
+
+    const zelmod::CliRequest& request_;
+    const zelmod::ToolFolders& folders_;
+    zelmod::Interruption interruption_;
+    std::optional<CliHost> host_;
+    zelmod::JobFilePaths paths_;
+    qsizetype next_ = 0;
+    int failures_ = 0;
+    bool interrupted_ = false;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -80,35 +144,7 @@ int main(int argc, char** argv) {
         print(stderr, QStringLiteral("zelmod-cli: ") + refusal + QLatin1Char('\n'));
         return 1;
     }
-
-    zelmod::Interruption interruption;
-    int failures = 0;
-    // Interrupted: a job was cancelled or files were left undone. An
-    // interrupt after the last file was written changes nothing.
-    bool interrupted = false;
-    for (qsizetype i = 0; i < request.files.size() && !interrupted; ++i) {
-        const zelmod::FileJob& file = request.files[i];
-        if (request.files.size() > 1)
-            print(stderr, QStringLiteral("[%1/%2] %3\n")
-                              .arg(i + 1)
-                              .arg(request.files.size())
-                              .arg(zelmod::shownPath(file.input)));
-        CliHost host(request, file);
-        zelmod::JobFilePaths paths;
-        zelmod::ConversionJob job(folders, host, paths);
-        interruption.watch(&job);
-        const zelmod::ConversionJob::Outcome outcome = job.run();
-        interruption.watch(nullptr);
-        if (outcome != zelmod::ConversionJob::Outcome::Written)
-            ++failures;
-        interrupted = outcome == zelmod::ConversionJob::Outcome::Cancelled ||
-                      (interruption.happened() && i + 1 < request.files.size());
-    }
-    if (interrupted) {
-        print(stderr, QStringLiteral("zelmod-cli: ") +
-                          zelmod::jobMessage(zelmod::JobMessageId::Interrupted).text +
-                          QLatin1Char('\n'));
-        return 1;
-    }
-    return failures == 0 ? 0 : 1;
+    FileRuns runs(request, folders);
+    runs.startNext();
+    return QCoreApplication::exec();
 }

@@ -4,10 +4,12 @@
 #include "tests/support/qt_test_kit.h"
 #include "transform/TransformEventLine.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <vector>
@@ -21,69 +23,42 @@ using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = ConversionJob::Outcome;
 
-// Stands in for the window: answers the dialogs and records what the job shows.
-class FakeHost : public zelmod::JobHost {
-  public:
-    QString amount = QStringLiteral("12");
-    zelmod::Job job = zelmod::Job::Transpose;
-    std::optional<QString> input;  // nothing: the Open dialog is cancelled
-    std::optional<QString> output; // nothing: the Save dialog is cancelled
-    std::vector<bool> controlStates;
-    std::vector<JobMessage> messages;
-    QStringList dialogStarts; // the path each dialog started from
-    bool busy = false;
-    bool wasBusy = false;
-    bool busyAtAMessage = false;
+// A MIDI file of one track of these events, which the converters write
+// back byte for byte.
+QByteArray midiOf(std::initializer_list<std::uint8_t> events) {
+    const Bytes file = midiFile({join({Bytes(events), {0x00, 0xff, 0x2f, 0x00}})});
+    return QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
+}
+// Notes on channels 1 and 10 at once, and the end of the first.
+QByteArray notesAt(std::uint8_t note) {
+    return midiOf({0x00, 0x90, note, 0x64, 0x00, 0x99, 60, 0x64, 0x83, 0x60, 0x80, note, 0x00});
+}
 
-    void setControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
-    QString amountText() const override { return amount; }
-    void setAmountText(const QString& text) override { amount = text; }
-    bool isJobSelected(int index) const override {
-        selectionQuestions.push_back(index);
-        return index == int(job);
-    }
-    mutable std::vector<int> selectionQuestions;
-    bool chooseInput(QString& path) override { return choose(input, path); }
-    bool chooseOutput(QString& path) override { return choose(output, path); }
-    void showMessage(const JobMessage& message) override {
-        messages.push_back(message);
-        busyAtAMessage = busyAtAMessage || busy;
-    }
-    void setBusy(bool converting) override {
-        busy = converting;
-        wasBusy = wasBusy || converting;
-    }
-
-  private:
-    bool choose(const std::optional<QString>& answer, QString& path) {
-        dialogStarts.append(path);
-        if (answer)
-            path = *answer;
-        return answer.has_value();
-    }
-};
-
-const QByteArray eventText = "MFile 1 1 480\r\nMTrk\r\n0 On ch=1 n=60 v=100\r\n"
-                             "0 On ch=10 n=60 v=100\r\n480 Off ch=1 n=60 v=0\r\nTrkEnd\r\n";
-const QByteArray transposed = "MFile 1 1 480\r\nMTrk\r\n0 On ch=1 n=72 v=100\r\n"
-                              "0 On ch=10 n=60 v=100\r\n480 Off ch=1 n=72 v=0\r\nTrkEnd\r\n";
+const QByteArray input = notesAt(60);
+const QByteArray transposed = notesAt(72);
 const QByteArray oldOutput = "the user's old file";
 
-// A tool's directory whose converters copy, so that the input is event text
-// and the output is the rewritten text.
+using StandInFn = std::optional<zelmod::ConverterRunResult> (*)(const QString&);
+
+// A tool's directory whose converters run in process, each but where a
+// test puts a stand-in in its place.
 class JobFlow : public testing::Test {
   protected:
     void SetUp() override {
-        tool.setConverters(FakeConverter::copying, FakeConverter::copying);
-        writeFile(inputPath, eventText);
+        writeFile(inputPath, input);
         writeFile(outputPath, oldOutput);
         host.input = inputPath;
         host.output = outputPath;
     }
 
+    ConversionJob* newJob() {
+        return new ConversionJob(tool.folders(), host, paths,
+                                 new StandInConverterRun(tool.folders(), toText, toMidi));
+    }
+
     Outcome runJob() {
-        ConversionJob job(tool.folders(), host, paths);
-        return job.run();
+        std::unique_ptr<ConversionJob> job(newJob());
+        return runToEnd(*job);
     }
 
     void expectCleanEnd() {
@@ -95,15 +70,10 @@ class JobFlow : public testing::Test {
         EXPECT_EQ(lock.tryLock(), std::nullopt);
     }
 
-    QString shownMessages() const {
-        QStringList texts;
-        for (const JobMessage& message : host.messages)
-            texts.append(message.caption + QLatin1Char('|') + message.text);
-        return texts.join('\n');
-    }
-
     FakeToolDir tool;
-    FakeHost host;
+    RecordingHost host;
+    StandIn toText;
+    StandIn toMidi;
     zelmod::JobFilePaths paths;
     QString inputPath = tool.outside(QStringLiteral("in.mid"));
     QString outputPath = tool.outside(QStringLiteral("out.mid"));
@@ -124,22 +94,19 @@ TEST_F(JobFlow, WritesTheRewrittenFileAndSaysSo) {
     expectCleanEnd();
 }
 
-// The job options are asked afresh for every line, in index order up to the
-// selected one.
-TEST_F(JobFlow, AsksTheWindowForTheJobAtEveryLine) {
-    host.job = zelmod::Job::VelocityMirror;
+// The options are disabled during a job: the job asks for each once, on
+// the host's thread, and the rewrite follows the one selected.
+TEST_F(JobFlow, AsksTheWindowForTheJobOnceBeforeTheRewrite) {
+    host.job = zelmod::Job::PitchMirror;
     EXPECT_EQ(runJob(), Outcome::Written);
-    const int lines = int(eventText.count('\n'));
-    std::vector<int> expected;
-    for (int line = 0; line < lines; ++line)
-        expected.insert(expected.end(), {0, 1, 2});
-    EXPECT_EQ(host.selectionQuestions, expected);
+    EXPECT_EQ(host.selectionQuestions, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(readFile(outputPath), notesAt(69));
 }
 
 struct WarningCase {
     const char* name;
     const char* amount;
-    const char* toMidi;
+    StandInFn toMidi;
     const char* expectedText;
 };
 
@@ -147,7 +114,7 @@ class CompletionWarning : public JobFlow, public testing::WithParamInterface<War
 
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
     host.amount = QString::fromUtf8(GetParam().amount);
-    tool.setConverter(QStringLiteral("t2mf"), GetParam().toMidi);
+    toMidi = GetParam().toMidi;
     EXPECT_EQ(runJob(), Outcome::Written);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, QString::fromUtf8(GetParam().expectedText));
@@ -158,20 +125,19 @@ const char* const plainCompletion = "変換完了！";
 const char* const warningCompletion =
     "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます";
 
-INSTANTIATE_TEST_SUITE_P(Jobs, CompletionWarning,
-                         testing::Values(WarningCase{"no clamp", "12", FakeConverter::copying,
-                                                     plainCompletion},
-                                         WarningCase{"clamped by the rewrite", "-60",
-                                                     FakeConverter::copying, warningCompletion},
-                                         WarningCase{"capped by the converter", "12",
-                                                     FakeConverter::capping, warningCompletion}));
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, CompletionWarning,
+    testing::Values(WarningCase{"no clamp", "12", nullptr, plainCompletion},
+                    WarningCase{"clamped by the rewrite", "-60", nullptr, warningCompletion},
+                    WarningCase{"capped by the converter", "12", StandInConverter::capping,
+                                warningCompletion}));
 
 using PathOf = QString (*)(const FakeToolDir&);
 
 struct FailureCase {
     const char* name;
-    const char* toText;
-    const char* toMidi;
+    StandInFn toText;
+    StandInFn toMidi;
     std::vector<const char*> textParts; // all appear in the error message
     PathOf input = nullptr;             // instead of the usual input
     PathOf output = nullptr;            // instead of the usual output
@@ -181,9 +147,8 @@ class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCas
 
 TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     const FailureCase& c = GetParam();
-    tool.setConverters(c.toText ? c.toText : "", c.toMidi);
-    if (!c.toText)
-        QFile::remove(tool.file(QStringLiteral("mf2t")));
+    toText = c.toText;
+    toMidi = c.toMidi;
     if (c.input)
         host.input = c.input(tool);
     if (c.output)
@@ -193,7 +158,7 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     EXPECT_EQ(host.messages[0].caption, QStringLiteral("§ エラー"));
     for (const char* part : c.textParts)
         EXPECT_TRUE(host.messages[0].text.contains(QString::fromUtf8(part)))
-            << shownMessages().toStdString();
+            << host.shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     expectCleanEnd();
 }
@@ -201,51 +166,70 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Converters, JobFailure,
     testing::Values(FailureCase{"first converter fails",
-                                FakeConverter::failing,
-                                FakeConverter::copying,
+                                StandInConverter::failing,
+                                nullptr,
                                 {"エラーで終了", "終了コード 1", "mf2t",
                                  "fake: Zeltmp.dat: not what was expected"}},
                     FailureCase{"first converter writes nothing",
-                                FakeConverter::silent,
-                                FakeConverter::copying,
+                                StandInConverter::silent,
+                                nullptr,
                                 {"出力ファイルを作成しませんでした", "Zeltmps.txt"}},
                     FailureCase{"second converter fails",
-                                FakeConverter::copying,
-                                FakeConverter::failing,
-                                {"終了コード 1", "t2mf", "fake: Zeltmpd.txt"}},
+                                nullptr,
+                                StandInConverter::failing,
+                                {"終了コード 1", "t2mf", "not what was expected"}},
                     FailureCase{"second converter writes nothing",
-                                FakeConverter::copying,
-                                FakeConverter::silent,
+                                nullptr,
+                                StandInConverter::silent,
                                 {"Zeltmp2.dat"}},
                     FailureCase{"a line that cannot be converted",
-                                FakeConverter::invalidLine,
-                                FakeConverter::copying,
-                                {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
-                    FailureCase{"converter runs a missing program",
-                                "exec ./nothing-here",
-                                FakeConverter::copying,
-                                {"終了コード 127"}},
-                    FailureCase{"converter missing",
+                                StandInConverter::invalidLine,
                                 nullptr,
-                                FakeConverter::copying,
-                                {"変換プログラムを起動できません", "mf2t"}}));
+                                {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
+                    // The converter's error line as its program would write it.
+                    FailureCase{"input that is no MIDI file",
+                                nullptr,
+                                nullptr,
+                                {"終了コード 1", "mf2t: Zeltmp.dat: byte 0: "},
+                                [](const FakeToolDir& t) {
+                                    writeFile(t.outside("text.mid"), "not MIDI");
+                                    return t.outside("text.mid");
+                                }}));
 
-TEST_F(JobFlow, ACancelStopsTheConverterAndCleansUp) {
-    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-    ConversionJob job(tool.folders(), host, paths);
+struct CancelCase {
+    const char* name;
+    StandInFn toText;
+    bool (*cancelNow)(const RecordingHost& host, const FakeToolDir& tool);
+};
+
+class CancelledJob : public JobFlow, public testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelledJob, EndsWithoutLeftoversAndKeepsTheOldOutput) {
+    toText = GetParam().toText;
+    std::unique_ptr<ConversionJob> job(newJob());
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (QFile::exists(tool.file(QStringLiteral("child.pid"))))
-            job.cancel();
+        if (GetParam().cancelNow(host, tool))
+            job->cancel();
     });
-    poll.start(20);
-    EXPECT_EQ(job.run(), Outcome::Cancelled);
-    EXPECT_FALSE(job.isRunning());
+    poll.start(1);
+    EXPECT_EQ(runToEnd(*job), Outcome::Cancelled);
+    EXPECT_FALSE(job->isRunning());
     EXPECT_TRUE(host.wasBusy);
-    EXPECT_TRUE(host.messages.empty()) << shownMessages().toStdString();
+    EXPECT_TRUE(host.messages.empty()) << host.shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     expectCleanEnd();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, CancelledJob,
+    testing::Values(
+        CancelCase{"during a converter", StandInConverter::hanging,
+                   [](const RecordingHost& host, const FakeToolDir&) { return host.busy; }},
+        CancelCase{"during the rewrite of a large text", StandInConverter::largeText,
+                   [](const RecordingHost&, const FakeToolDir& tool) {
+                       return QFileInfo(tool.file(QStringLiteral("Zeltmpd.txt"))).size() > 0;
+                   }}));
 
 TEST_F(JobFlow, RefusesWhileAnotherJobHoldsTheDirectory) {
     zelmod::JobLock other(tool.path());
@@ -276,7 +260,7 @@ TEST_P(DialogCancelled, EndsQuietlyWithTheAmountRewritten) {
         host.output.reset();
     EXPECT_EQ(runJob(), GetParam().outcome);
     EXPECT_EQ(host.amount, QStringLiteral("127"));
-    EXPECT_TRUE(host.messages.empty()) << shownMessages().toStdString();
+    EXPECT_TRUE(host.messages.empty()) << host.shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     EXPECT_FALSE(host.wasBusy);
     expectCleanEnd();
@@ -290,45 +274,45 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, DialogCancelled,
 INSTANTIATE_TEST_SUITE_P(
     Files, JobFailure,
     testing::Values(FailureCase{"input missing",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換対象のファイルを読み込めません", "none.mid"},
                                 [](const FakeToolDir& t) { return t.outside("none.mid"); }},
                     FailureCase{"output is an intermediate file",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"作業用のファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
                     FailureCase{"input is a pipe",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"通常のファイルではありません", "fifo"},
                                 [](const FakeToolDir& t) {
                                     ::mkfifo(QFile::encodeName(t.outside("fifo")), 0600);
                                     return t.outside("fifo");
                                 }},
                     FailureCase{"input is an intermediate file",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"作業用のファイルは変換できません"},
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
                     FailureCase{"output is a converter",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換ツールのファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("t2mf"); }},
                     // The first line ends where it would say that an earlier file is kept.
                     FailureCase{"output folder missing",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換ファイルを保存できません\n"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.outside("none/out.mid"); }},
                     FailureCase{"output is a folder",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換ファイルを保存できません、元のファイルはそのままです"},
                                 nullptr,
                                 [](const FakeToolDir& t) {
@@ -337,9 +321,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}));
 
 TEST_F(JobFlow, PreCleanKeepsStaleFilesFromStandingInForMissingOutput) {
-    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::silent);
+    toText = StandInConverter::silent;
     for (const QString& name : jobFileNames.mid(0, 6)) {
-        writeFile(tool.file(name), eventText);
+        writeFile(tool.file(name), input);
         QFile::setPermissions(tool.file(name), QFileDevice::ReadOwner);
     }
     EXPECT_EQ(runJob(), Outcome::Failed);
@@ -365,10 +349,10 @@ TEST_F(JobFlow, DialogsStartWhereThePreviousJobEnded) {
 
 TEST_F(JobFlow, AFractionalAmountReachesTheRewriteUnrounded) {
     host.amount = QStringLiteral("2.5");
-    writeFile(inputPath, "0 On ch=1 n=60 v=1\n0 On ch=1 n=61 v=1\n");
+    writeFile(inputPath, midiOf({0x00, 0x90, 60, 0x01, 0x00, 0x80, 61, 0x01}));
     EXPECT_EQ(runJob(), Outcome::Written);
     EXPECT_EQ(host.amount, QStringLiteral("2.5"));
-    EXPECT_EQ(readFile(outputPath), "0 On ch=1 n=62 v=1\r\n0 On ch=1 n=64 v=1\r\n");
+    EXPECT_EQ(readFile(outputPath), midiOf({0x00, 0x90, 62, 0x01, 0x00, 0x80, 64, 0x01}));
 }
 
 } // namespace

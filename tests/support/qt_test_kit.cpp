@@ -1,8 +1,16 @@
 #include "tests/support/qt_test_kit.h"
 
+#include <gtest/gtest.h>
+
 #ifdef Q_OS_UNIX
 #include "tests/support/test_processes.h"
 #endif
+
+#include "job/JobFiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
 
 #include <stdexcept>
 
@@ -64,12 +72,144 @@ void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
 }
 
 QStringList FakeToolDir::leftovers() const {
-    QStringList found;
-    for (const QString& name : jobFileNames) {
-        if (QFile::exists(file(name)))
-            found.append(name);
-    }
+    static const QStringList kept{QStringLiteral("mf2t"), QStringLiteral("t2mf"),
+                                  QStringLiteral("zelmod-cli"), QStringLiteral("child.pid")};
+    QStringList found = QDir(path_).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    found.removeIf([](const QString& name) { return kept.contains(name); });
     return found;
+}
+
+bool handleEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+ConversionJob::Outcome runToEnd(ConversionJob& job) {
+    std::optional<ConversionJob::Outcome> outcome;
+    QObject::connect(&job, &ConversionJob::finished,
+                     [&outcome](ConversionJob::Outcome end) { outcome = end; });
+    job.start();
+    EXPECT_TRUE(handleEventsUntil([&] { return outcome.has_value(); })) << "the job never ended";
+    return outcome.value_or(ConversionJob::Outcome::Failed);
+}
+
+ConverterRunResult runToEnd(ConverterRunner& runner, const ConverterCommand& command) {
+    std::optional<ConverterRunResult> result;
+    const QMetaObject::Connection connection =
+        QObject::connect(&runner, &ConverterRunner::finished,
+                         [&result](const ConverterRunResult& end) { result = end; });
+    runner.start(command);
+    EXPECT_TRUE(handleEventsUntil([&] { return result.has_value(); })) << "the run never ended";
+    QObject::disconnect(connection);
+    return result.value_or(ConverterRunResult{});
+}
+
+bool RecordingHost::isJobSelected(int index) const {
+    selectionQuestions.push_back(index);
+    return index == int(job);
+}
+
+void RecordingHost::showMessage(const JobMessage& message) {
+    messages.push_back(message);
+    busyAtAMessage = busyAtAMessage || busy;
+}
+
+void RecordingHost::setBusy(bool converting) {
+    busy = converting;
+    wasBusy = wasBusy || converting;
+}
+
+QString RecordingHost::shownMessages() const {
+    QStringList texts;
+    for (const JobMessage& message : messages)
+        texts.append(message.caption + QLatin1Char('|') + message.text);
+    return texts.join('\n');
+}
+
+bool RecordingHost::choose(const std::optional<QString>& answer, QString& path) {
+    dialogStarts.append(path);
+    if (answer)
+        path = *answer;
+    return answer.has_value();
+}
+
+namespace StandInConverter {
+namespace {
+
+ConverterRunResult writing(const QString& path, const QByteArray& bytes) {
+    writeFile(path, bytes);
+    return {};
+}
+
+} // namespace
+
+std::optional<ConverterRunResult> failing(const QString&) {
+    return ConverterRunResult{std::nullopt, false, 1,
+                              QStringLiteral("fake: Zeltmp.dat: not what was expected")};
+}
+
+std::optional<ConverterRunResult> silent(const QString&) {
+    return ConverterRunResult{};
+}
+
+std::optional<ConverterRunResult> capping(const QString& workDir) {
+    writeFile(workPath(workDir, WorkFile::outputMidi), "MThd");
+    return ConverterRunResult{
+        std::nullopt, false, cappedExitCode,
+        QStringLiteral("t2mf: Zeltmpd.txt: capped 2 note values above 127 to 127")};
+}
+
+std::optional<ConverterRunResult> invalidLine(const QString& workDir) {
+    return writing(workPath(workDir, WorkFile::eventText),
+                   "0 On ch=1 n=60 v=1\r\n0 On ch=1 n=abc v=1\r\n");
+}
+
+std::optional<ConverterRunResult> largeText(const QString& workDir) {
+    const QByteArray lines = QByteArray("0 On ch=1 n=60 v=100\r\n").repeated(50'000);
+    QFile text(workPath(workDir, WorkFile::eventText));
+    if (!text.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the event text");
+    for (int i = 0; i < 60; ++i)
+        text.write(lines);
+    return ConverterRunResult{};
+}
+
+std::optional<ConverterRunResult> hanging(const QString&) {
+    return std::nullopt;
+}
+
+} // namespace StandInConverter
+
+StandInConverterRun::StandInConverterRun(ToolFolders folders, StandIn toText, StandIn toMidi)
+    : InProcessConverterRun(folders), workDir_(folders.workDir), toText_(std::move(toText)),
+      toMidi_(std::move(toMidi)) {}
+
+void StandInConverterRun::start(const ConverterCommand& command) {
+    const StandIn& standIn = &command == &toTextCommand() ? toText_ : toMidi_;
+    if (!standIn)
+        return InProcessConverterRun::start(command);
+    const std::optional<ConverterRunResult> result = standIn(workDir_);
+    hanging_ = !result;
+    if (result)
+        QMetaObject::invokeMethod(
+            this, [this, result] { emit finished(*result); }, Qt::QueuedConnection);
+}
+
+void StandInConverterRun::cancel() {
+    if (!std::exchange(hanging_, false))
+        return InProcessConverterRun::cancel();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            emit finished({std::nullopt, true, 0, QString()});
+        },
+        Qt::QueuedConnection);
 }
 
 WarningCapture::WarningCapture() : previous(qInstallMessageHandler(capture)) {
