@@ -28,8 +28,8 @@ class frmMain : public QWidget, private zelmod::JobHost {
 
     explicit frmMain(QWidget* parent = nullptr);
 
-    // Whether the job option button of this index is selected; the line
-    // transformer asks this for every line it rewrites.
+    // Whether the job option button of this index is selected; a job asks
+    // this before it rewrites the lines.
     bool isJobSelected(int index) const override;
 
     // The folder of the converters and the one of the job's files; the

@@ -71,7 +71,7 @@ class FileRuns {
         // interrupt after the last file was written changes nothing.
         interrupted_ = interrupted_ || (interruption_.happened() && next_ < request_.files.size());
         if (next_ == request_.files.size() || interrupted_)
-            return QCoreApplication::exit(exitCode());
+            return QCoreApplication::exit(reportEnd());
         const zelmod::FileJob& file = request_.files[next_++];
         if (request_.files.size() > 1)
             print(stderr, QStringLiteral("[%1/%2] %3\n")
@@ -101,7 +101,8 @@ class FileRuns {
             QCoreApplication::instance(), [this] { startNext(); }, Qt::QueuedConnection);
     }
 
-    int exitCode() const {
+    // Says so when the run was interrupted; gives the exit code.
+    int reportEnd() const {
         if (interrupted_) {
             print(stderr, QStringLiteral("zelmod-cli: ") +
                               zelmod::jobMessage(zelmod::JobMessageId::Interrupted).text +

@@ -208,6 +208,7 @@ void ConversionJob::outputReplaced(const std::optional<JobFailure>& failure) {
 
 // A cancelled job ends without a message, whatever step it was in.
 void ConversionJob::end(const End& end) {
+    converting_ = nullptr;
     if (lock_) {
         removeIntermediateFiles(workDir_, CleanUp::AfterJob);
         lock_.reset();

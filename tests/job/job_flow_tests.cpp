@@ -1,4 +1,6 @@
 #include "job/ConversionJob.h"
+#include "job/InProcessConverterRun.h"
+#include "job/JobFiles.h"
 #include "job/JobLock.h"
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
@@ -38,7 +40,61 @@ const QByteArray input = notesAt(60);
 const QByteArray transposed = notesAt(72);
 const QByteArray oldOutput = "the user's old file";
 
-using StandInFn = std::optional<zelmod::ConverterRunResult> (*)(const QString&);
+// What a converter does in place of the real one: writes its output (the
+// text, repeated), then ends with the code and the error line, or runs
+// until it is cancelled.
+struct StandIn {
+    const char* output = nullptr;
+    int repeat = 1;
+    int exitCode = 0;
+    const char* error = "";
+    bool hangs = false;
+};
+
+const StandIn failing{.exitCode = 1, .error = "fake: Zeltmp.dat: not what was expected"};
+const StandIn silent{};
+const StandIn capping{.output = "MThd",
+                      .exitCode = zelmod::cappedExitCode,
+                      .error = "t2mf: Zeltmpd.txt: capped 2 note values above 127 to 127"};
+const StandIn invalidLine{.output = "0 On ch=1 n=60 v=1\r\n0 On ch=1 n=abc v=1\r\n"};
+const StandIn largeText{.output = "0 On ch=1 n=60 v=100\r\n", .repeat = 2'000'000}; // 44 MB
+const StandIn hanging{.hangs = true};
+
+// The converters in process, each but where a stand-in takes its place.
+class StandInRun : public zelmod::InProcessConverterRun {
+  public:
+    StandInRun(const zelmod::ToolFolders& folders, const StandIn* toText, const StandIn* toMidi)
+        : InProcessConverterRun(folders), workDir_(folders.workDir), toText_(toText),
+          toMidi_(toMidi) {}
+
+    void start(const zelmod::ConverterCommand& command) override {
+        const StandIn* standIn = &command == &zelmod::toTextCommand() ? toText_ : toMidi_;
+        if (!standIn)
+            return InProcessConverterRun::start(command);
+        if (standIn->output)
+            writeFile(zelmod::workPath(workDir_, command.arguments.split(' ').last()),
+                      QByteArray(standIn->output).repeated(standIn->repeat));
+        hanging_ = standIn->hangs;
+        if (!hanging_)
+            finishLater({std::nullopt, false, standIn->exitCode, standIn->error});
+    }
+    void cancel() override {
+        if (!std::exchange(hanging_, false))
+            return InProcessConverterRun::cancel();
+        finishLater({std::nullopt, true, 0, QString()});
+    }
+
+  private:
+    void finishLater(const zelmod::ConverterRunResult& result) {
+        QMetaObject::invokeMethod(
+            this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
+    }
+
+    QString workDir_;
+    const StandIn* toText_;
+    const StandIn* toMidi_;
+    bool hanging_ = false;
+};
 
 // A tool's directory whose converters run in process, each but where a
 // test puts a stand-in in its place.
@@ -53,7 +109,7 @@ class JobFlow : public testing::Test {
 
     ConversionJob* newJob() {
         return new ConversionJob(tool.folders(), host, paths,
-                                 new StandInConverterRun(tool.folders(), toText, toMidi));
+                                 new StandInRun(tool.folders(), toText, toMidi));
     }
 
     Outcome runJob() {
@@ -72,8 +128,8 @@ class JobFlow : public testing::Test {
 
     FakeToolDir tool;
     RecordingHost host;
-    StandIn toText;
-    StandIn toMidi;
+    const StandIn* toText = nullptr; // nothing: the real converter
+    const StandIn* toMidi = nullptr;
     zelmod::JobFilePaths paths;
     QString inputPath = tool.outside(QStringLiteral("in.mid"));
     QString outputPath = tool.outside(QStringLiteral("out.mid"));
@@ -106,7 +162,7 @@ TEST_F(JobFlow, AsksTheWindowForTheJobOnceBeforeTheRewrite) {
 struct WarningCase {
     const char* name;
     const char* amount;
-    StandInFn toMidi;
+    const StandIn* toMidi;
     const char* expectedText;
 };
 
@@ -129,15 +185,14 @@ INSTANTIATE_TEST_SUITE_P(
     Jobs, CompletionWarning,
     testing::Values(WarningCase{"no clamp", "12", nullptr, plainCompletion},
                     WarningCase{"clamped by the rewrite", "-60", nullptr, warningCompletion},
-                    WarningCase{"capped by the converter", "12", StandInConverter::capping,
-                                warningCompletion}));
+                    WarningCase{"capped by the converter", "12", &capping, warningCompletion}));
 
 using PathOf = QString (*)(const FakeToolDir&);
 
 struct FailureCase {
     const char* name;
-    StandInFn toText;
-    StandInFn toMidi;
+    const StandIn* toText;
+    const StandIn* toMidi;
     std::vector<const char*> textParts; // all appear in the error message
     PathOf input = nullptr;             // instead of the usual input
     PathOf output = nullptr;            // instead of the usual output
@@ -166,24 +221,22 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Converters, JobFailure,
     testing::Values(FailureCase{"first converter fails",
-                                StandInConverter::failing,
+                                &failing,
                                 nullptr,
                                 {"エラーで終了", "終了コード 1", "mf2t",
                                  "fake: Zeltmp.dat: not what was expected"}},
                     FailureCase{"first converter writes nothing",
-                                StandInConverter::silent,
+                                &silent,
                                 nullptr,
                                 {"出力ファイルを作成しませんでした", "Zeltmps.txt"}},
                     FailureCase{"second converter fails",
                                 nullptr,
-                                StandInConverter::failing,
+                                &failing,
                                 {"終了コード 1", "t2mf", "not what was expected"}},
-                    FailureCase{"second converter writes nothing",
-                                nullptr,
-                                StandInConverter::silent,
-                                {"Zeltmp2.dat"}},
+                    FailureCase{
+                        "second converter writes nothing", nullptr, &silent, {"Zeltmp2.dat"}},
                     FailureCase{"a line that cannot be converted",
-                                StandInConverter::invalidLine,
+                                &invalidLine,
                                 nullptr,
                                 {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
                     // The converter's error line as its program would write it.
@@ -198,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct CancelCase {
     const char* name;
-    StandInFn toText;
+    const StandIn* toText;
     bool (*cancelNow)(const RecordingHost& host, const FakeToolDir& tool);
 };
 
@@ -224,9 +277,9 @@ TEST_P(CancelledJob, EndsWithoutLeftoversAndKeepsTheOldOutput) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, CancelledJob,
     testing::Values(
-        CancelCase{"during a converter", StandInConverter::hanging,
+        CancelCase{"during a converter", &hanging,
                    [](const RecordingHost& host, const FakeToolDir&) { return host.busy; }},
-        CancelCase{"during the rewrite of a large text", StandInConverter::largeText,
+        CancelCase{"during the rewrite of a large text", &largeText,
                    [](const RecordingHost&, const FakeToolDir& tool) {
                        return QFileInfo(tool.file(QStringLiteral("Zeltmpd.txt"))).size() > 0;
                    }}));
@@ -321,7 +374,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}));
 
 TEST_F(JobFlow, PreCleanKeepsStaleFilesFromStandingInForMissingOutput) {
-    toText = StandInConverter::silent;
+    toText = &silent;
     for (const QString& name : jobFileNames.mid(0, 6)) {
         writeFile(tool.file(name), input);
         QFile::setPermissions(tool.file(name), QFileDevice::ReadOwner);

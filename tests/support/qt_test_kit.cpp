@@ -6,8 +6,6 @@
 #include "tests/support/test_processes.h"
 #endif
 
-#include "job/JobFiles.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
@@ -137,79 +135,6 @@ bool RecordingHost::choose(const std::optional<QString>& answer, QString& path) 
     if (answer)
         path = *answer;
     return answer.has_value();
-}
-
-namespace StandInConverter {
-namespace {
-
-ConverterRunResult writing(const QString& path, const QByteArray& bytes) {
-    writeFile(path, bytes);
-    return {};
-}
-
-} // namespace
-
-std::optional<ConverterRunResult> failing(const QString&) {
-    return ConverterRunResult{std::nullopt, false, 1,
-                              QStringLiteral("fake: Zeltmp.dat: not what was expected")};
-}
-
-std::optional<ConverterRunResult> silent(const QString&) {
-    return ConverterRunResult{};
-}
-
-std::optional<ConverterRunResult> capping(const QString& workDir) {
-    writeFile(workPath(workDir, WorkFile::outputMidi), "MThd");
-    return ConverterRunResult{
-        std::nullopt, false, cappedExitCode,
-        QStringLiteral("t2mf: Zeltmpd.txt: capped 2 note values above 127 to 127")};
-}
-
-std::optional<ConverterRunResult> invalidLine(const QString& workDir) {
-    return writing(workPath(workDir, WorkFile::eventText),
-                   "0 On ch=1 n=60 v=1\r\n0 On ch=1 n=abc v=1\r\n");
-}
-
-std::optional<ConverterRunResult> largeText(const QString& workDir) {
-    const QByteArray lines = QByteArray("0 On ch=1 n=60 v=100\r\n").repeated(50'000);
-    QFile text(workPath(workDir, WorkFile::eventText));
-    if (!text.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write the event text");
-    for (int i = 0; i < 60; ++i)
-        text.write(lines);
-    return ConverterRunResult{};
-}
-
-std::optional<ConverterRunResult> hanging(const QString&) {
-    return std::nullopt;
-}
-
-} // namespace StandInConverter
-
-StandInConverterRun::StandInConverterRun(ToolFolders folders, StandIn toText, StandIn toMidi)
-    : InProcessConverterRun(folders), workDir_(folders.workDir), toText_(std::move(toText)),
-      toMidi_(std::move(toMidi)) {}
-
-void StandInConverterRun::start(const ConverterCommand& command) {
-    const StandIn& standIn = &command == &toTextCommand() ? toText_ : toMidi_;
-    if (!standIn)
-        return InProcessConverterRun::start(command);
-    const std::optional<ConverterRunResult> result = standIn(workDir_);
-    hanging_ = !result;
-    if (result)
-        QMetaObject::invokeMethod(
-            this, [this, result] { emit finished(*result); }, Qt::QueuedConnection);
-}
-
-void StandInConverterRun::cancel() {
-    if (!std::exchange(hanging_, false))
-        return InProcessConverterRun::cancel();
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            emit finished({std::nullopt, true, 0, QString()});
-        },
-        Qt::QueuedConnection);
 }
 
 WarningCapture::WarningCapture() : previous(qInstallMessageHandler(capture)) {

@@ -1,12 +1,10 @@
 // The test kit's Qt part: readable failure messages for Qt's types, whole
 // files, the program's own files, a throw-away tool's directory with
-// converters made of small shell scripts, converters that stand in for the
-// real ones in process, a recording host for jobs, waits that handle
-// events, and the warnings Qt reports.
+// converters made of small shell scripts, a recording host for jobs, waits
+// that handle events, and the warnings Qt reports.
 #pragma once
 
 #include "job/ConversionJob.h"
-#include "job/InProcessConverterRun.h"
 #include "job/ToolFolders.h"
 #include "tests/support/test_files.h"
 #include "transform/TransformEventLine.h"
@@ -144,38 +142,6 @@ class RecordingHost : public JobHost {
 
   private:
     bool choose(const std::optional<QString>& answer, QString& path);
-};
-
-// What a converter does in place of the real one, in the working folder:
-// the end of its run, or nothing when it runs until it is cancelled.
-using StandIn = std::function<std::optional<ConverterRunResult>(const QString& workDir)>;
-namespace StandInConverter {
-// Says "fake: <input>: not what was expected" and ends with 1.
-std::optional<ConverterRunResult> failing(const QString& workDir);
-// Ends with 0 and writes nothing.
-std::optional<ConverterRunResult> silent(const QString& workDir);
-// Writes a MIDI file and ends with t2mf's code for capped values.
-std::optional<ConverterRunResult> capping(const QString& workDir);
-// Writes an event text whose second line has a note that is no number.
-std::optional<ConverterRunResult> invalidLine(const QString& workDir);
-// Writes an event text of about 60 MB.
-std::optional<ConverterRunResult> largeText(const QString& workDir);
-// Runs until it is cancelled.
-std::optional<ConverterRunResult> hanging(const QString& workDir);
-} // namespace StandInConverter
-
-// The converters in process, each but where a stand-in takes its place.
-class StandInConverterRun : public InProcessConverterRun {
-  public:
-    StandInConverterRun(ToolFolders folders, StandIn toText, StandIn toMidi);
-    void start(const ConverterCommand& command) override;
-    void cancel() override;
-
-  private:
-    QString workDir_;
-    StandIn toText_;
-    StandIn toMidi_;
-    bool hanging_ = false;
 };
 
 // Collects the warnings the program reports while it lives.
