@@ -44,6 +44,16 @@ bool hasNormalMode(const QString& path) {
     return (QFile::permissions(path) & normal) == normal;
 }
 
+QByteArray midiBytes(std::initializer_list<Bytes> trackBodies) {
+    const Bytes file = midiFile(trackBodies);
+    return QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
+}
+
+Bytes hexBytes(const char* hex) {
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
 #ifdef Q_OS_UNIX
 QStringList asNobody(const QStringList& command) {
     QStringList words;
