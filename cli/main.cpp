@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -79,16 +80,15 @@ class FileRuns {
                               .arg(request_.files.size())
                               .arg(zelmod::shownPath(file.input)));
         host_.emplace(request_, file);
-        auto* job =
-            new zelmod::ConversionJob(folders_, *host_, paths_, new zelmod::ConverterRun(folders_));
-        interruption_.watch(job);
-        QObject::connect(job, &zelmod::ConversionJob::finished, job,
-                         [this, job](zelmod::ConversionJob::Outcome outcome) {
+        job_ = std::make_unique<zelmod::ConversionJob>(folders_, *host_, paths_,
+                                                       new zelmod::ConverterRun(folders_));
+        interruption_.watch(job_.get());
+        QObject::connect(job_.get(), &zelmod::ConversionJob::finished,
+                         [this](zelmod::ConversionJob::Outcome outcome) {
                              interruption_.watch(nullptr);
-                             job->deleteLater();
                              jobEnded(outcome);
                          });
-        job->start();
+        job_->start();
     }
 
   private:
@@ -116,6 +116,7 @@ class FileRuns {
     const zelmod::ToolFolders& folders_;
     zelmod::Interruption interruption_;
     std::optional<CliHost> host_;
+    std::unique_ptr<zelmod::ConversionJob> job_; // replaced from the event loop, not its signal
     zelmod::JobFilePaths paths_;
     qsizetype next_ = 0;
     int failures_ = 0;

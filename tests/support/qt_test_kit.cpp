@@ -80,8 +80,9 @@ void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
 }
 
 QStringList FakeToolDir::leftovers() const {
-    static const QStringList kept{QStringLiteral("mf2t"), QStringLiteral("t2mf"),
-                                  QStringLiteral("zelmod-cli"), QStringLiteral("child.pid")};
+    static const QStringList kept{QStringLiteral("mf2t"),       QStringLiteral("t2mf"),
+                                  QStringLiteral("zelmod-cli"), QStringLiteral("Zelmod"),
+                                  QStringLiteral("Zelmod.dat"), QStringLiteral("child.pid")};
     QStringList found = QDir(path_).entryList(QDir::Files | QDir::Hidden | QDir::System);
     found.removeIf([](const QString& name) { return kept.contains(name); });
     return found;

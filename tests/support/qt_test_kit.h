@@ -98,8 +98,8 @@ class FakeToolDir {
 
     void setConverter(const QString& name, const char* body) const;
     void setConverters(const char* toText, const char* toMidi) const;
-    // Whatever the directory holds besides the programs and the hanging
-    // converter's child.pid.
+    // Whatever the directory holds besides the programs, the setup file and
+    // the hanging converter's child.pid.
     QStringList leftovers() const;
 
   private:
