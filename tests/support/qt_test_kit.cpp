@@ -119,33 +119,11 @@ ConverterRunResult runToEnd(ConverterRunner& runner, const ConverterCommand& com
     return result.value_or(ConverterRunResult{});
 }
 
-bool RecordingHost::isJobSelected(int index) const {
-    selectionQuestions.push_back(index);
-    return index == int(job);
-}
-
-void RecordingHost::showMessage(const JobMessage& message) {
-    messages.push_back(message);
-    busyAtAMessage = busyAtAMessage || busy;
-}
-
-void RecordingHost::setBusy(bool converting) {
-    busy = converting;
-    wasBusy = wasBusy || converting;
-}
-
 QString RecordingHost::shownMessages() const {
     QStringList texts;
     for (const JobMessage& message : messages)
         texts.append(message.caption + QLatin1Char('|') + message.text);
     return texts.join('\n');
-}
-
-bool RecordingHost::choose(const std::optional<QString>& answer, QString& path) {
-    dialogStarts.append(path);
-    if (answer)
-        path = *answer;
-    return answer.has_value();
 }
 
 WarningCapture::WarningCapture() : previous(qInstallMessageHandler(capture)) {

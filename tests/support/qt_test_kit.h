@@ -134,16 +134,30 @@ class RecordingHost : public JobHost {
     void setControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
     QString amountText() const override { return amount; }
     void setAmountText(const QString& text) override { amount = text; }
-    bool isJobSelected(int index) const override;
+    bool isJobSelected(int index) const override {
+        selectionQuestions.push_back(index);
+        return index == int(job);
+    }
     bool chooseInput(QString& path) override { return choose(input, path); }
     bool chooseOutput(QString& path) override { return choose(output, path); }
-    void showMessage(const JobMessage& message) override;
-    void setBusy(bool converting) override;
+    void showMessage(const JobMessage& message) override {
+        messages.push_back(message);
+        busyAtAMessage = busyAtAMessage || busy;
+    }
+    void setBusy(bool converting) override {
+        busy = converting;
+        wasBusy = wasBusy || converting;
+    }
     // Caption and text of every message, one a line.
     QString shownMessages() const;
 
   private:
-    bool choose(const std::optional<QString>& answer, QString& path);
+    bool choose(const std::optional<QString>& answer, QString& path) {
+        dialogStarts.append(path);
+        if (answer)
+            path = *answer;
+        return answer.has_value();
+    }
 };
 
 // Collects the warnings the program reports while it lives.
