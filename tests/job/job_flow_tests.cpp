@@ -53,7 +53,7 @@ const StandIn capping{.output = "MThd",
                       .exitCode = zelmod::cappedExitCode,
                       .error = "t2mf: Zeltmpd.txt: capped 2 note values above 127 to 127"};
 const StandIn invalidLine{.output = "0 On ch=1 n=60 v=1\r\n0 On ch=1 n=abc v=1\r\n"};
-const StandIn largeText{.output = "0 On ch=1 n=60 v=100\r\n", .repeat = 2'000'000}; // 44 MB
+const StandIn largeText{.output = "0 On ch=1 n=60 v=100\r\n", .repeat = 1'000'000}; // 22 MB
 const StandIn hanging{.hangs = true};
 
 // The converters in process, each but where a stand-in takes its place.
