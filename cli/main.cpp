@@ -2,6 +2,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Interruption.h"
 #include "job/ConversionJob.h"
+#include "job/JobFiles.h"
 #include "job/NativePath.h"
 #include "job/ToolFolders.h"
 
@@ -62,7 +63,7 @@ class CliHost : public zelmod::JobHost {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The window's name: both share an installed copy's per-user working folder.
-    QCoreApplication::setApplicationName(QStringLiteral("Zelmod"));
+    QCoreApplication::setApplicationName(zelmod::AppTitle);
     zelmod::CliRequest request;
     QString error;
     if (!zelmod::parseCommandLine(argumentsOf(argc, argv), request, error)) {

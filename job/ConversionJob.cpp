@@ -1,5 +1,6 @@
 #include "job/ConversionJob.h"
 
+#include "converters/Converters.h"
 #include "files/Files.h"
 #include "job/EventTextRewrite.h"
 #include "job/JobFiles.h"
@@ -134,7 +135,7 @@ std::optional<ConversionJob::End> ConversionJob::convert(const ConverterCommand&
     if (result.failure)
         return *result.failure;
     const QString converter = shownPath(workPath(programDir_, command.converterName));
-    const bool capped = mayCapValues && result.exitCode == cappedExitCode;
+    const bool capped = mayCapValues && result.exitCode == convert::CappedExitCode;
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
