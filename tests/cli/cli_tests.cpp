@@ -3,14 +3,11 @@
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
-#include <QProcess>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
+#include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,10 +24,7 @@ struct CliRun {
 class Cli : public testing::Test {
   protected:
     void SetUp() override {
-        const QString built =
-            qEnvironmentVariable("ZELMOD_TOOL_DIR") + QStringLiteral("/zelmod-cli");
-        ASSERT_TRUE(QFile::copy(built, tool.file(QStringLiteral("zelmod-cli"))))
-            << built.toStdString();
+        fs::copy_file(builtProgram("zelmod-cli"), program());
         tool.setConverters(FakeConverter::copying, FakeConverter::copying);
         writeFile(tool.outside(QStringLiteral("a.mid")), "0 On ch=1 n=60 v=1\n");
         QDir().mkpath(tool.outside(QStringLiteral("b")));
@@ -39,26 +33,30 @@ class Cli : public testing::Test {
         writeFile(tool.outside(QStringLiteral("c.mid")), "0 On ch=1 n=62 v=1\n");
     }
 
-    CliRun run(const QStringList& arguments, const QStringList& prefix = {}) const {
-        QProcess process;
-        QStringList command = prefix;
-        command << tool.file(QStringLiteral("zelmod-cli")) << arguments;
-        process.start(command.takeFirst(), command);
-        process.waitForFinished(60000);
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+    fs::path program() const { return QFile::encodeName(tool.file("zelmod-cli")).toStdString(); }
+
+    static std::vector<std::string> words(const QStringList& arguments) {
+        std::vector<std::string> words;
+        for (const QString& argument : arguments)
+            words.push_back(QFile::encodeName(argument).toStdString());
+        return words;
+    }
+
+    CliRun run(const QStringList& arguments, const RunOptions& options = {}) const {
+        const RunResult result = zelmod::testing::run(program(), words(arguments), options);
+        return {result.exitCode, QString::fromStdString(result.output),
+                QString::fromStdString(result.errors)};
     }
 
     QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
 
     // Starts a run whose first converter hangs, and returns once it hangs.
-    void startHangingRun(QProcess& cli) const {
+    std::unique_ptr<Child> startHangingRun() const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-        cli.start(tool.file(QStringLiteral("zelmod-cli")),
-                  {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-        const QString childPid = tool.file(QStringLiteral("child.pid"));
-        ASSERT_TRUE(waitUntil([&] { return QFile::exists(childPid); }, std::chrono::seconds(5)));
+        auto cli = std::make_unique<Child>(
+            program(), words({"--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
+        EXPECT_TRUE(waitUntil([&] { return QFile::exists(at("child.pid")); }));
+        return cli;
     }
 
     FakeToolDir tool;
@@ -194,16 +192,16 @@ INSTANTIATE_TEST_SUITE_P(
 // Names from archives made on Windows (Shift_JIS, Latin-1) are not UTF-8;
 // Qt would read them as U+FFFD. The shell passes their bytes as they are.
 TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
-    namespace fs = std::filesystem;
     const std::string root = QFile::encodeName(tool.outside(QString())).toStdString();
     const std::string toolDir = root + "/to\xE9ol";
     fs::create_directory(toolDir);
     for (const char* name : {"zelmod-cli", "mf2t", "t2mf"})
         fs::copy_file(QFile::encodeName(tool.file(name)).toStdString(), toolDir + "/" + name);
     fs::copy_file(QFile::encodeName(at("a.mid")).toStdString(), root + "/in\x82\xA0.mid");
-    const std::string command = "cd '" + root + "' && './to\xE9ol/zelmod-cli' --job transpose " +
-                                "--amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    const RunResult result = zelmod::testing::run(
+        toolDir + "/zelmod-cli", {"--job", "transpose", "--amount", "1", "-o",
+                                  root + "/out\xE9.mid", root + "/in\x82\xA0.mid"});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readText(root + "/out\xE9.mid"), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
 }
@@ -220,28 +218,24 @@ TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
 
 TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
     writeFile(at("out.mid"), "old output");
-    QProcess cli;
-    startHangingRun(cli);
-    cli.terminate();
-    ASSERT_TRUE(cli.waitForFinished(10000));
-    EXPECT_EQ(cli.exitCode(), 1);
-    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("中断")));
+    const std::unique_ptr<Child> cli = startHangingRun();
+    cli->kill(SIGTERM);
+    const RunResult result = cli->wait();
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.errors.find("中断"), std::string::npos) << result.errors;
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
-    const pid_t child =
-        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
+    const pid_t child = pid_t(readFile(at("child.pid")).trimmed().toLongLong());
     // A killed process ends when it next runs, which on a busy machine can be a moment later.
     EXPECT_TRUE(endsWithin(child, std::chrono::seconds(5))) << "the converter's child " << child;
 }
 
 TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
-    QProcess killed;
-    startHangingRun(killed);
-    killed.kill();
-    ASSERT_TRUE(killed.waitForFinished(10000));
+    const std::unique_ptr<Child> killed = startHangingRun();
+    killed->kill(SIGKILL);
+    EXPECT_EQ(killed->wait().signal, SIGKILL);
     // The killed run's converter lives on in a process group of its own.
-    const pid_t orphan =
-        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
+    const pid_t orphan = pid_t(readFile(at("child.pid")).trimmed().toLongLong());
     if (orphan > 0)
         ::kill(orphan, SIGKILL);
     EXPECT_FALSE(tool.leftovers().isEmpty());
@@ -272,8 +266,9 @@ class CliAsNobody : public Cli {
                                         QFileDevice::WriteOther | QFileDevice::ExeOther);
     }
 
-    CliRun runAsNobody(const QStringList& arguments, const QStringList& environment = {}) const {
-        return run(arguments, asNobody(QStringList{"env"} + environment));
+    CliRun runAsNobody(const QStringList& arguments,
+                       const std::vector<std::string>& environment = {}) const {
+        return run(arguments, {.asNobody = true, .environment = environment});
     }
 };
 
@@ -336,18 +331,17 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
     const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                      {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
+                                      {"XDG_DATA_HOME=" + at(c.dataHome).toStdString()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
     EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.textPart)))
         << result.err.toStdString();
     EXPECT_EQ(readFile(at("out.mid")), c.output);
     EXPECT_EQ(QDir(tool.path()).entryList(QDir::AllEntries), programFiles);
-    const std::filesystem::path workDir = at("data/Zelmod").toStdString();
+    const fs::path workDir = at("data/Zelmod").toStdString();
     if (c.exitCode == 0)
-        EXPECT_EQ(std::filesystem::status(workDir).permissions(),
-                  std::filesystem::perms::owner_all);
+        EXPECT_EQ(fs::status(workDir).permissions(), fs::perms::owner_all);
     else
-        EXPECT_FALSE(std::filesystem::exists(workDir));
+        EXPECT_FALSE(fs::exists(workDir));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -235,7 +235,7 @@ TEST_F(JobFlow, ACancelStopsTheConverterAndCleansUp) {
     ConversionJob job(tool.folders(), host, paths);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (QFile::exists(tool.file(QStringLiteral("child.pid"))))
+        if (QFile::exists(tool.outside(QStringLiteral("child.pid"))))
             job.cancel();
     });
     poll.start(20);

@@ -139,7 +139,7 @@ TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
     answers = {input, output};
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (QFile::exists(tool.file(QStringLiteral("child.pid")))) {
+        if (QFile::exists(tool.outside(QStringLiteral("child.pid")))) {
             poll.stop();
             EXPECT_TRUE(waitCursorShown());
             window.close();

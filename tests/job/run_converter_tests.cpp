@@ -79,7 +79,7 @@ TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
 void cancelOnceStarted(const FakeToolDir& tool, const std::function<void()>& stop) {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [&tool, stop, timer] {
-        if (readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong() <= 0)
+        if (readFile(tool.outside(QStringLiteral("child.pid"))).trimmed().toLongLong() <= 0)
             return;
         timer->deleteLater();
         stop();
@@ -108,7 +108,7 @@ TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
     const ConverterRunResult result = run.run(zelmod::toTextCommand());
     EXPECT_TRUE(result.cancelled);
     EXPECT_FALSE(run.isRunning());
-    const qint64 child = readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
+    const qint64 child = readFile(tool.outside(QStringLiteral("child.pid"))).trimmed().toLongLong();
     ASSERT_GT(child, 0);
     EXPECT_TRUE(endsWithin(pid_t(child), std::chrono::seconds(5)))
         << "the converter's child " << child << " still runs";

@@ -45,17 +45,26 @@ QStringList asNobody(const QStringList& command) {
         words << QString::fromStdString(word);
     return words + command;
 }
-#endif
 
-FakeToolDir::FakeToolDir(const QString& subdirName) : path_(root_.filePath(subdirName)) {
-    QDir().mkpath(path_);
+namespace {
+
+QString qtPath(const fs::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+} // namespace
+
+FakeToolDir::FakeToolDir(const QString& subdirName)
+    : space_(::getuid(), {}, QFile::encodeName(subdirName).toStdString()),
+      path_(qtPath(space_.tool())) {}
+
+QString FakeToolDir::outside(const QString& name) const {
+    return name.isEmpty() ? qtPath(space_.root())
+                          : qtPath(space_.root() / QFile::encodeName(name).toStdString());
 }
 
 void FakeToolDir::setConverter(const QString& name, const char* body) const {
-    const QString path = file(name);
-    writeFile(path, QByteArray("#!/bin/sh\n") + body + '\n',
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                  QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    space_.setConverter(QFile::encodeName(name).toStdString(), body);
 }
 
 void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
@@ -65,12 +74,11 @@ void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
 
 QStringList FakeToolDir::leftovers() const {
     QStringList found;
-    for (const QString& name : jobFileNames) {
-        if (QFile::exists(file(name)))
-            found.append(name);
-    }
+    for (const std::string& name : space_.leftovers())
+        found.append(QFile::decodeName(QByteArray::fromStdString(name)));
     return found;
 }
+#endif
 
 WarningCapture::WarningCapture() : previous(qInstallMessageHandler(capture)) {
     captured.clear();
