@@ -3,6 +3,7 @@
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -13,12 +14,7 @@ namespace {
 
 using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using ::testing::HasSubstr;
 
 // zelmod-cli copied into a tool's directory of its own, beside fake converters.
 class Cli : public testing::Test {
@@ -42,10 +38,8 @@ class Cli : public testing::Test {
         return words;
     }
 
-    CliRun run(const QStringList& arguments, const RunOptions& options = {}) const {
-        const RunResult result = zelmod::testing::run(program(), words(arguments), options);
-        return {result.exitCode, QString::fromStdString(result.output),
-                QString::fromStdString(result.errors)};
+    RunResult run(const QStringList& arguments, const RunOptions& options = {}) const {
+        return zelmod::testing::run(program(), words(arguments), options);
     }
 
     QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
@@ -70,10 +64,9 @@ struct UsageCase {
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(CliUsage, IsRefusedWithTheHelpText) {
-    const CliRun result = run(GetParam().arguments);
+    const RunResult result = run(GetParam().arguments);
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("zelmod-cli [options]")))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr("zelmod-cli [options]"));
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
 
@@ -89,9 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}}));
 
 TEST_F(Cli, HelpGoesToStandardOutput) {
-    const CliRun result = run({QStringLiteral("--help")});
+    const RunResult result = run({QStringLiteral("--help")});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(result.out.contains(QStringLiteral("--out-dir <DIR>")));
+    EXPECT_THAT(result.output, HasSubstr("--out-dir <DIR>"));
 }
 
 struct AmountCase {
@@ -108,11 +101,11 @@ class CliAmount : public Cli, public testing::WithParamInterface<AmountCase> {};
 
 TEST_P(CliAmount, IsReadLikeTheWindowsAmountBox) {
     writeFile(at("out.mid"), "old output");
-    const CliRun result = run(
+    const RunResult result = run(
         {"--job", GetParam().job, "--amount", GetParam().amount, "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readFile(at("out.mid")), GetParam().expected);
-    EXPECT_TRUE(result.out.contains(QStringLiteral("変換完了！")));
+    EXPECT_THAT(result.output, HasSubstr("変換完了！"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,20 +117,21 @@ INSTANTIATE_TEST_SUITE_P(
                     AmountCase{"0", "velocity-mirror", "0 On ch=1 n=60 v=128\r\n"}));
 
 TEST_F(Cli, WritesEachInputIntoTheFolderUnderItsOwnName) {
-    const CliRun result = run(
+    const RunResult result = run(
         {"--job", "transpose", "--amount", "1", "--out-dir", at("out"), at("a.mid"), at("c.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readFile(at("out/a.mid")), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(readFile(at("out/c.mid")), "0 On ch=1 n=63 v=1\r\n");
-    EXPECT_TRUE(result.err.contains(QStringLiteral("[2/2]")));
-    EXPECT_EQ(result.out.count(QStringLiteral("変換完了！")), 2);
+    EXPECT_THAT(result.errors, HasSubstr("[2/2]"));
+    EXPECT_THAT(result.output, HasSubstr("a.mid: 変換完了！"));
+    EXPECT_THAT(result.output, HasSubstr("c.mid: 変換完了！"));
 }
 
 TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
-    const CliRun result =
+    const RunResult result =
         run({"--job", "transpose", "--out-dir", at("out"), at("missing.mid"), at("c.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("変換対象のファイルを読み込めません")));
+    EXPECT_THAT(result.errors, HasSubstr("変換対象のファイルを読み込めません"));
     EXPECT_TRUE(QFile::exists(at("out/c.mid")));
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
@@ -160,12 +154,11 @@ TEST_P(CliRefusal, HappensBeforeAnyWork) {
         if (!QFile::exists(arguments.last()))
             writeFile(arguments.last(), "kept");
     }
-    const CliRun result = run(arguments);
+    const RunResult result = run(arguments);
     for (const QString& input : GetParam().inputs)
         EXPECT_TRUE(QFile::exists(at(input.toUtf8().constData()))) << input.toStdString();
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr(GetParam().textPart));
     EXPECT_EQ(readFile(at("a.mid")), "0 On ch=1 n=60 v=1\n");
     EXPECT_EQ(readFile(at("b/a.mid")), "0 On ch=1 n=61 v=1\n");
     EXPECT_FALSE(QFile::exists(at("b/c.mid")));
@@ -209,10 +202,9 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
 TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     zelmod::JobLock other(tool.path());
     ASSERT_EQ(other.tryLock(), std::nullopt);
-    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const RunResult result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("別の変換が実行中")))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr("別の変換が実行中"));
     EXPECT_FALSE(QFile::exists(at("out.mid")));
 }
 
@@ -222,7 +214,7 @@ TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
     cli->kill(SIGTERM);
     const RunResult result = cli->wait();
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.errors.find("中断"), std::string::npos) << result.errors;
+    EXPECT_THAT(result.errors, HasSubstr("中断"));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
     const pid_t child = pid_t(readFile(at("child.pid")).trimmed().toLongLong());
@@ -241,8 +233,8 @@ TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
     EXPECT_FALSE(tool.leftovers().isEmpty());
 
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
-    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const RunResult result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
 }
 
@@ -266,8 +258,8 @@ class CliAsNobody : public Cli {
                                         QFileDevice::WriteOther | QFileDevice::ExeOther);
     }
 
-    CliRun runAsNobody(const QStringList& arguments,
-                       const std::vector<std::string>& environment = {}) const {
+    RunResult runAsNobody(const QStringList& arguments,
+                          const std::vector<std::string>& environment = {}) const {
         return run(arguments, {.asNobody = true, .environment = environment});
     }
 };
@@ -275,8 +267,8 @@ class CliAsNobody : public Cli {
 TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     makeWritableForAll(at("out.mid"));
     QFile::setPermissions(at("out.mid"), QFileDevice::ReadOwner | QFileDevice::ReadOther);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readFile(at("out.mid")), "0 On ch=1 n=60 v=1\r\n");
     struct stat replaced {};
     ASSERT_EQ(::stat(QFile::encodeName(at("out.mid")).constData(), &replaced), 0);
@@ -295,10 +287,9 @@ TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
     QFile::setPermissions(at(GetParam().folder),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                               QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr(GetParam().textPart));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(at("out.mid"))));
     EXPECT_TRUE(tool.leftovers().isEmpty());
@@ -330,11 +321,10 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     makeWritableForAll(at("data"));
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                      {"XDG_DATA_HOME=" + at(c.dataHome).toStdString()});
-    EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
-    EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.textPart)))
-        << result.err.toStdString();
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+                                         {"XDG_DATA_HOME=" + at(c.dataHome).toStdString()});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
+    EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
     EXPECT_EQ(readFile(at("out.mid")), c.output);
     EXPECT_EQ(QDir(tool.path()).entryList(QDir::AllEntries), programFiles);
     const fs::path workDir = at("data/Zelmod").toStdString();

@@ -4,8 +4,6 @@
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 
-#include <QProcess>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -31,20 +29,16 @@ TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
 
 TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     FakeToolDir tool;
-    const QString lockPath = tool.file(QStringLiteral("Zelmod.job.lock"));
-    const QString ready = tool.file(QStringLiteral("ready"));
+    const QString ready = tool.outside(QStringLiteral("ready"));
     // Another program holds the same kind of lock on the file. With -o the
     // command it runs does not share the lock; the command says when it runs.
-    QProcess holder;
-    holder.setWorkingDirectory(tool.path());
-    holder.start(QStringLiteral("flock"),
-                 {QStringLiteral("-o"), lockPath, QStringLiteral("sh"), QStringLiteral("-c"),
-                  QStringLiteral("echo $$ > ready; exec sleep 60")});
+    Child holder("flock", {"-o", tool.file("Zelmod.job.lock").toStdString(), "sh", "-c",
+                           "echo $$ > \"$0\"; exec sleep 60", ready.toStdString()});
     waitUntil([&] { return QFile::exists(ready); }, std::chrono::seconds(5));
     JobLock lock(tool.path());
     ASSERT_EQ(lock.tryLock(), (JobFailure{JobMessageId::JobBusy, {tool.path()}}));
-    holder.kill();
-    holder.waitForFinished();
+    holder.kill(SIGKILL);
+    holder.wait();
     EXPECT_EQ(lock.tryLock(), std::nullopt);
     const pid_t command = pid_t(readFile(ready).trimmed().toLongLong());
     if (command > 0)

@@ -39,13 +39,6 @@ bool hasNormalMode(const QString& path) {
 }
 
 #ifdef Q_OS_UNIX
-QStringList asNobody(const QStringList& command) {
-    QStringList words;
-    for (const std::string& word : AsNobody)
-        words << QString::fromStdString(word);
-    return words + command;
-}
-
 namespace {
 
 QString qtPath(const fs::path& path) {

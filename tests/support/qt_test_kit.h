@@ -47,11 +47,6 @@ void writeFile(const QString& path, const QByteArray& bytes,
 // The owner may read and write the file: its attributes are normal.
 bool hasNormalMode(const QString& path);
 
-#ifdef Q_OS_UNIX
-// The command, run as the unprivileged user Nobody (test_processes.h).
-QStringList asNobody(const QStringList& command);
-#endif
-
 // The whole setup file as the program writes it.
 inline const QByteArray SetupFileBytes = "Zelmod Setup File Ver.1.00\r\n";
 
