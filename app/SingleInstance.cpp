@@ -8,10 +8,10 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include "job/FileLock.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -67,18 +67,12 @@ bool SingleInstance::anotherIsRunning() {
         return false;
     }
     const QString path = QDir(runtimeDir).filePath(name + QStringLiteral(".lock"));
-    // Close-on-exec, so that programs started from the window do not keep the lock.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        reportFailure(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    const int fd = zelmod::openLocked(QFile::encodeName(path).constData());
+    if (fd >= 0) {
         lockFile = fd;
         return false;
     }
     const int error = errno;
-    ::close(fd);
     if (error == EWOULDBLOCK)
         return true;
     reportFailure(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(error)));

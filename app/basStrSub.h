@@ -1,12 +1,13 @@
 // Program-wide values, one instance each.
 #pragma once
 
+#include "job/JobFiles.h"
+
 #include <QString>
 
 namespace basStrSub {
 
-// The application title: the window caption, the setup file's name and header.
-inline const QString AppTitle = QStringLiteral("Zelmod");
+using zelmod::AppTitle;
 
 extern QString SetupFilePath;
 extern QString SetupHeader;

@@ -7,6 +7,7 @@
 #include "app/basStrSub.h"
 #include "app/frmAbout.h"
 #include "job/ConverterRun.h"
+#include "job/JobFiles.h"
 #include "job/NativePath.h"
 #include "job/amount/ShiftAmount.h"
 #include "job/choosers/CommonDialog.h"
@@ -260,7 +261,7 @@ void frmMain::paintEvent(QPaintEvent*) {
 
 bool frmMain::Form_Load(const zelmod::ToolFolders& folders) {
     setToolFolders(folders);
-    basStrSub::SetupFilePath = folders.workDir + QLatin1Char('/') + basStrSub::AppTitle + ".dat";
+    basStrSub::SetupFilePath = zelmod::workPath(folders.workDir, zelmod::WorkFile::setupFile);
     basStrSub::SetupHeader = basStrSub::AppTitle + " Setup File Ver.1.00";
     basStrSub::SaveSetupOnExit = true;
     // The design size is the largest the window may take; smaller is allowed.

@@ -116,14 +116,14 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
     return true;
 }
 
-QString refusalOf(const CliRequest& request, const QString& toolDir) {
+QString refusalOf(const CliRequest& request, const QString& workDir) {
     QStringList inputs;
     for (const FileJob& file : request.files)
         inputs.append(pathIdentity(file.input));
     for (qsizetype i = 0; i < request.files.size(); ++i) {
         const FileJob& file = request.files[i];
         // The job clears its work files before it reads the input.
-        if (isJobFile(file.input, toolDir))
+        if (isJobFile(file.input, workDir))
             return jobMessage(JobMessageId::InputIsWorkFile, {shownPath(file.input)}).text;
         for (qsizetype j = 0; j < i; ++j) {
             if (request.files[j].output.compare(file.output, fileNameCase) == 0)

@@ -29,9 +29,9 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
 QString usageText();
 
 // Why the files cannot be converted as asked, checked before any work
-// starts: an input that is one of the job's work files in toolDir, two
+// starts: an input that is one of the job's work files in workDir, two
 // inputs of one name for one folder, or an output that is one of the inputs
 // (with -o as with --out-dir). Empty when they can.
-QString refusalOf(const CliRequest& request, const QString& toolDir);
+QString refusalOf(const CliRequest& request, const QString& workDir);
 
 } // namespace zelmod

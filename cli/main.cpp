@@ -3,6 +3,7 @@
 #include "cli/Interruption.h"
 #include "job/ConversionJob.h"
 #include "job/ConverterRun.h"
+#include "job/JobFiles.h"
 #include "job/NativePath.h"
 #include "job/ToolFolders.h"
 
@@ -128,7 +129,7 @@ class FileRuns {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The window's name: both share an installed copy's per-user working folder.
-    QCoreApplication::setApplicationName(QStringLiteral("Zelmod"));
+    QCoreApplication::setApplicationName(zelmod::AppTitle);
     zelmod::CliRequest request;
     QString error;
     if (!zelmod::parseCommandLine(argumentsOf(argc, argv), request, error)) {

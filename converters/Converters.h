@@ -15,8 +15,12 @@ namespace zelmod::convert {
 void midiToText(const std::string& midiPath, const std::string& textPath);
 
 // Writes the MIDI file described by the event text at textPath to midiPath and
-// returns how many note numbers or velocities above 127 were written as 127.
+// returns how many note numbers or velocities above MaxDataValue (127) were
+// written as MaxDataValue.
 // Throws ConversionError ("FILE: line N: what") for text it cannot take.
 std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPath);
+
+// t2mf's exit code when it wrote its output but capped note values.
+inline constexpr int CappedExitCode = 3;
 
 } // namespace zelmod::convert

@@ -9,8 +9,8 @@ using enum EventKind;
 // Every event line's name and fields. Both converters read this table: the
 // text writer looks entries up by status or meta type, the reader by name.
 constexpr EventName events[] = {
-    {"On", Channel, 0x90, 2, {{{"n=", Data7}, {"v=", Data7}}}},
-    {"Off", Channel, 0x80, 2, {{{"n=", Data7}, {"v=", Data7}}}},
+    {NoteOnName, Channel, 0x90, 2, {{{NoteField, Data7}, {VelocityField, Data7}}}},
+    {NoteOffName, Channel, 0x80, 2, {{{NoteField, Data7}, {VelocityField, Data7}}}},
     {"PolyPressure", Channel, 0xA0, 2, {{{"n=", Data7}, {"v=", Data7}}}},
     {"Control", Channel, 0xB0, 2, {{{"c=", Data7}, {"v=", Data7}}}},
     {"Program", Channel, 0xC0, 1, {{{"p=", Data7}}}},

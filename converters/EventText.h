@@ -87,7 +87,19 @@ constexpr bool sameWord(std::string_view a, std::string_view b) {
     return a.size() == b.size() && startsWith(a, b);
 }
 
-// Note lines are the only lines whose values the line rewriter changes.
+// Note lines are the only lines whose values the line rewriter changes:
+// their names, the fields it rewrites, and the channel it leaves alone
+// (channel 10, the percussion channel, whose notes are instruments).
+inline constexpr std::string_view NoteOnName = "On";
+inline constexpr std::string_view NoteOffName = "Off";
+inline constexpr std::string_view NoteField = "n=";
+inline constexpr std::string_view VelocityField = "v=";
+inline constexpr std::string_view PercussionChannel = "10";
+
+// The most a data byte holds. t2mf writes a larger note or velocity as
+// this and counts it.
+inline constexpr int MaxDataValue = 127;
+
 inline bool isNoteEvent(const EventName& event) {
     return event.kind == EventKind::Channel && (event.code == 0x80 || event.code == 0x90);
 }
@@ -114,6 +126,13 @@ inline constexpr std::string_view TotalLengthMark = "len=";
 // Running status per track: the MTrk line's default, and a line's override.
 enum class RunningStatus : std::uint8_t { On, Off, Carry };
 inline constexpr std::array<std::string_view, 3> RunningStatusWords = {"on", "off", "carry"};
+
+// Whether a track's default leaves out the status byte of a channel event
+// with the same status as the channel event before it; afterNonChannel: a
+// meta, SysEx or system event came in between.
+constexpr bool defaultOmitsStatus(RunningStatus mode, bool afterNonChannel) {
+    return mode == RunningStatus::Carry || (mode == RunningStatus::On && !afterNonChannel);
+}
 
 // Longer payloads go on continuation lines, so no line grows without bound.
 inline constexpr std::size_t PayloadBytesPerLine = 256;

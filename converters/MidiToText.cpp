@@ -134,9 +134,23 @@ bool isChannel(const Event& event) {
     return event.status < 0xF0;
 }
 
-// Whether a track default leaves out the status byte of an event with the same status.
-bool defaultOmits(RunningStatus mode, bool afterNonChannel) {
-    return mode == RunningStatus::Carry || (mode == RunningStatus::On && !afterNonChannel);
+// How reading a variable-length number went.
+enum class NumberRead { Whole, Ended, TooLong };
+
+// Reads the variable-length number at `at` into value, moving `at` past the
+// bytes it took and counting them in bytes.
+NumberRead readVariableLength(const unsigned char*& at, const unsigned char* end,
+                              std::uint32_t& value, int& bytes) {
+    value = 0;
+    for (bytes = 1; at != end; ++bytes) {
+        const std::uint8_t b = *at++;
+        value = (value << 7) | (b & 0x7F);
+        if (!(b & 0x80))
+            return NumberRead::Whole;
+        if (bytes == MaxVariableLengthBytes)
+            return NumberRead::TooLong;
+    }
+    return NumberRead::Ended;
 }
 
 // Program change (Cn) and channel pressure (Dn) have one data byte.
@@ -185,7 +199,7 @@ struct RunningStatusSkim {
             return stop();
         at += channelDataBytes(status);
         for (int mode = 0; mode < 3 && status == last; ++mode) {
-            if (defaultOmits(RunningStatus(mode), afterNonChannel) != omitted)
+            if (defaultOmitsStatus(RunningStatus(mode), afterNonChannel) != omitted)
                 ++misses[mode];
         }
         last = status;
@@ -210,14 +224,8 @@ struct RunningStatusSkim {
 
     static bool variableLength(const unsigned char*& at, const unsigned char* end,
                                std::uint32_t& value) {
-        value = 0;
-        for (int bytes = 0; bytes < MaxVariableLengthBytes && at != end; ++bytes) {
-            const std::uint8_t b = *at++;
-            value = (value << 7) | (b & 0x7F);
-            if (!(b & 0x80))
-                return true;
-        }
-        return false;
+        int bytes = 0;
+        return readVariableLength(at, end, value, bytes) == NumberRead::Whole;
     }
 };
 
@@ -296,14 +304,15 @@ class MidiToText {
     std::uint32_t variableLength(HeadBytes& head, int& bytes) {
         const unsigned char* start = head.at;
         std::uint32_t value = 0;
-        for (bytes = 1;; ++bytes) {
-            const std::uint8_t b = byte(head);
-            value = (value << 7) | (b & 0x7F);
-            if (!(b & 0x80))
-                return value;
-            if (bytes == MaxVariableLengthBytes)
-                fail(head.offsetOf(start), "variable-length number longer than 4 bytes");
+        switch (readVariableLength(head.at, head.end, value, bytes)) {
+        case NumberRead::Whole:
+            break;
+        case NumberRead::Ended:
+            dataEnded(head.offsetOf(head.at));
+        case NumberRead::TooLong:
+            fail(head.offsetOf(start), "variable-length number longer than 4 bytes");
         }
+        return value;
     }
 
     std::uint32_t read32() {
@@ -524,7 +533,7 @@ class MidiToText {
                 out = appendField(out + start.secondLength, FieldForm::Data7, &event.data[1]);
             }
             if (event.sameStatus &&
-                defaultOmits(trackMode_, event.afterNonChannel) != event.statusOmitted) {
+                defaultOmitsStatus(trackMode_, event.afterNonChannel) != event.statusOmitted) {
                 out = appendMark(out, RunningStatusMark);
                 out = appendText(out, RunningStatusWords[event.statusOmitted ? 0 : 1]);
             }

@@ -11,8 +11,6 @@
 namespace zelmod::convert {
 namespace {
 
-constexpr std::uint8_t MaxDataByte = 127;
-
 // The type and length that begin every chunk.
 using ChunkHead = std::array<std::uint8_t, 8>;
 
@@ -420,8 +418,7 @@ class TextToMidi {
             fields.atEnd() ? Marks{} : parseMarks(fields, Marks::RunningStatusAllowed, true);
 
         const bool same = status == lastStatus_;
-        bool omit = same && (mode_ == RunningStatus::Carry ||
-                             (mode_ == RunningStatus::On && !afterNonChannel_));
+        bool omit = same && defaultOmitsStatus(mode_, afterNonChannel_);
         if (same && marks.runningStatus >= 0)
             omit = marks.runningStatus == static_cast<int>(RunningStatus::On);
         char* const start = out_.reserve(MaxVariableLengthBytes + 1 + data.size());
@@ -477,7 +474,7 @@ class TextToMidi {
         if (count != systemDataBytes(status))
             throw TextError{"wrong number of data bytes for this system message"};
         for (std::size_t i = 0; i < count; ++i) {
-            if (payload_[i] > MaxDataByte)
+            if (payload_[i] > MaxDataValue)
                 throw TextError{"data byte above 7F in a system message"};
         }
         const Marks marks = parseMarks(fields, 0, true);
@@ -503,13 +500,13 @@ class TextToMidi {
 
     std::uint8_t* parseData7(FieldCursor& fields, std::string_view prefix, bool capsHigh,
                              std::uint8_t* out) {
-        const std::uint64_t max = capsHigh ? UINT32_MAX : MaxDataByte;
+        const std::uint64_t max = capsHigh ? UINT32_MAX : MaxDataValue;
         std::uint64_t value = 0;
         if (!fields.plainNumber(prefix, max, value))
             value = parseNumber(fields.next(prefix), max);
-        if (value > MaxDataByte)
+        if (value > MaxDataValue)
             ++capped_;
-        *out++ = static_cast<std::uint8_t>(std::min<std::uint64_t>(value, MaxDataByte));
+        *out++ = static_cast<std::uint8_t>(std::min<std::uint64_t>(value, MaxDataValue));
         return out;
     }
 

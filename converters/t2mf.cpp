@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "converters/Converters.h"
+#include "converters/EventText.h"
 #include "files/Files.h"
 
 int main(int argc, char** argv) {
@@ -21,9 +22,10 @@ int main(int argc, char** argv) {
     try {
         const std::uint64_t capped = zelmod::convert::textToMidi(argv[1], argv[2]);
         if (capped > 0) {
-            std::fprintf(stderr, "t2mf: %s: capped %llu note values above 127 to 127\n", argv[1],
-                         static_cast<unsigned long long>(capped));
-            return 3;
+            std::fprintf(stderr, "t2mf: %s: capped %llu note values above %d to %d\n", argv[1],
+                         static_cast<unsigned long long>(capped), zelmod::convert::MaxDataValue,
+                         zelmod::convert::MaxDataValue);
+            return zelmod::convert::CappedExitCode;
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "t2mf: %s\n", error.what());

@@ -1,5 +1,6 @@
 #include "job/ConversionJob.h"
 
+#include "converters/Converters.h"
 #include "files/Files.h"
 #include "job/EventTextRewrite.h"
 #include "job/JobFiles.h"
@@ -138,7 +139,7 @@ void ConversionJob::converterEnded(const ConverterRunResult& result) {
         return end(*stop);
     if (std::exchange(converting_, nullptr) == &toTextCommand())
         return rewrite();
-    limitReached_ = limitReached_ || result.exitCode == cappedExitCode;
+    limitReached_ = limitReached_ || result.exitCode == convert::CappedExitCode;
     startWorker([this] { return replaceOutput(); },
                 [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
 }
@@ -152,7 +153,7 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
         return *result.failure;
     const ConverterCommand& command = *converting_;
     const QString converter = shownPath(workPath(programDir_, command.converterName));
-    const bool capped = &command == &toMidiCommand() && result.exitCode == cappedExitCode;
+    const bool capped = &command == &toMidiCommand() && result.exitCode == convert::CappedExitCode;
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};

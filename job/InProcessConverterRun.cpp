@@ -37,7 +37,7 @@ ConverterRunResult runConversion(const Conversion& conversion, const QString& wo
             return {};
         }
         if (const std::uint64_t capped = convert::textToMidi(input, output))
-            return {std::nullopt, false, cappedExitCode,
+            return {std::nullopt, false, convert::CappedExitCode,
                     QStringLiteral("t2mf: %1: capped %2 note values above 127 to 127")
                         .arg(conversion.input)
                         .arg(capped)};

@@ -1,7 +1,6 @@
 #include "job/JobFiles.h"
 
 #include "files/Files.h"
-#include "job/JobLock.h"
 #include "job/NativePath.h"
 
 #include <QFileInfo>
@@ -57,8 +56,8 @@ QString converterName(const char* baseName) {
 }
 
 // The name of the file that writing to path reaches when that file lies in
-// the tool's directory, or nothing. Links and "." do not hide that two paths meet.
-std::optional<QString> nameInToolDir(const QString& path, const QString& toolDir) {
+// dir, or nothing. Links and "." do not hide that two paths meet.
+std::optional<QString> nameIn(const QString& path, const QString& dir) {
     std::string target;
     try {
         target = convert::replacementTarget(nativeString(path));
@@ -67,7 +66,7 @@ std::optional<QString> nameInToolDir(const QString& path, const QString& toolDir
     }
     const QString targetPath = pathFromNative(QByteArray::fromStdString(target));
     const QString name = QFileInfo(targetPath).fileName();
-    if (pathIdentity(targetPath).compare(pathIdentity(workPath(toolDir, name)), fileNameCase) != 0)
+    if (pathIdentity(targetPath).compare(pathIdentity(workPath(dir, name)), fileNameCase) != 0)
         return std::nullopt;
     return name;
 }
@@ -98,8 +97,8 @@ const ConverterCommand& toMidiCommand() {
     return command;
 }
 
-QString workPath(const QString& toolDir, const QString& name) {
-    return toolDir + QLatin1Char('/') + name;
+QString workPath(const QString& dir, const QString& name) {
+    return dir + QLatin1Char('/') + name;
 }
 
 void makeReplaceable(const QString& path) {
@@ -111,26 +110,25 @@ void makeReplaceable(const QString& path) {
 #endif
 }
 
-void removeIntermediateFiles(const QString& toolDir, CleanUp when) {
+void removeIntermediateFiles(const QString& workDir, CleanUp when) {
     const FileNames& names =
         when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
     for (const QString& name : names)
-        removeFile(workPath(toolDir, name));
+        removeFile(workPath(workDir, name));
     for (const QString& name : converterTemporaryNames())
-        removeFile(workPath(toolDir, name));
+        removeFile(workPath(workDir, name));
 }
 
-bool isJobFile(const QString& path, const QString& toolDir) {
-    const std::optional<QString> name = nameInToolDir(path, toolDir);
+bool isJobFile(const QString& path, const QString& workDir) {
+    const std::optional<QString> name = nameIn(path, workDir);
     return isOneOf(name, intermediateFileNames()) || isOneOf(name, converterTemporaryNames()) ||
-           isOneOf(name, std::array{QString::fromLatin1(JobLock::fileName)});
+           isOneOf(name, std::array{WorkFile::setupFile, WorkFile::lock});
 }
 
-bool isProgramFile(const QString& path, const QString& toolDir) {
-    static const std::array<QString, 5> names{converterName("mf2t"), converterName("t2mf"),
-                                              converterName("zelmod-cli"), converterName("Zelmod"),
-                                              QStringLiteral("Zelmod.dat")};
-    return isOneOf(nameInToolDir(path, toolDir), names);
+bool isProgramFile(const QString& path, const QString& dir) {
+    static const std::array<QString, 4> names{converterName("mf2t"), converterName("t2mf"),
+                                              converterName("zelmod-cli"), converterName("Zelmod")};
+    return isOneOf(nameIn(path, dir), names);
 }
 
 } // namespace zelmod

@@ -1,4 +1,5 @@
-// The files a job keeps in the tool's directory, and the converters it runs.
+// The files the programs keep in the working folder, and the converters a
+// job runs.
 #pragma once
 
 #include "job/BatchScript.h"
@@ -7,7 +8,14 @@
 
 namespace zelmod {
 
+// The application title: the window's caption, the first word of the setup
+// file's name and header, and the application name that chooses an
+// installed copy's working folder (toolFoldersOf).
+inline const QString AppTitle = QStringLiteral("Zelmod");
+
 namespace WorkFile {
+inline const QString setupFile = AppTitle + QStringLiteral(".dat");
+inline const QString lock = QStringLiteral("Zelmod.job.lock");
 inline const QString inputCopy = QStringLiteral("Zeltmp.dat");
 inline const QString eventText = QStringLiteral("Zeltmps.txt");
 inline const QString rewrittenText = QStringLiteral("Zeltmpd.txt");
@@ -18,29 +26,25 @@ inline const QString outputMidi = QStringLiteral("Zeltmp2.dat");
 const ConverterCommand& toTextCommand();
 const ConverterCommand& toMidiCommand();
 
-// The converter back to MIDI ends with this code when it wrote its output
-// but had to cap note values above 127.
-inline constexpr int cappedExitCode = 3;
-
-// The path of a file in the tool's directory.
-QString workPath(const QString& toolDir, const QString& name);
+// The path of a file in a folder: the working folder or the program folder.
+QString workPath(const QString& dir, const QString& name);
 
 // Sets the attributes of each intermediate file to normal and deletes it,
 // ignoring every failure: a missing file is the usual case.
 enum class CleanUp { BeforeJob, AfterJob };
-void removeIntermediateFiles(const QString& toolDir, CleanUp when);
+void removeIntermediateFiles(const QString& workDir, CleanUp when);
 
 // Clears a file's read-only attribute where the system would otherwise
 // refuse to delete or replace it.
 void makeReplaceable(const QString& path);
 
-// Whether path (or the file its link names) is one of the job's own files
-// in the tool's directory.
-bool isJobFile(const QString& path, const QString& toolDir);
+// Whether path (or the file its link names) is one of the files the
+// programs keep in the working folder: the setup file, the lock and the
+// job's intermediate files.
+bool isJobFile(const QString& path, const QString& workDir);
 
-// Whether path (or the file its link names) is one of the files the program
-// is made of in the tool's directory: the programs, the converters, the
-// setup file.
-bool isProgramFile(const QString& path, const QString& toolDir);
+// Whether path (or the file its link names) is one of the programs or
+// converters in dir.
+bool isProgramFile(const QString& path, const QString& dir);
 
 } // namespace zelmod

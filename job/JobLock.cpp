@@ -1,13 +1,14 @@
 #include "job/JobLock.h"
 
+#include "job/JobFiles.h"
 #include "job/NativePath.h"
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
+#include "job/FileLock.h"
+
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -15,8 +16,7 @@
 namespace zelmod {
 
 JobLock::JobLock(QString directory)
-    : directory_(std::move(directory)),
-      path_(directory_ + QLatin1Char('/') + QLatin1String(fileName)) {}
+    : directory_(std::move(directory)), path_(workPath(directory_, WorkFile::lock)) {}
 
 JobLock::~JobLock() {
     unlock();
@@ -63,16 +63,12 @@ std::optional<JobFailure> JobLock::tryLock() {
         return std::nullopt;
     const QByteArray path = nativePath(path_);
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        const int fd = openLocked(path.constData());
+        const int error = errno;
+        if (fd < 0 && error == EWOULDBLOCK)
+            return busy();
         if (fd < 0)
-            return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(errno));
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            if (error == EWOULDBLOCK)
-                return busy();
             return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(error));
-        }
         struct stat opened {};
         struct stat named {};
         if (::fstat(fd, &opened) == 0 && ::stat(path.constData(), &named) == 0 &&

@@ -1,4 +1,4 @@
-// Keeps two jobs from sharing the tool's directory at once, whichever
+// Keeps two jobs from sharing the working folder at once, whichever
 // program runs them. The lock belongs to an open file, so the system
 // releases it when its holder ends, however it ends.
 #pragma once
@@ -20,10 +20,6 @@ class JobLock {
     // it, or the lock file cannot be created.
     std::optional<JobFailure> tryLock();
     void unlock();
-
-    QString filePath() const { return path_; }
-
-    static constexpr const char* fileName = "Zelmod.job.lock";
 
   private:
     JobFailure busy() const;

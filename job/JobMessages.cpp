@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 25> messageTexts{{
+constexpr std::array<MessageText, 26> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -52,6 +52,7 @@ constexpr std::array<MessageText, 25> messageTexts{{
     {JobMessageId::OutputIsInput,
      "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
     {JobMessageId::Interrupted, "変換を中断しました"},
+    {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません"},
 }};
 
 } // namespace

@@ -18,14 +18,14 @@ struct JobMessage {
 enum class JobMessageId {
     Completed,
     CompletedWithLimit,
-    JobBusy,             // %1 tool's directory
-    ToolDirUnwritable,   // %1 tool's directory, %2 reason
+    JobBusy,             // %1 working folder
+    ToolDirUnwritable,   // %1 working folder, %2 reason
     InputUncopyable,     // %1 input, %2 reason
     InputNotAFile,       // %1 input
     InputIsWorkFile,     // %1 input
     OutputIsWorkFile,    // %1 output
     OutputIsProgramFile, // %1 output
-    ToolDirUnencodable,  // %1 tool's directory
+    ToolDirUnencodable,  // %1 working folder
     ScriptUnwritable,    // %1 script, %2 reason
     ConverterNotStarted, // %1 converter, %2 reason
     ConverterFailed,     // %1 converter, %2 exit code, %3 the converter's message
@@ -41,6 +41,7 @@ enum class JobMessageId {
     InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
     OutputIsInput,       // %1 output that is also an input
     Interrupted,
+    OutputInUse, // the chosen output cannot be replaced
 };
 
 // Why a job failed: the message it is to show, built where the failure

@@ -12,27 +12,32 @@
 namespace zelmod {
 namespace {
 
+using convert::NoteField;
+using convert::VelocityField;
+
 constexpr int FieldCount = 7;
 using Fields = std::array<std::string_view, FieldCount>;
 
 // What a job does: which field it rewrites, with which prefix, and how.
 struct JobRule {
-    int field;   // zero-based index into Fields, or -1 when the job rewrites nothing
-    char letter; // the field is this letter, "=" and the value
+    int field; // zero-based index into Fields, or -1 when the job rewrites nothing
+    const char* prefix;
+    bool velocity;
     bool mirror;
 };
 
-constexpr std::array<JobRule, JobCount> jobRules{{
-    {3, 'n', true},  // pitch mirror
-    {3, 'n', false}, // transpose
-    {4, 'v', true},  // velocity mirror
-    {4, 'v', false}, // velocity shift
-    {-1, 0, false},  // reverse playback: no rewriting
-}};
+// Both prefixes are as long, so that they are compared and copied as a
+// fixed number of bytes.
+constexpr std::size_t PrefixSize = NoteField.size();
+static_assert(VelocityField.size() == PrefixSize);
 
-constexpr int noteMin = 1;
-constexpr int noteMax = 128;
-constexpr int mirrorSum = 129;
+constexpr std::array<JobRule, JobCount> jobRules{{
+    {3, NoteField.data(), false, true},     // pitch mirror
+    {3, NoteField.data(), false, false},    // transpose
+    {4, VelocityField.data(), true, true},  // velocity mirror
+    {4, VelocityField.data(), true, false}, // velocity shift
+    {-1, nullptr, false, false},            // reverse playback: no rewriting
+}};
 
 int selectedJob(const JobOptionQuery& isSelected) {
     for (int index = 0; index < JobCount; ++index) {
@@ -146,10 +151,9 @@ SplitLine splitFields(std::string_view line) {
 }
 
 // Whether the second field, seen in its first four bytes, is the event name.
-template <std::size_t Size> bool isEventName(std::string_view name, const char (&word)[Size]) {
-    constexpr std::size_t length = Size - 1;
-    return name.size() >= length && std::memcmp(name.data(), word, length) == 0 &&
-           (name.size() == length || name[length] == ' ');
+constexpr bool isEventName(std::string_view name, std::string_view word) {
+    return convert::startsWith(name, word) &&
+           (name.size() == word.size() || name[word.size()] == ' ');
 }
 
 char* copied(char* out, std::string_view text) {
@@ -157,10 +161,11 @@ char* copied(char* out, std::string_view text) {
     return out + text.size();
 }
 
-// The value text of a target field: the digits after the prefix when the
-// field is 3 to 5 characters long, else the whole field (which fails).
+// The value text of a target field: the one to three characters after the
+// prefix, else the whole field (which fails).
 std::int32_t parseValue(std::string_view field) {
-    const std::string_view text = field.size() >= 3 && field.size() <= 5 ? field.substr(2) : field;
+    const bool shortValue = field.size() > PrefixSize && field.size() <= PrefixSize + 3;
+    const std::string_view text = shortValue ? field.substr(PrefixSize) : field;
     // One to three plain digits, as the converter writes them, are read
     // without from_chars.
     if (text.size() < field.size() &&
@@ -179,13 +184,13 @@ std::int32_t parseValue(std::string_view field) {
 }
 
 template <typename Number> std::int32_t clamped(Number sum, bool& limitFlag) {
-    if (sum < noteMin) {
+    if (sum < MinShiftedValue) {
         limitFlag = true;
-        return noteMin;
+        return MinShiftedValue;
     }
-    if (sum > noteMax) {
+    if (sum > MaxShiftedValue) {
         limitFlag = true;
-        return noteMax;
+        return MaxShiftedValue;
     }
     return static_cast<std::int32_t>(sum);
 }
@@ -218,13 +223,18 @@ char* rebuilt(char* out, const Fields& fields) {
     return out;
 }
 
-// Whether the job rewrites a value of this note line. Channel 10 is the
-// percussion channel: its notes are instruments, not pitches.
+bool isPercussion(std::string_view channel) {
+    return convert::startsWith(channel, convert::ChannelField) &&
+           convert::sameWord(channel.substr(convert::ChannelField.size()),
+                             convert::PercussionChannel);
+}
+
+// Whether the job rewrites a value of this note line.
 bool rewrites(const JobRule& rule, std::span<const std::string_view> fields) {
-    if (rule.field < 0 || fields[2] == "ch=10")
+    if (rule.field < 0 || isPercussion(fields[2]))
         return false;
     const std::string_view target = fields[static_cast<std::size_t>(rule.field)];
-    return target.size() >= 2 && target[0] == rule.letter && target[1] == '=';
+    return target.size() >= PrefixSize && std::memcmp(target.data(), rule.prefix, PrefixSize) == 0;
 }
 
 // The target field with its value rewritten, held in room.
@@ -233,11 +243,11 @@ std::string_view newValueText(std::string_view target, bool noteOn, const JobRul
     const std::int32_t value = parseValue(target);
     std::int32_t newValue = value;
     // A note-on of velocity 0 ends a note; giving it a velocity would leave the note stuck.
-    if (!(rule.letter == 'v' && noteOn && value == 0))
-        newValue = rule.mirror ? mirrorSum - value : shifted(value, shiftAmount, limitFlag);
-    room[0] = rule.letter;
-    room[1] = '=';
-    const auto written = std::to_chars(room.data() + 2, room.data() + room.size(), newValue);
+    if (!(rule.velocity && noteOn && value == 0))
+        newValue = rule.mirror ? MirrorSum - value : shifted(value, shiftAmount, limitFlag);
+    std::memcpy(room.data(), rule.prefix, PrefixSize);
+    const auto written =
+        std::to_chars(room.data() + PrefixSize, room.data() + room.size(), newValue);
     return {room.data(), static_cast<std::size_t>(written.ptr - room.data())};
 }
 
@@ -279,12 +289,13 @@ char* writeTransformedLine(char* out, std::string_view line, double shiftAmount,
     // Most lines are told apart by their second field alone.
     const std::size_t nameAt = secondFieldAt(line);
     const std::string_view name = nameAt == 0 ? std::string_view() : line.substr(nameAt, 4);
-    const bool noteOn = isEventName(name, "On");
-    if (!noteOn && !isEventName(name, "Off"))
+    const bool noteOn = isEventName(name, convert::NoteOnName);
+    if (!noteOn && !isEventName(name, convert::NoteOffName))
         return copied(out, line);
 
     NoteFields note;
-    if (splitNoteLine(line, nameAt, noteOn ? 2 : 3, note)) {
+    if (splitNoteLine(line, nameAt, (noteOn ? convert::NoteOnName : convert::NoteOffName).size(),
+                      note)) {
         if (!rewrites(rule, note))
             return copied(out, line);
         std::array<char, 16> room;

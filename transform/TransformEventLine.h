@@ -1,6 +1,8 @@
 // Rewrites one line of event text for the job chosen in the window.
 #pragma once
 
+#include "converters/EventText.h"
+
 #include <cstddef>
 #include <functional>
 #include <stdexcept>
@@ -35,16 +37,23 @@ class ValueConversionError : public std::runtime_error {
     std::string field_;
 };
 
+// A shifted value is kept within MinShiftedValue..MaxShiftedValue (1..128):
+// one above what a data byte holds, so that t2mf caps it and says so. A
+// mirrored value v becomes MirrorSum - v (129 - v: 60 becomes 69).
+inline constexpr int MinShiftedValue = 1;
+inline constexpr int MaxShiftedValue = convert::MaxDataValue + 1;
+inline constexpr int MirrorSum = MinShiftedValue + MaxShiftedValue;
+
 // Rewrites one line of event text (without its line end) and returns it.
-// Lines whose second field is not "On" or "Off" come back unchanged. The
+// Lines whose second field is not a note name come back unchanged. The
 // job is asked of isSelected in index order 0 to 4 at every call; limitFlag
-// is cleared first and set when a shifted value had to be clamped to 1..128.
+// is cleared first and set when a shifted value had to be clamped.
 // Throws ValueConversionError when the target value cannot be converted.
 std::string TransformEventLine(std::string_view line, double shiftAmount, bool& limitFlag,
                                const JobOptionQuery& isSelected);
 
 // The most a rewritten line is longer than the line it came from: a value
-// of one digit can come back with three ("n=0" mirrored is "n=129").
+// of one digit can come back with three (MirrorSum - 0).
 inline constexpr std::size_t MaxLineGrowth = 2;
 
 // The same, for a caller rewriting many lines into one buffer: writes the

@@ -34,13 +34,6 @@ struct MessageRequest {
 
 class CommonDialog : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QString FileName READ fileName WRITE setFileName)
-    Q_PROPERTY(QString InitDir READ initDir WRITE setInitDir)
-    Q_PROPERTY(QString DialogTitle READ dialogTitle WRITE setDialogTitle)
-    Q_PROPERTY(QString Filter READ filter WRITE setFilter)
-    Q_PROPERTY(int FilterIndex READ filterIndex WRITE setFilterIndex)
-    Q_PROPERTY(uint Flags READ flags WRITE setFlags)
-    Q_PROPERTY(bool CancelError READ cancelError WRITE setCancelError)
 
   public:
     // The Windows OPENFILENAME flag values that Flags takes.
@@ -62,22 +55,16 @@ class CommonDialog : public QObject {
     QString fileName() const { return fileName_; }
     void setFileName(const QString& fileName) { fileName_ = fileName; }
     // A folder, or a file whose folder the dialog then starts in.
-    QString initDir() const { return initDir_; }
     void setInitDir(const QString& initDir) { initDir_ = initDir; }
-    QString dialogTitle() const { return dialogTitle_; }
     void setDialogTitle(const QString& title) { dialogTitle_ = title; }
     // Pairs of description and pattern, each followed by a bar:
     // "MIDI (*.mid)|*.mid|". Patterns of one pair are separated by ';'.
-    QString filter() const { return filter_; }
     void setFilter(const QString& filter) { filter_ = filter; }
     // 1-based index of the preselected pair.
-    int filterIndex() const { return filterIndex_; }
     void setFilterIndex(int index) { filterIndex_ = index; }
-    uint flags() const { return flags_; }
     void setFlags(uint flags) { flags_ = flags; }
     // When set, Cancel makes ShowOpen and ShowSave return false; when clear,
     // they return true with an empty FileName.
-    bool cancelError() const { return cancelError_; }
     void setCancelError(bool cancelError) { cancelError_ = cancelError; }
 
     // Show the dialog; FileName then holds the chosen path.

@@ -1,5 +1,6 @@
 #include "job/choosers/basFileManager.h"
 
+#include "job/JobMessages.h"
 #include "job/choosers/CommonDialog.h"
 
 #include <QCoreApplication>
@@ -27,9 +28,6 @@ static_assert(OpenFlags == 0x180C && SaveFlags == 0x080E);
 // The all-files pair comes first; the caller's own, second, is preselected.
 const char AllFilesFilter[] = "すべてのファイル (*.*)|*.*|";
 constexpr int CallerFilterIndex = 2;
-
-const char FileInUseText[] = "ファイルが使用中です、上書きできません";
-const char FileInUseCaption[] = "§ エラー";
 
 void prepare(CommonDialog& dialog, const QString& path, int startMode) {
     switch (startMode) {
@@ -103,8 +101,8 @@ bool ChooseSaveFile(CommonDialog& dialog, const QString& title, const QString& f
         return false;
     if (canReplaceFile(path))
         return true;
-    dialog.showMessage({QString::fromUtf8(FileInUseText), QString::fromUtf8(FileInUseCaption),
-                        QMessageBox::NoIcon});
+    const JobMessage inUse = jobMessage(JobMessageId::OutputInUse);
+    dialog.showMessage({inUse.text, inUse.caption, QMessageBox::NoIcon});
     return false;
 }
 

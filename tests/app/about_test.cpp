@@ -59,7 +59,9 @@ TEST_P(AboutKey, OnlyTheKeysThatPressCloseCloseTheWindow) {
     const bool closed = closedBy([](frmAbout& about) {
         ASSERT_NE(focused(about), nullptr);
         QTest::keyClick(focused(about), GetParam().key);
-        QTest::qWait(300); // Enter presses the button with a short animation
+        // Enter presses the button with a short animation; the click comes at its end.
+        const auto* close = about.findChild<QPushButton*>("cmdExit");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !close->isDown(); }));
     });
     EXPECT_EQ(closed, GetParam().closes);
 }

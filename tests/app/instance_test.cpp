@@ -1,87 +1,94 @@
 // The single-instance test with real processes: a second start is refused,
 // a crashed instance leaves no stale lock, and of simultaneous starts exactly
 // one runs.
-#include "tests/app/lifecycle_process.h"
 #include "tests/support/qt_test_kit.h"
+#include "tests/support/test_processes.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <memory>
 #include <vector>
 
 namespace {
 
 using namespace zelmod::testing;
 
+// The refusal as the test hook reports it.
+const std::vector<std::string> Refusal = {
+    "message box: Warning | Zelmod | すでに「Zelmod」は起動されています、２重起動はできません"};
+
 class Instance : public testing::Test {
   protected:
-    Process startRunning() {
-        auto process = tool.start(QStringLiteral("Zelmod"));
+    std::unique_ptr<Child> start() const {
+        return std::make_unique<Child>(tool.tool("Zelmod"), std::vector<std::string>{},
+                                       RunOptions{.environment = tool.windowEnvironment()});
+    }
+
+    std::unique_ptr<Child> startRunning() const {
+        auto process = start();
         // A running instance creates the missing setup file at start.
-        EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(tool.setupPath()); }))
+        EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(setupPath); }))
             << "the instance did not start";
         return process;
     }
 
-    ToolCopy tool{{builtProgram()}};
+    Workspace tool{::getuid(), {builtProgram("Zelmod")}};
+    const QString setupPath = QString::fromStdString(tool.tool("Zelmod.dat").string());
 };
 
 TEST_F(Instance, SecondStartIsRefusedAndLeavesTheSetupFileAlone) {
     auto first = startRunning();
-    ASSERT_EQ(readFile(tool.setupPath()), SetupFileBytes);
+    ASSERT_EQ(readFile(setupPath), SetupFileBytes);
     // A differing, read-only file: reading would reset its mode, writing its line.
     const QByteArray otherLine = "not the header\r\n";
-    writeFile(tool.setupPath(), otherLine, QFile::ReadOwner);
-    const QDateTime modified = QFileInfo(tool.setupPath()).lastModified();
+    writeFile(setupPath, otherLine, QFile::ReadOwner);
+    const QDateTime modified = QFileInfo(setupPath).lastModified();
 
-    auto second = tool.start(QStringLiteral("Zelmod"));
-    ASSERT_TRUE(second->waitForFinished(30000));
-    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_EQ(stderrLines(*second, QStringLiteral("message box:")), QStringList{RefusalLine});
+    const RunResult second = start()->wait();
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(linesStartingWith(second.errors, "message box:"), Refusal);
 
-    EXPECT_EQ(readFile(tool.setupPath()), otherLine);
-    EXPECT_EQ(QFile::permissions(tool.setupPath()) & QFile::WriteOwner, QFile::Permissions());
-    EXPECT_EQ(QFileInfo(tool.setupPath()).lastModified(), modified);
-    EXPECT_EQ(first->state(), QProcess::Running);
+    EXPECT_EQ(readFile(setupPath), otherLine);
+    EXPECT_EQ(QFile::permissions(setupPath) & QFile::WriteOwner, QFile::Permissions());
+    EXPECT_EQ(QFileInfo(setupPath).lastModified(), modified);
+    EXPECT_TRUE(first->running());
 }
 
 TEST_F(Instance, AKilledInstanceDoesNotBlockTheNextStart) {
     auto crashed = startRunning();
-    crashed->kill(); // SIGKILL: no chance to clean anything up
-    ASSERT_TRUE(crashed->waitForFinished(30000));
-    ASSERT_TRUE(QFile::remove(tool.setupPath()));
+    crashed->kill(SIGKILL); // no chance to clean anything up
+    EXPECT_EQ(crashed->wait().signal, SIGKILL);
+    ASSERT_TRUE(QFile::remove(setupPath));
 
     auto next = startRunning();
-    EXPECT_EQ(next->state(), QProcess::Running);
-    EXPECT_EQ(stderrLines(*next, QStringLiteral("message box:")), QStringList());
+    EXPECT_TRUE(next->running());
+    next->kill(SIGKILL);
+    EXPECT_EQ(linesStartingWith(next->wait().errors, "message box:"), std::vector<std::string>());
 }
 
 TEST_F(Instance, OfSimultaneousStartsExactlyOneRuns) {
     constexpr int Starts = 3;
-    std::vector<Process> processes;
-    for (int start = 0; start < Starts; ++start)
-        processes.push_back(tool.start(QStringLiteral("Zelmod")));
+    std::vector<std::unique_ptr<Child>> processes;
+    for (int started = 0; started < Starts; ++started)
+        processes.push_back(start());
 
     const auto finished = [&] {
-        return std::count_if(processes.begin(), processes.end(), [](const auto& process) {
-            return process->state() == QProcess::NotRunning;
-        });
+        return std::count_if(processes.begin(), processes.end(),
+                             [](const auto& process) { return !process->running(); });
     };
-    ASSERT_TRUE(waitUntil([&] {
-        for (auto& process : processes)
-            process->waitForFinished(10);
-        return finished() == Starts - 1 && QFileInfo::exists(tool.setupPath());
-    })) << finished()
-        << " of " << Starts << " ended";
+    ASSERT_TRUE(waitUntil([&] { return finished() == Starts - 1 && QFileInfo::exists(setupPath); }))
+        << finished() << " of " << Starts << " ended";
 
     for (auto& process : processes) {
-        if (process->state() == QProcess::Running)
+        if (process->running())
             continue;
-        EXPECT_EQ(process->exitCode(), 0);
-        EXPECT_EQ(stderrLines(*process, QStringLiteral("message box:")), QStringList{RefusalLine});
+        const RunResult refused = process->wait();
+        EXPECT_EQ(refused.exitCode, 0);
+        EXPECT_EQ(linesStartingWith(refused.errors, "message box:"), Refusal);
     }
     EXPECT_EQ(finished(), Starts - 1);
 }

@@ -32,9 +32,7 @@ template <typename Modal>
 bool modalOpenedDuring(const std::function<void()>& action,
                        const std::function<void(Modal&)>& whileOpen = {}) {
     bool opened = false;
-    QTimer watcher;
-    watcher.setInterval(10);
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
+    const auto closeOpenModal = [&] {
         auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
         if (!modal || !modal->isVisible())
             return;
@@ -42,10 +40,14 @@ bool modalOpenedDuring(const std::function<void()>& action,
         if (whileOpen)
             whileOpen(*modal);
         modal->close();
-    });
+    };
+    QTimer watcher;
+    watcher.setInterval(10);
+    QObject::connect(&watcher, &QTimer::timeout, closeOpenModal);
     watcher.start();
     action();
-    QTest::qWait(50);
+    QCoreApplication::processEvents(); // what the action left to the event loop
+    closeOpenModal();
     return opened;
 }
 
@@ -213,7 +215,7 @@ TEST_F(Lifecycle, MinimisingAndRestoringShowsNoMessageAndKeepsTheSize) {
     window.resize(400, 450);
     const bool messageShown = modalOpenedDuring<QMessageBox>([&] {
         window.showMinimized();
-        QTest::qWait(50);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.isMinimized(); }));
         window.showNormal();
     });
     EXPECT_FALSE(messageShown);

@@ -1,12 +1,9 @@
 // Setup files the program may not read or write: the program still starts
 // and closes, and reports each failure once. These run the program as an
 // unprivileged user, since the permissions mean nothing to root.
-#include "tests/app/lifecycle_process.h"
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -50,25 +47,25 @@ TEST_P(Unprivileged, TheProgramStartsAndClosesAndReportsEachFailureOnce) {
     if (!canRunAsNobody())
         GTEST_SKIP() << "switching to an unprivileged user needs root and setpriv";
     const Case& c = GetParam();
-    ToolCopy tool{{QStringLiteral(ZELMOD_LIFECYCLE_PROBE)}};
-    ASSERT_TRUE(tool.handToUnprivilegedUser(c.directoryIsTheUsers));
+    const Workspace tool(::getuid(), {ZELMOD_LIFECYCLE_PROBE});
+    const std::string setupPath = tool.tool("Zelmod.dat").string();
+    giveTo(tool.runtime(), Nobody);
+    if (c.directoryIsTheUsers)
+        giveTo(tool.tool(), Nobody);
     if (c.content) {
-        writeFile(tool.setupPath(), *c.content, c.mode);
-        if (c.fileIsTheUsers) {
-            const QByteArray path = QFile::encodeName(tool.setupPath());
-            ASSERT_EQ(::chown(path.constData(), Nobody, Nobody), 0);
-        }
+        writeFile(QString::fromStdString(setupPath), *c.content, c.mode);
+        if (c.fileIsTheUsers)
+            giveTo(setupPath, Nobody);
     }
 
-    auto probe = tool.start(QStringLiteral("lifecycle_probe"), true);
-    ASSERT_TRUE(probe->waitForFinished(30000));
-    EXPECT_EQ(probe->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(probe->exitCode(), 0);
-    const QStringList failures = stderrLines(*probe, QStringLiteral("Zelmod:"));
-    EXPECT_EQ(failures.size(), c.failuresReported) << failures.join('\n').toStdString();
-    for (const QString& failure : failures)
-        EXPECT_TRUE(failure.contains(tool.setupPath())) << failure.toStdString();
-    EXPECT_EQ(readFile(tool.setupPath()), c.afterClose);
+    const RunResult probe = run(tool.tool("lifecycle_probe"), {},
+                                {.asNobody = true, .environment = tool.windowEnvironment()});
+    EXPECT_EQ(probe.exitCode, 0) << probe.errors;
+    const std::vector<std::string> failures = linesStartingWith(probe.errors, "Zelmod:");
+    EXPECT_EQ(failures.size(), std::size_t(c.failuresReported)) << probe.errors;
+    for (const std::string& failure : failures)
+        EXPECT_NE(failure.find(setupPath), std::string::npos) << failure;
+    EXPECT_EQ(readFile(QString::fromStdString(setupPath)), c.afterClose);
 }
 
 INSTANTIATE_TEST_SUITE_P(SetupFiles, Unprivileged, testing::ValuesIn(cases), caseName);

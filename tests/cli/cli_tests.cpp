@@ -3,34 +3,24 @@
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
-#include <QProcess>
-
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
+#include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using ::testing::HasSubstr;
 
 // zelmod-cli copied into a tool's directory of its own, beside fake converters.
 class Cli : public testing::Test {
   protected:
     void SetUp() override {
-        const QString built =
-            qEnvironmentVariable("ZELMOD_TOOL_DIR") + QStringLiteral("/zelmod-cli");
-        ASSERT_TRUE(QFile::copy(built, tool.file(QStringLiteral("zelmod-cli"))))
-            << built.toStdString();
+        fs::copy_file(builtProgram("zelmod-cli"), program());
         tool.setConverters(FakeConverter::copying, FakeConverter::copying);
         writeFile(tool.outside(QStringLiteral("a.mid")), "0 On ch=1 n=60 v=1\n");
         QDir().mkpath(tool.outside(QStringLiteral("b")));
@@ -39,26 +29,28 @@ class Cli : public testing::Test {
         writeFile(tool.outside(QStringLiteral("c.mid")), "0 On ch=1 n=62 v=1\n");
     }
 
-    CliRun run(const QStringList& arguments, const QStringList& prefix = {}) const {
-        QProcess process;
-        QStringList command = prefix;
-        command << tool.file(QStringLiteral("zelmod-cli")) << arguments;
-        process.start(command.takeFirst(), command);
-        process.waitForFinished(60000);
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+    fs::path program() const { return QFile::encodeName(tool.file("zelmod-cli")).toStdString(); }
+
+    static std::vector<std::string> words(const QStringList& arguments) {
+        std::vector<std::string> words;
+        for (const QString& argument : arguments)
+            words.push_back(QFile::encodeName(argument).toStdString());
+        return words;
+    }
+
+    RunResult run(const QStringList& arguments, const RunOptions& options = {}) const {
+        return zelmod::testing::run(program(), words(arguments), options);
     }
 
     QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
 
     // Starts a run whose first converter hangs, and returns once it hangs.
-    void startHangingRun(QProcess& cli) const {
+    std::unique_ptr<Child> startHangingRun() const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-        cli.start(tool.file(QStringLiteral("zelmod-cli")),
-                  {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-        const QString childPid = tool.file(QStringLiteral("child.pid"));
-        ASSERT_TRUE(waitUntil([&] { return QFile::exists(childPid); }, std::chrono::seconds(5)));
+        auto cli = std::make_unique<Child>(
+            program(), words({"--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
+        EXPECT_TRUE(waitUntil([&] { return QFile::exists(at("child.pid")); }));
+        return cli;
     }
 
     FakeToolDir tool;
@@ -72,10 +64,9 @@ struct UsageCase {
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(CliUsage, IsRefusedWithTheHelpText) {
-    const CliRun result = run(GetParam().arguments);
+    const RunResult result = run(GetParam().arguments);
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("zelmod-cli [options]")))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr("zelmod-cli [options]"));
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
 
@@ -91,9 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}}));
 
 TEST_F(Cli, HelpGoesToStandardOutput) {
-    const CliRun result = run({QStringLiteral("--help")});
+    const RunResult result = run({QStringLiteral("--help")});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(result.out.contains(QStringLiteral("--out-dir <DIR>")));
+    EXPECT_THAT(result.output, HasSubstr("--out-dir <DIR>"));
 }
 
 struct AmountCase {
@@ -110,11 +101,11 @@ class CliAmount : public Cli, public testing::WithParamInterface<AmountCase> {};
 
 TEST_P(CliAmount, IsReadLikeTheWindowsAmountBox) {
     writeFile(at("out.mid"), "old output");
-    const CliRun result = run(
+    const RunResult result = run(
         {"--job", GetParam().job, "--amount", GetParam().amount, "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readFile(at("out.mid")), GetParam().expected);
-    EXPECT_TRUE(result.out.contains(QStringLiteral("変換完了！")));
+    EXPECT_THAT(result.output, HasSubstr("変換完了！"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -126,20 +117,21 @@ INSTANTIATE_TEST_SUITE_P(
                     AmountCase{"0", "velocity-mirror", "0 On ch=1 n=60 v=128\r\n"}));
 
 TEST_F(Cli, WritesEachInputIntoTheFolderUnderItsOwnName) {
-    const CliRun result = run(
+    const RunResult result = run(
         {"--job", "transpose", "--amount", "1", "--out-dir", at("out"), at("a.mid"), at("c.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readFile(at("out/a.mid")), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(readFile(at("out/c.mid")), "0 On ch=1 n=63 v=1\r\n");
-    EXPECT_TRUE(result.err.contains(QStringLiteral("[2/2]")));
-    EXPECT_EQ(result.out.count(QStringLiteral("変換完了！")), 2);
+    EXPECT_THAT(result.errors, HasSubstr("[2/2]"));
+    EXPECT_THAT(result.output, HasSubstr("a.mid: 変換完了！"));
+    EXPECT_THAT(result.output, HasSubstr("c.mid: 変換完了！"));
 }
 
 TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
-    const CliRun result =
+    const RunResult result =
         run({"--job", "transpose", "--out-dir", at("out"), at("missing.mid"), at("c.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("変換対象のファイルを読み込めません")));
+    EXPECT_THAT(result.errors, HasSubstr("変換対象のファイルを読み込めません"));
     EXPECT_TRUE(QFile::exists(at("out/c.mid")));
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
@@ -162,12 +154,11 @@ TEST_P(CliRefusal, HappensBeforeAnyWork) {
         if (!QFile::exists(arguments.last()))
             writeFile(arguments.last(), "kept");
     }
-    const CliRun result = run(arguments);
+    const RunResult result = run(arguments);
     for (const QString& input : GetParam().inputs)
         EXPECT_TRUE(QFile::exists(at(input.toUtf8().constData()))) << input.toStdString();
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr(GetParam().textPart));
     EXPECT_EQ(readFile(at("a.mid")), "0 On ch=1 n=60 v=1\n");
     EXPECT_EQ(readFile(at("b/a.mid")), "0 On ch=1 n=61 v=1\n");
     EXPECT_FALSE(QFile::exists(at("b/c.mid")));
@@ -194,16 +185,16 @@ INSTANTIATE_TEST_SUITE_P(
 // Names from archives made on Windows (Shift_JIS, Latin-1) are not UTF-8;
 // Qt would read them as U+FFFD. The shell passes their bytes as they are.
 TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
-    namespace fs = std::filesystem;
     const std::string root = QFile::encodeName(tool.outside(QString())).toStdString();
     const std::string toolDir = root + "/to\xE9ol";
     fs::create_directory(toolDir);
     for (const char* name : {"zelmod-cli", "mf2t", "t2mf"})
         fs::copy_file(QFile::encodeName(tool.file(name)).toStdString(), toolDir + "/" + name);
     fs::copy_file(QFile::encodeName(at("a.mid")).toStdString(), root + "/in\x82\xA0.mid");
-    const std::string command = "cd '" + root + "' && './to\xE9ol/zelmod-cli' --job transpose " +
-                                "--amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    const RunResult result = zelmod::testing::run(
+        toolDir + "/zelmod-cli", {"--job", "transpose", "--amount", "1", "-o",
+                                  root + "/out\xE9.mid", root + "/in\x82\xA0.mid"});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readText(root + "/out\xE9.mid"), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
 }
@@ -211,44 +202,39 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
 TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     zelmod::JobLock other(tool.path());
     ASSERT_EQ(other.tryLock(), std::nullopt);
-    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const RunResult result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("別の変換が実行中")))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr("別の変換が実行中"));
     EXPECT_FALSE(QFile::exists(at("out.mid")));
 }
 
 TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
     writeFile(at("out.mid"), "old output");
-    QProcess cli;
-    startHangingRun(cli);
-    cli.terminate();
-    ASSERT_TRUE(cli.waitForFinished(10000));
-    EXPECT_EQ(cli.exitCode(), 1);
-    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("中断")));
+    const std::unique_ptr<Child> cli = startHangingRun();
+    cli->kill(SIGTERM);
+    const RunResult result = cli->wait();
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.errors, HasSubstr("中断"));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
-    const pid_t child =
-        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
+    const pid_t child = pid_t(readFile(at("child.pid")).trimmed().toLongLong());
     // A killed process ends when it next runs, which on a busy machine can be a moment later.
     EXPECT_TRUE(endsWithin(child, std::chrono::seconds(5))) << "the converter's child " << child;
 }
 
 TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
-    QProcess killed;
-    startHangingRun(killed);
-    killed.kill();
-    ASSERT_TRUE(killed.waitForFinished(10000));
+    const std::unique_ptr<Child> killed = startHangingRun();
+    killed->kill(SIGKILL);
+    EXPECT_EQ(killed->wait().signal, SIGKILL);
     // The killed run's converter lives on in a process group of its own.
-    const pid_t orphan =
-        pid_t(readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong());
+    const pid_t orphan = pid_t(readFile(at("child.pid")).trimmed().toLongLong());
     if (orphan > 0)
         ::kill(orphan, SIGKILL);
     EXPECT_FALSE(tool.leftovers().isEmpty());
 
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
-    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const RunResult result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
 }
 
@@ -272,16 +258,17 @@ class CliAsNobody : public Cli {
                                         QFileDevice::WriteOther | QFileDevice::ExeOther);
     }
 
-    CliRun runAsNobody(const QStringList& arguments, const QStringList& environment = {}) const {
-        return run(arguments, asNobody(QStringList{"env"} + environment));
+    RunResult runAsNobody(const QStringList& arguments,
+                          const std::vector<std::string>& environment = {}) const {
+        return run(arguments, {.asNobody = true, .environment = environment});
     }
 };
 
 TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     makeWritableForAll(at("out.mid"));
     QFile::setPermissions(at("out.mid"), QFileDevice::ReadOwner | QFileDevice::ReadOther);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(readFile(at("out.mid")), "0 On ch=1 n=60 v=1\r\n");
     struct stat replaced {};
     ASSERT_EQ(::stat(QFile::encodeName(at("out.mid")).constData(), &replaced), 0);
@@ -300,10 +287,9 @@ TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
     QFile::setPermissions(at(GetParam().folder),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                               QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
-        << result.err.toStdString();
+    EXPECT_THAT(result.errors, HasSubstr(GetParam().textPart));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
     EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(at("out.mid"))));
     EXPECT_TRUE(tool.leftovers().isEmpty());
@@ -335,19 +321,17 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     makeWritableForAll(at("data"));
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                      {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
-    EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
-    EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.textPart)))
-        << result.err.toStdString();
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+                                         {"XDG_DATA_HOME=" + at(c.dataHome).toStdString()});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
+    EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
     EXPECT_EQ(readFile(at("out.mid")), c.output);
     EXPECT_EQ(QDir(tool.path()).entryList(QDir::AllEntries), programFiles);
-    const std::filesystem::path workDir = at("data/Zelmod").toStdString();
+    const fs::path workDir = at("data/Zelmod").toStdString();
     if (c.exitCode == 0)
-        EXPECT_EQ(std::filesystem::status(workDir).permissions(),
-                  std::filesystem::perms::owner_all);
+        EXPECT_EQ(fs::status(workDir).permissions(), fs::perms::owner_all);
     else
-        EXPECT_FALSE(std::filesystem::exists(workDir));
+        EXPECT_FALSE(fs::exists(workDir));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,8 +4,6 @@
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 
-#include <QProcess>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -31,20 +29,16 @@ TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
 
 TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     FakeToolDir tool;
-    const QString lockPath = tool.file(QStringLiteral("Zelmod.job.lock"));
-    const QString ready = tool.file(QStringLiteral("ready"));
+    const QString ready = tool.outside(QStringLiteral("ready"));
     // Another program holds the same kind of lock on the file. With -o the
     // command it runs does not share the lock; the command says when it runs.
-    QProcess holder;
-    holder.setWorkingDirectory(tool.path());
-    holder.start(QStringLiteral("flock"),
-                 {QStringLiteral("-o"), lockPath, QStringLiteral("sh"), QStringLiteral("-c"),
-                  QStringLiteral("echo $$ > ready; exec sleep 60")});
+    Child holder("flock", {"-o", tool.file("Zelmod.job.lock").toStdString(), "sh", "-c",
+                           "echo $$ > \"$0\"; exec sleep 60", ready.toStdString()});
     waitUntil([&] { return QFile::exists(ready); }, std::chrono::seconds(5));
     JobLock lock(tool.path());
     ASSERT_EQ(lock.tryLock(), (JobFailure{JobMessageId::JobBusy, {tool.path()}}));
-    holder.kill();
-    holder.waitForFinished();
+    holder.kill(SIGKILL);
+    holder.wait();
     EXPECT_EQ(lock.tryLock(), std::nullopt);
     const pid_t command = pid_t(readFile(ready).trimmed().toLongLong());
     if (command > 0)
@@ -83,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         JobFileCase{"the script", [](const FakeToolDir& t) { return t.file("Zelmod.bat"); }, true},
         JobFileCase{"the lock", [](const FakeToolDir& t) { return t.file("Zelmod.job.lock"); },
                     true},
+        JobFileCase{"the setup file", [](const FakeToolDir& t) { return t.file("Zelmod.dat"); },
+                    true},
         JobFileCase{
             "through a dot",
             [](const FakeToolDir& t) { return t.path() + QStringLiteral("/./Zeltmpd.txt"); }, true},
@@ -107,8 +103,8 @@ TEST(RemoveIntermediateFiles, RemovesReadOnlyOnesAndLeavesOthers) {
         }
         writeFile(tool.file(QStringLiteral("Zelmod.dat")), "setup");
         zelmod::removeIntermediateFiles(tool.path(), when);
-        EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
-        EXPECT_TRUE(QFile::exists(tool.file(QStringLiteral("Zelmod.dat"))));
+        EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ');
+        EXPECT_EQ(readFile(tool.file(QStringLiteral("Zelmod.dat"))), "setup");
     }
 }
 

@@ -1,3 +1,4 @@
+#include "converters/Converters.h"
 #include "job/ConversionJob.h"
 #include "job/InProcessConverterRun.h"
 #include "job/JobFiles.h"
@@ -50,7 +51,7 @@ struct StandIn {
 const StandIn failing{.exitCode = 1, .error = "fake: Zeltmp.dat: not what was expected"};
 const StandIn silent{};
 const StandIn capping{.output = "MThd",
-                      .exitCode = zelmod::cappedExitCode,
+                      .exitCode = zelmod::convert::CappedExitCode,
                       .error = "t2mf: Zeltmpd.txt: capped 2 note values above 127 to 127"};
 const StandIn invalidLine{.output = "0 On ch=1 n=60 v=1\r\n0 On ch=1 n=abc v=1\r\n"};
 const StandIn largeText{.output = "0 On ch=1 n=60 v=100\r\n", .repeat = 1'000'000}; // 22 MB

@@ -146,7 +146,7 @@ TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
     answers = {input, output};
     start();
-    ASSERT_TRUE(handleEventsUntil([&] { return QFile::exists(tool.file("child.pid")); }));
+    ASSERT_TRUE(handleEventsUntil([&] { return QFile::exists(tool.outside(QStringLiteral("child.pid"))); }));
     EXPECT_TRUE(waitCursorShown());
     window.close();
     EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up

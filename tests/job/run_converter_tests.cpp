@@ -94,7 +94,7 @@ TEST(ConverterRun, StartReturnsWhileTheConverterRuns) {
 }
 
 qint64 childOf(const FakeToolDir& tool) {
-    return readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
+    return readFile(tool.outside(QStringLiteral("child.pid"))).trimmed().toLongLong();
 }
 
 struct StopCase {

@@ -102,53 +102,41 @@ class JobFault : public ::testing::TestWithParam<FaultCase> {
     std::vector<fs::path> mounts_;
 };
 
-RunOptions watching(std::function<bool(pid_t)> whileRunning) {
-    RunOptions options;
-    options.whileRunning = std::move(whileRunning);
-    return options;
-}
-
 // Runs the job and kills the converter once it has begun to write its
 // output, which it does through OUTPUT.tmp beside it.
 std::optional<RunResult> killConverterWhileWriting(JobFault& test, const char* converter,
                                                    const char* output) {
     const fs::path executable = test.workspace().tool(converter);
     const fs::path temporary = test.workspace().tool(std::string(output) + ".tmp");
-    return test.runJob(watching([executable, temporary](pid_t) {
+    return test.runJob({.whileRunning = [executable, temporary](pid_t) {
         std::error_code error;
         if (fs::file_size(temporary, error) == 0 || error)
             return false;
         for (const pid_t pid : processesOf(executable))
             ::kill(pid, SIGKILL);
         return true;
-    }));
+    }});
 }
 
 // Runs the job and kills zelmod-cli itself once the converter runs.
 RunResult killProgramWhileRunning(JobFault& test, const char* converter) {
     const fs::path executable = test.workspace().tool(converter);
-    return test.runJob(watching([executable](pid_t program) {
+    return test.runJob({.whileRunning = [executable](pid_t program) {
         return !processesOf(executable).empty() && ::kill(program, SIGKILL) == 0;
-    }));
+    }});
 }
 
 // Runs the job and kills zelmod-cli itself once the tool's directory holds the file.
 std::optional<RunResult> killProgramOnceWritten(JobFault& test, const char* file) {
     const fs::path path = test.workspace().tool(file);
-    return test.runJob(watching([path](pid_t program) {
+    return test.runJob({.whileRunning = [path](pid_t program) {
         std::error_code error;
         return fs::exists(path, error) && ::kill(program, SIGKILL) == 0;
-    }));
+    }});
 }
 
 long long inputSize(JobFault& test) {
     return static_cast<long long>(fs::file_size(test.workspace().user("in.mid")));
-}
-
-RunOptions limitedTo(long long fileSize) {
-    RunOptions options;
-    options.fileSizeLimit = fileSize;
-    return options;
 }
 
 constexpr std::uintmax_t MiB = 1024 * 1024;
@@ -188,7 +176,7 @@ const FaultCase faultCases[] = {
          const std::uintmax_t size = toolsSize(workspace) + 4 * MiB;
          if (!test.mountSmall(workspace.tool(), size))
              return std::nullopt;
-         workspace.installTools(workspace.tool());
+         workspace.installPrograms(workspace.tool());
          return test.runJob();
      },
      [](JobFault& test) { test.resize(test.workspace().tool(), 1024 * MiB); }, false,
@@ -205,11 +193,13 @@ const FaultCase faultCases[] = {
      "out.mid: cannot write: No space left on device"},
     {"FileSizeLimitBelowTheEventText", false,
      [](JobFault& t) -> std::optional<RunResult> {
-         return t.runJob(limitedTo(inputSize(t) + 65536));
+         return t.runJob({.fileSizeLimit = inputSize(t) + 65536});
      },
      nothingToRemove},
     {"FileSizeLimitBelowTheInput", false,
-     [](JobFault& t) -> std::optional<RunResult> { return t.runJob(limitedTo(inputSize(t) / 2)); },
+     [](JobFault& t) -> std::optional<RunResult> {
+         return t.runJob({.fileSizeLimit = inputSize(t) / 2});
+     },
      nothingToRemove},
     {"ToolDirReadOnly", true,
      [](JobFault& test) -> std::optional<RunResult> {
@@ -222,7 +212,7 @@ const FaultCase faultCases[] = {
          const RunResult killed = killProgramWhileRunning(test, "t2mf");
          EXPECT_EQ(killed.signal, SIGKILL);
          waitForConverters(test);
-         EXPECT_FALSE(test.workspace().toolLeftovers().empty()) << "the kill came too late";
+         EXPECT_FALSE(test.workspace().leftovers().empty()) << "the kill came too late";
          fs::permissions(test.workspace().tool(), fs::perms(0555));
          return test.runJob();
      },
@@ -266,7 +256,7 @@ TEST_P(JobFault, LeavesTheOldOutputOrTheNewOneAndTheNextJobRunsClean) {
     EXPECT_TRUE(readFile(output()) == expectedNext());
     EXPECT_EQ(entries(output().parent_path()), std::vector<std::string>{"out.mid"});
     waitForConverters(*this);
-    EXPECT_TRUE(workspace().toolLeftovers().empty()) << joined(workspace().toolLeftovers());
+    EXPECT_TRUE(workspace().leftovers().empty()) << joined(workspace().leftovers());
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases), caseName);

@@ -74,7 +74,7 @@ class JobLoad : public ::testing::Test {
             wrong += mirrored && cameBack ? 0 : 1;
         }
         EXPECT_EQ(wrong, 0u) << "outputs wrong";
-        EXPECT_TRUE(workspace_.toolLeftovers().empty());
+        EXPECT_TRUE(workspace_.leftovers().empty());
         std::cout << name << ": " << inputs.size() << " files of " << 2 * pairs
                   << " events each, mirrored in " << first.wallTime.count() << " s and back in "
                   << second.wallTime.count() << " s, peak memory " << first.peakRssKb << " and "

@@ -1,5 +1,7 @@
 #include "tests/support/qt_test_kit.h"
 
+#include "job/JobFiles.h"
+
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_UNIX
@@ -55,23 +57,25 @@ Bytes hexBytes(const char* hex) {
 }
 
 #ifdef Q_OS_UNIX
-QStringList asNobody(const QStringList& command) {
-    QStringList words;
-    for (const std::string& word : AsNobody)
-        words << QString::fromStdString(word);
-    return words + command;
-}
-#endif
+namespace {
 
-FakeToolDir::FakeToolDir(const QString& subdirName) : path_(root_.filePath(subdirName)) {
-    QDir().mkpath(path_);
+QString qtPath(const fs::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+} // namespace
+
+FakeToolDir::FakeToolDir(const QString& subdirName)
+    : space_(::getuid(), {}, QFile::encodeName(subdirName).toStdString()),
+      path_(qtPath(space_.tool())) {}
+
+QString FakeToolDir::outside(const QString& name) const {
+    return name.isEmpty() ? qtPath(space_.root())
+                          : qtPath(space_.root() / QFile::encodeName(name).toStdString());
 }
 
 void FakeToolDir::setConverter(const QString& name, const char* body) const {
-    const QString path = file(name);
-    writeFile(path, QByteArray("#!/bin/sh\n") + body + '\n',
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                  QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    space_.setConverter(QFile::encodeName(name).toStdString(), body);
 }
 
 void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
@@ -80,13 +84,13 @@ void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
 }
 
 QStringList FakeToolDir::leftovers() const {
-    static const QStringList kept{QStringLiteral("mf2t"),       QStringLiteral("t2mf"),
-                                  QStringLiteral("zelmod-cli"), QStringLiteral("Zelmod"),
-                                  QStringLiteral("Zelmod.dat"), QStringLiteral("child.pid")};
-    QStringList found = QDir(path_).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    found.removeIf([](const QString& name) { return kept.contains(name); });
+    QStringList found;
+    for (const std::string& name : space_.leftovers())
+        found.append(QFile::decodeName(QByteArray::fromStdString(name)));
+    found.removeAll(zelmod::WorkFile::setupFile);
     return found;
 }
+#endif
 
 bool handleEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

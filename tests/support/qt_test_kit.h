@@ -8,6 +8,9 @@
 #include "job/ToolFolders.h"
 #include "tests/support/test_files.h"
 #include "transform/TransformEventLine.h"
+#ifdef Q_OS_UNIX
+#include "tests/support/test_processes.h"
+#endif
 
 #include <QByteArray>
 #include <QDir>
@@ -51,11 +54,6 @@ void writeFile(const QString& path, const QByteArray& bytes,
 // The owner may read and write the file: its attributes are normal.
 bool hasNormalMode(const QString& path);
 
-#ifdef Q_OS_UNIX
-// The command, run as the unprivileged user Nobody (test_processes.h).
-QStringList asNobody(const QStringList& command);
-#endif
-
 // A MIDI file of one MTrk per body (midiFile), as Qt bytes.
 QByteArray midiBytes(std::initializer_list<Bytes> trackBodies);
 // Bytes given in hexadecimal.
@@ -77,35 +75,37 @@ inline const char* const copying = "cp \"$1\" \"$2\"";
 inline const char* const failing = "echo \"fake: $1: not what was expected\" >&2; exit 1";
 inline const char* const capping =
     "cp \"$1\" \"$2\"; echo \"t2mf: $1: capped 2 note values above 127 to 127\" >&2; exit 3";
-// Leaves a child of its own running and waits; the child's id is in child.pid,
-// which is renamed into place whole, so that a test never reads it empty.
+// Leaves a child of its own running and waits; the child's id is in
+// child.pid beside the tool's folder, which is renamed into place whole, so
+// that a test never reads it empty.
 inline const char* const hanging =
-    "sleep 60 & echo $! > child.pid.part && mv child.pid.part child.pid; wait";
+    "sleep 60 & echo $! > ../child.pid.part && mv ../child.pid.part ../child.pid; wait";
 } // namespace FakeConverter
 
-// A throw-away tool's directory, for tests of the job, the converter run
-// and zelmod-cli.
+#ifdef Q_OS_UNIX
+// A throw-away tool's folder (the test kit's Workspace, without programs),
+// for tests of the job, the converter run and zelmod-cli.
 class FakeToolDir {
   public:
-    // subdirName lets a test put awkward characters into the directory's name.
+    // subdirName lets a test put awkward characters into the folder's name.
     explicit FakeToolDir(const QString& subdirName = QStringLiteral("tool"));
 
     const QString& path() const { return path_; }
     // A portable copy: converters and job files in the one folder.
     zelmod::ToolFolders folders() const { return {path_, path_}; }
     QString file(const QString& name) const { return path_ + QLatin1Char('/') + name; }
-    QString outside(const QString& name) const { return root_.filePath(name); }
+    QString outside(const QString& name) const;
 
     void setConverter(const QString& name, const char* body) const;
     void setConverters(const char* toText, const char* toMidi) const;
-    // Whatever the directory holds besides the programs, the setup file and
-    // the hanging converter's child.pid.
+    // Whatever the folder holds besides the programs and the setup file.
     QStringList leftovers() const;
 
   private:
-    QTemporaryDir root_;
+    Workspace space_;
     QString path_;
 };
+#endif
 
 // Handles events until the condition holds, at most for limit; whether it came.
 bool handleEventsUntil(const std::function<bool()>& condition,
