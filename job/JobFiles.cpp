@@ -33,13 +33,21 @@ const FileNames& intermediateFileNamesAtEnd() {
     return names;
 }
 
-// The converters write their outputs through OUTPUT.tmp beside them and
-// rename that only when done, so a converter that was stopped (killed, or
-// over a file-size limit) leaves it behind.
-const std::array<QString, 2>& converterTemporaryNames() {
-    static const std::array<QString, 2> names{WorkFile::eventText + QStringLiteral(".tmp"),
-                                              WorkFile::outputMidi + QStringLiteral(".tmp")};
+// The converters write their outputs through partial files beside them and
+// rename those only when done, so a converter that was stopped (killed, or
+// over a file-size limit) leaves one behind.
+const std::array<QString, 2>& converterOutputNames() {
+    static const std::array<QString, 2> names{WorkFile::eventText, WorkFile::outputMidi};
     return names;
+}
+
+bool isConverterPartial(const std::optional<QString>& name, const QString& toolDir) {
+    return name &&
+           std::any_of(converterOutputNames().begin(), converterOutputNames().end(),
+                       [&](const QString& output) {
+                           return convert::isPartialNameOf(nativeString(*name),
+                                                           nativeString(workPath(toolDir, output)));
+                       });
 }
 
 void removeFile(const QString& path) {
@@ -116,13 +124,13 @@ void removeIntermediateFiles(const QString& toolDir, CleanUp when) {
         when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
     for (const QString& name : names)
         removeFile(workPath(toolDir, name));
-    for (const QString& name : converterTemporaryNames())
-        removeFile(workPath(toolDir, name));
+    for (const QString& name : converterOutputNames())
+        convert::removeStalePartials(nativeString(workPath(toolDir, name)));
 }
 
 bool isJobFile(const QString& path, const QString& toolDir) {
     const std::optional<QString> name = nameInToolDir(path, toolDir);
-    return isOneOf(name, intermediateFileNames()) || isOneOf(name, converterTemporaryNames()) ||
+    return isOneOf(name, intermediateFileNames()) || isConverterPartial(name, toolDir) ||
            isOneOf(name, std::array{QString::fromLatin1(JobLock::fileName)});
 }
 
