@@ -51,7 +51,7 @@ bool isConverterPartial(const std::optional<QString>& name, const QString& toolD
 }
 
 void removeFile(const QString& path) {
-    makeReplaceable(path);
+    setNormalAttributes(path);
     removeNative(path);
 }
 
@@ -108,15 +108,6 @@ const ConverterCommand& toMidiCommand() {
 
 QString workPath(const QString& toolDir, const QString& name) {
     return toolDir + QLatin1Char('/') + name;
-}
-
-void makeReplaceable(const QString& path) {
-#ifdef Q_OS_WIN
-    if (QFileInfo::exists(path))
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
-#else
-    Q_UNUSED(path);
-#endif
 }
 
 void removeIntermediateFiles(const QString& toolDir, CleanUp when) {

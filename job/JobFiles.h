@@ -30,10 +30,6 @@ QString workPath(const QString& toolDir, const QString& name);
 enum class CleanUp { BeforeJob, AfterJob };
 void removeIntermediateFiles(const QString& toolDir, CleanUp when);
 
-// Clears a file's read-only attribute where the system would otherwise
-// refuse to delete or replace it.
-void makeReplaceable(const QString& path);
-
 // Whether path (or the file its link names) is one of the job's own files
 // in the tool's directory.
 bool isJobFile(const QString& path, const QString& toolDir);

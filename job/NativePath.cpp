@@ -6,7 +6,9 @@
 
 #include <cstring>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -113,6 +115,15 @@ void removeNative(const QString& path) {
     QFile::remove(path);
 }
 
+QString setNormalAttributes(const QString& path) {
+    const auto wide = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
+    const DWORD attributes = GetFileAttributesW(wide);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return QString(); // a link keeps its own attributes; its target is not touched
+    return SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL) ? QString()
+                                                           : qt_error_string(int(GetLastError()));
+}
+
 QString resolvedFolder(const QString& folder) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     return canonical.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : canonical;
@@ -150,6 +161,20 @@ bool existsNative(const QString& path) {
 
 void removeNative(const QString& path) {
     ::unlink(nativePath(path).constData());
+}
+
+QString setNormalAttributes(const QString& path) {
+    const QByteArray name = nativePath(path);
+    struct stat status {};
+    if (::lstat(name.constData(), &status) != 0)
+        return systemErrorText(errno);
+    const mode_t normal = S_IRUSR | S_IWUSR;
+    if (!S_ISREG(status.st_mode) || (status.st_mode & normal) == normal)
+        return QString();
+    if (::fchmodat(AT_FDCWD, name.constData(), (status.st_mode | normal) & 07777,
+                   AT_SYMLINK_NOFOLLOW) != 0)
+        return systemErrorText(errno);
+    return QString();
 }
 
 QString resolvedFolder(const QString& folder) {

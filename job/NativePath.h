@@ -32,6 +32,11 @@ bool isRegularFile(const QFile& file);
 bool writeAll(QFile& file, const char* data, qint64 size);
 bool existsNative(const QString& path);
 void removeNative(const QString& path);
+// Sets a file's attributes to normal, as before it is read, replaced or
+// deleted: on Windows clears read-only, hidden, system and archive;
+// elsewhere gives its owner read and write. Never through a link. The
+// system's reason when that fails, or an empty text.
+QString setNormalAttributes(const QString& path);
 // The folder with its links resolved, or the path cleaned when it does not exist.
 QString resolvedFolder(const QString& folder);
 
