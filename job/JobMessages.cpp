@@ -16,12 +16,14 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 25> messageTexts{{
+constexpr std::array<MessageText, 26> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
     {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
     {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
+    {JobMessageId::WorkDirNotOwned,
+     "作業用のフォルダがほかのユーザーのものです、安全のため変換できません\n%1"},
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
     {JobMessageId::InputNotAFile,
      "変換対象が通常のファイルではありません、パイプや装置からは変換できません\n%1"},
