@@ -186,6 +186,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"output onto itself", {"a.mid"}, ".", "保存先が入力ファイルと同じです"},
         RefusalCase{
             "-o onto its input", {"a.mid"}, "a.mid", "保存先が入力ファイルと同じです", "-o"},
+        RefusalCase{"names with control characters, escaped",
+                    {"c\x1b[2J.mid", "b/c\x1b[2J.mid"},
+                    "out",
+                    "c\\e[2J.mid"},
         RefusalCase{"input is an intermediate file",
                     {"tool/Zeltmp2.dat"},
                     "out",
