@@ -303,6 +303,10 @@ std::FILE* openForReading(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         throw ConversionError(path + ": cannot open: " + systemMessage(errno));
+#ifndef _WIN32
+    // Held, so that an input named like a stale partial file is never taken for one.
+    ::flock(::fileno(file), LOCK_SH | LOCK_NB);
+#endif
     return file;
 }
 

@@ -98,7 +98,11 @@ bool writeAll(QFile& file, const char* data, qint64 size) {
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     file.setFileName(path);
-    if (!file.open(mode & QIODevice::WriteOnly ? mode | QIODevice::Truncate : mode))
+    const bool opened =
+        mode & QIODevice::WriteOnly
+            ? file.open(mode | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)
+            : file.open(mode);
+    if (!opened)
         return fileFailure(failureId, path, file.errorString());
     return std::nullopt;
 }
@@ -136,8 +140,8 @@ QString programDirectory() {
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     const bool writing = mode & QIODevice::WriteOnly;
-    const int flags = writing ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY | O_NONBLOCK;
-    const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0666);
+    const int flags = writing ? O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW : O_RDONLY | O_NONBLOCK;
+    const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0600);
     if (fd < 0)
         return fileFailure(failureId, path, systemErrorText(errno));
     if (!writing)

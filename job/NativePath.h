@@ -20,9 +20,10 @@ inline std::string nativeString(const QString& path) {
     return nativePath(path).toStdString();
 }
 
-// Opens path (ReadOnly, or WriteOnly to create or empty it). A read never
-// waits for a pipe's writer. A failure is reported as failureId with the
-// path and the system's reason.
+// Opens path: ReadOnly, or WriteOnly to create it afresh for its owner alone
+// (0600), failing when anything, a link included, is in its place. A read
+// never waits for a pipe's writer. A failure is reported as failureId with
+// the path and the system's reason.
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId);
 // Whether file is a regular file (not a pipe, a device or a folder).

@@ -253,8 +253,10 @@ const FileEdgeCase fileEdgeCases[] = {
      "echo stale >.out.AbC123.tmp && echo mine >out.tmp && echo mine >.out.AbC12.tmp && "
      "ln -s in.mid .out.XyZ789.tmp && mf2t in.mid out && ls -A",
      ".out.AbC12.tmp\n.out.XyZ789.tmp\nin.mid\nout\nout.tmp\n"},
-    {"InputNamedLikeAPartialFile", "cp in.mid a.mid.tmp && mf2t a.mid.tmp a.mid && ls",
-     "a.mid\na.mid.tmp\nin.mid\n"},
+    {"InputNamedLikeAPartialFile",
+     "cp in.mid a.mid.tmp && mf2t a.mid.tmp a.mid && cp in.mid .a.mid.AbC123.tmp && "
+     "mf2t .a.mid.AbC123.tmp a.mid && ls -A",
+     ".a.mid.AbC123.tmp\na.mid\na.mid.tmp\nin.mid\n"},
     {"DescriptorOutputsAppend",
      "echo a >log && mf2t in.mid /dev/stdout >>log && mf2t in.mid /dev/fd/1 >>log && "
      "mf2t in.mid /proc/self/fd/1 >>log && grep -c MThd log && head -n 1 log && ls",

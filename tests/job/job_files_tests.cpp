@@ -1,6 +1,7 @@
 #include "job/JobFiles.h"
 #include "job/JobLock.h"
 #include "job/JobMessages.h"
+#include "job/NativePath.h"
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 
@@ -147,6 +148,23 @@ TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
     EXPECT_EQ(modeOf(target), fs::perms::owner_read);
     EXPECT_TRUE(QDir(dir.path()).entryList(partials, hiddenFiles).isEmpty());
     EXPECT_EQ(readFile(dir.file(QStringLiteral("out.mid.tmp"))), "the user's own");
+}
+
+// A work file is made afresh for its owner alone; a link planted in its
+// place is refused, and the file it names is left alone.
+TEST(OpenNative, CreatesWorkFilesAfreshAndNeverThroughALink) {
+    FakeToolDir dir;
+    writeFile(dir.file(QStringLiteral("private")), "private");
+    ASSERT_TRUE(QFile::link(dir.file(QStringLiteral("private")), dir.file("Zeltmpd.txt")));
+    for (const char* name : {"Zeltmpd.txt", "Zeltmp.dat"}) {
+        QFile file;
+        const bool refused = zelmod::openNative(file, dir.file(name), QIODevice::WriteOnly,
+                                                JobMessageId::WorkFileUncreatable)
+                                 .has_value();
+        EXPECT_EQ(refused, QFileInfo(dir.file(name)).isSymLink()) << name;
+    }
+    EXPECT_EQ(readFile(dir.file(QStringLiteral("private"))), "private");
+    EXPECT_EQ(modeOf(dir.file("Zeltmp.dat")), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(ReplaceFile, NamesThePartialAfterTheOutputWithinTheNameLimit) {
