@@ -104,7 +104,11 @@ extern "C" void removePendingAndEnd(int signal) {
 }
 
 std::string folderOf(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\:");
+#else
     const std::size_t slash = path.rfind('/');
+#endif
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
