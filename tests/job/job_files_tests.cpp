@@ -84,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         JobFileCase{"the script", [](const FakeToolDir& t) { return t.file("Zelmod.bat"); }, true},
         JobFileCase{"the lock", [](const FakeToolDir& t) { return t.file("Zelmod.job.lock"); },
                     true},
+        JobFileCase{"a converter's partial file",
+                    [](const FakeToolDir& t) { return t.file(".Zeltmps.txt.AbC123.tmp"); }, true},
         JobFileCase{
             "through a dot",
             [](const FakeToolDir& t) { return t.path() + QStringLiteral("/./Zeltmpd.txt"); }, true},
