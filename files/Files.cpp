@@ -16,6 +16,7 @@
 #include <io.h>
 #include <share.h>
 #else
+#include <dirent.h>
 #include <sys/file.h>
 #endif
 
@@ -346,6 +347,7 @@ std::string replacementTarget(const std::string& path) {
 void removeStalePartials(const std::string& target) {
     const std::string folder = folderOf(target);
     const std::string prefix = partialPrefix(target);
+#ifdef _WIN32
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, error), end;
          !error && entry != end; entry.increment(error)) {
@@ -353,6 +355,17 @@ void removeStalePartials(const std::string& target) {
         if (isPartialName(name, prefix))
             removeIfStale(folder + name);
     }
+#else
+    // Read without a string per entry: an output folder may hold thousands.
+    DIR* const entries = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!entries)
+        return;
+    while (const dirent* entry = ::readdir(entries)) {
+        if (entry->d_name[0] == '.' && isPartialName(entry->d_name, prefix))
+            removeIfStale(folder + entry->d_name);
+    }
+    ::closedir(entries);
+#endif
 }
 
 bool isPartialNameOf(std::string_view name, const std::string& target) {
