@@ -1,17 +1,21 @@
 #include "app/basDatFileManager.h"
 
 #include "app/basStrSub.h"
+#include "job/NativePath.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QtDebug>
 
 #include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace basDatFileManager {
@@ -34,31 +38,63 @@ void reportFailure(const char* what, const QString& path, const QString& reason)
                                 .arg(QLatin1String(what), QDir::toNativeSeparators(path), reason);
 }
 
-// Clears read-only, hidden, system and archive. On other systems the
-// equivalent is a file its owner may read and write. Returns the reason of a
-// failure, or an empty text.
-QString resetAttributes(const QString& path) {
-#ifdef Q_OS_WIN
-    const QString nativePath = QDir::toNativeSeparators(path);
-    return SetFileAttributesW(wide(nativePath), FILE_ATTRIBUTE_NORMAL)
-               ? QString()
-               : qt_error_string(int(GetLastError()));
-#else
-    QFile file(path);
-    const QFile::Permissions normal = QFile::ReadOwner | QFile::WriteOwner;
-    const QFile::Permissions current = file.permissions();
-    if ((current & normal) == normal || file.setPermissions(current | normal))
-        return QString();
-    return file.errorString();
-#endif
-}
-
 bool setNormalAttributes(const QString& path) {
-    const QString failure = resetAttributes(path);
+    const QString failure = zelmod::setNormalAttributes(path);
     if (!failure.isEmpty())
         reportFailure("cannot reset the attributes of", path, failure);
     return failure.isEmpty();
 }
+
+#ifdef Q_OS_WIN
+QString openForReading(QFile& file) {
+    return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
+}
+
+// Made afresh for its owner; an old file that could not be removed is written over.
+QString openForWriting(QFile& file) {
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                  QFile::ReadOwner | QFile::WriteOwner) ||
+        file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Truncate))
+        return QString();
+    return file.errorString();
+}
+#else
+QString adopt(QFile& file, int fd, QIODevice::OpenMode mode) {
+    if (fd < 0)
+        return zelmod::systemErrorText(errno);
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return QString();
+    ::close(fd);
+    return file.errorString();
+}
+
+// The file itself, never a link or a pipe in its place.
+QString openForReading(QFile& file) {
+    const QByteArray name = zelmod::nativePath(file.fileName());
+    return adopt(file, ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC),
+                 QIODevice::ReadOnly);
+}
+
+// Made afresh for its owner alone. An old file that could not be removed
+// (a folder the user may not write to) is written over only when it is the
+// user's own regular file that nothing else links to.
+QString openForWriting(QFile& file) {
+    const QByteArray name = zelmod::nativePath(file.fileName());
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        fd = ::open(name.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat status {};
+        if (fd >= 0 &&
+            (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+             status.st_uid != ::geteuid() || status.st_nlink != 1 || ::ftruncate(fd, 0) != 0)) {
+            ::close(fd);
+            fd = -1;
+            errno = EPERM;
+        }
+    }
+    return adopt(file, fd, QIODevice::WriteOnly);
+}
+#endif
 
 // The first line of the file, without its line end (CR LF, CR or LF). Only
 // one byte more than the header is read: a longer line differs anyway.
@@ -90,7 +126,8 @@ bool SetupFileExists(const QString& path) {
     const QString nativePath = QDir::toNativeSeparators(path);
     return attributesCountAsSetupFile(GetFileAttributesW(wide(nativePath)));
 #else
-    return QFileInfo(path).isFile();
+    struct stat status {};
+    return ::lstat(zelmod::nativePath(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
 #endif
 }
 
@@ -103,8 +140,8 @@ bool ReadSetupFile(const QString& path, qint32& mismatch) {
     }
     QFile file(path);
     QByteArray line;
-    if (!file.open(QIODevice::ReadOnly)) {
-        reportFailure("cannot open", path, file.errorString());
+    if (const QString failure = openForReading(file); !failure.isEmpty()) {
+        reportFailure("cannot open", path, failure);
         mismatch = 1;
         return false;
     }
@@ -116,19 +153,21 @@ bool ReadSetupFile(const QString& path, qint32& mismatch) {
 }
 
 bool WriteSetupFile(const QString& path) {
-    // The old file goes first, whatever its attributes; a failure here only
-    // means that the file is emptied and written over below.
-    if (!QFileInfo(path).isDir()) {
-        resetAttributes(path);
-        QFile::remove(path);
-    }
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true); // a read-only directory may still hold a writable file
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(basStrSub::SetupHeader.toLocal8Bit() + "\r\n") < 0 || !file.commit()) {
-        reportFailure("cannot write", path, file.errorString());
+    // The old file goes first, whatever its attributes, and so does a link
+    // or a pipe in its place; a failure here is dealt with below.
+    zelmod::setNormalAttributes(path);
+    zelmod::removeNative(path);
+    QFile file(path);
+    QString failure = openForWriting(file);
+    const QByteArray content = basStrSub::SetupHeader.toLocal8Bit() + "\r\n";
+    if (failure.isEmpty() &&
+        !(zelmod::writeAll(file, content.constData(), content.size()) && file.flush()))
+        failure = file.errorString();
+    if (!failure.isEmpty()) {
+        reportFailure("cannot write", path, failure);
         return false;
     }
+    file.close();
     return setNormalAttributes(path);
 }
 

@@ -1,6 +1,7 @@
 // zelmod-cli: the conversion job without a window, for scripts and batches.
 #include "cli/CommandLine.h"
 #include "cli/Interruption.h"
+#include "files/Files.h"
 #include "job/ConversionJob.h"
 #include "job/ConverterRun.h"
 #include "job/JobFiles.h"
@@ -16,9 +17,9 @@
 
 namespace {
 
-// Paths in the text come out with their own bytes.
+// Paths in the text come out with their own bytes, control characters escaped.
 void print(std::FILE* stream, const QString& text) {
-    std::fputs(zelmod::nativePath(text).constData(), stream);
+    std::fputs(zelmod::convert::escapedControls(zelmod::nativeString(text), "\n").c_str(), stream);
     std::fflush(stream);
 }
 

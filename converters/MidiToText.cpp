@@ -264,7 +264,7 @@ std::array<ChannelLine, 0x70> makeChannelLines() {
 class MidiToText {
   public:
     MidiToText(const std::string& midiPath, const std::string& textPath)
-        : name_(midiPath), in_(midiPath), out_(textPath) {}
+        : name_(midiPath), in_(midiPath, "MThd"), out_(textPath) {}
 
     void run() {
         const std::uint16_t declaredTracks = header();

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     try {
         zelmod::convert::midiToText(argv[1], argv[2]);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "mf2t: %s\n", error.what());
+        std::fprintf(stderr, "mf2t: %s\n", zelmod::convert::escapedControls(error.what()).c_str());
         return 1;
     }
     return 0;

@@ -22,13 +22,14 @@ int main(int argc, char** argv) {
     try {
         const std::uint64_t capped = zelmod::convert::textToMidi(argv[1], argv[2]);
         if (capped > 0) {
-            std::fprintf(stderr, "t2mf: %s: capped %llu note values above %d to %d\n", argv[1],
+            std::fprintf(stderr, "t2mf: %s: capped %llu note values above %d to %d\n",
+                         zelmod::convert::escapedControls(argv[1]).c_str(),
                          static_cast<unsigned long long>(capped), zelmod::convert::MaxDataValue,
                          zelmod::convert::MaxDataValue);
             return zelmod::convert::CappedExitCode;
         }
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "t2mf: %s\n", error.what());
+        std::fprintf(stderr, "t2mf: %s\n", zelmod::convert::escapedControls(error.what()).c_str());
         return 1;
     }
     return 0;

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 #include <utility>
 
@@ -15,6 +16,7 @@
 #include <io.h>
 #include <share.h>
 #else
+#include <dirent.h>
 #include <sys/file.h>
 #endif
 
@@ -50,7 +52,40 @@ bool isStandardStream(const std::string& path) {
     return path == "-";
 }
 
-// The path of the temporary file being written, for the signal handler.
+// The descriptor an output path names: 1 for "-", N for /dev/fd/N and
+// /proc/self/fd/N, 1 and 2 for /dev/stdout and /dev/stderr; or -1. Opening
+// such a name would reach the file behind the descriptor from its start.
+int namedDescriptor(const std::string& path) {
+    if (isStandardStream(path))
+        return 1;
+#ifndef _WIN32
+    if (path == "/dev/stdout")
+        return 1;
+    if (path == "/dev/stderr")
+        return 2;
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (path.size() <= prefix.size() || path.size() > prefix.size() + 9 ||
+            path.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string digits = path.substr(prefix.size());
+        if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::stoi(digits);
+    }
+#endif
+    return -1;
+}
+
+// A closed standard stream would otherwise be taken by the next file opened.
+void requireOpenDescriptor(int descriptor, const std::string& path, const char* what) {
+#ifdef _WIN32
+    (void)descriptor, (void)path, (void)what;
+#else
+    if (::fcntl(descriptor, F_GETFD) == -1)
+        throw ConversionError(path + ": " + what + ": " + systemMessage(errno));
+#endif
+}
+
+// The path of the partial file being written, for the signal handler.
 char pendingRemoval[4096];
 volatile std::sig_atomic_t removalPending = 0;
 
@@ -70,7 +105,11 @@ extern "C" void removePendingAndEnd(int signal) {
 }
 
 std::string folderOf(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\:");
+#else
     const std::size_t slash = path.rfind('/');
+#endif
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
@@ -85,70 +124,128 @@ std::size_t nameLimit(const std::string& folder) {
 #endif
 }
 
-// OUT.tmp, OUT.tmp1 ...: the target's name cut short enough that the
-// suffix fits within the folder's name limit.
-std::string temporaryCandidate(const std::string& target, std::size_t limit, int attempt) {
-    const std::string folder = folderOf(target);
-    const std::string name = target.substr(folder.size());
-    const std::string suffix = ".tmp" + (attempt > 0 ? std::to_string(attempt) : std::string());
-    return folder + name.substr(0, std::min(name.size(), limit - suffix.size())) + suffix;
+constexpr std::size_t TagLength = 6;
+constexpr std::string_view PartialSuffix = ".tmp";
+
+// ".NAME.": what the partial files of target begin with in its folder.
+std::string partialPrefix(const std::string& target) {
+    const std::string name = target.substr(folderOf(target).size());
+    const std::size_t room = nameLimit(folderOf(target)) - 2 - TagLength - PartialSuffix.size();
+    return "." + name.substr(0, std::min(name.size(), room)) + ".";
 }
 
-constexpr int TemporaryTaken = -2;
+bool isTagCharacter(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
-// Opens candidate, emptied, for this converter alone: TemporaryTaken when
-// another writer has it or something else is there, -1 with errno set when
-// it cannot be made.
-int takeTemporary(const std::string& candidate) {
+bool isPartialName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + TagLength + PartialSuffix.size() ||
+        name.substr(0, prefix.size()) != prefix ||
+        name.substr(prefix.size() + TagLength) != PartialSuffix)
+        return false;
+    const std::string_view tag = name.substr(prefix.size(), TagLength);
+    return std::all_of(tag.begin(), tag.end(), isTagCharacter);
+}
+
+std::string randomTag() {
+    static constexpr std::string_view characters =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, characters.size() - 1);
+    std::string tag;
+    for (std::size_t i = 0; i < TagLength; ++i)
+        tag += characters[pick(random)];
+    return tag;
+}
+
+// Removes a partial file that a killed writer left: the user's own regular
+// file that no writer holds. Another's file, a link or a file in use stays.
+void removeIfStale(const std::string& path) {
+#ifdef _WIN32
+    // A writer's partial file is open without sharing and cannot be removed.
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error))
+        std::filesystem::remove(path, error);
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid() &&
+        opened.st_nlink == 1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+        opened.st_ino == named.st_ino)
+        ::unlink(path.c_str());
+    ::close(fd);
+#endif
+}
+
+// Creates candidate afresh for this writer alone: -1 with errno set when it
+// cannot be made, EEXIST when the name is taken.
+int createPartial(const std::string& candidate) {
 #ifdef _WIN32
     // A file opened without sharing is this program's while it is open.
     int fd = -1;
-    if (_sopen_s(&fd, candidate.c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
-                 _S_IREAD | _S_IWRITE) != 0)
-        return errno == EACCES ? TemporaryTaken : -1;
-    if (_chsize_s(fd, 0) != 0) {
-        ::close(fd);
-        return TemporaryTaken;
-    }
+    if (_sopen_s(&fd, candidate.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                 _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0)
+        return -1;
     return fd;
 #else
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat existing {};
-        if (::lstat(candidate.c_str(), &existing) == 0)
-            return TemporaryTaken;
-        errno = error;
+    const int fd =
+        ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
         return -1;
-    }
-    // Locked: another converter writes there. Renamed away: taken meanwhile.
-    // Only a stale file is emptied: on ext4, truncating even an empty file
-    // makes its close wait for the whole new content to be allocated on disk.
+    // Locked at once; one that a cleaner took between its creation and the
+    // lock is gone, and another name is tried.
     struct stat opened {};
     struct stat named {};
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &opened) != 0 ||
-        ::lstat(candidate.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
-        opened.st_ino != named.st_ino || (opened.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
+        ::lstat(candidate.c_str(), &named) != 0 || opened.st_ino != named.st_ino) {
         ::close(fd);
-        return TemporaryTaken;
+        errno = EEXIST;
+        return -1;
     }
     return fd;
 #endif
 }
 
-// Copies an unseekable input whole to an unnamed temporary file.
-std::FILE* spooled(std::FILE* input, const std::string& path) {
+#ifndef _WIN32
+// The mode a new file gets: 0666 less the process's umask, read without
+// changing it where the system shows it.
+mode_t newFileMode() {
+    mode_t mask = 0;
+    bool found = false;
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (!found && std::fgets(line, sizeof line, status)) {
+            unsigned value = 0;
+            found = std::sscanf(line, "Umask: %o", &value) == 1;
+            mask = static_cast<mode_t>(value);
+        }
+        std::fclose(status);
+    }
+    if (!found)
+        ::umask(mask = ::umask(022));
+    return 0666 & ~mask;
+}
+#endif
+
+// Copies an unseekable input to an unnamed temporary file: all of it, or
+// only its start when that is not signature.
+std::FILE* spooled(std::FILE* input, const std::string& path, std::string_view signature) {
     std::FILE* copy = std::tmpfile();
     if (!copy)
         throw ConversionError(path + ": cannot make a temporary copy: " + systemMessage(errno));
     std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(FileBufferSize);
-    std::size_t count = 0;
-    while ((count = std::fread(buffer.get(), 1, FileBufferSize, input)) > 0) {
+    std::size_t count = std::fread(buffer.get(), 1, signature.size(), input);
+    const bool refused = std::string_view(buffer.get(), count) != signature;
+    do {
         if (std::fwrite(buffer.get(), 1, count, copy) != count) {
             std::fclose(copy);
             throw ConversionError(path + ": cannot make a temporary copy: " + systemMessage(errno));
         }
-    }
+    } while (!refused && (count = std::fread(buffer.get(), 1, FileBufferSize, input)) > 0);
     const bool failed = std::ferror(input) != 0;
     const int error = errno;
     if (input != stdin)
@@ -177,12 +274,44 @@ void removeTemporaryFileWhenInterrupted() {
         std::signal(signal, removePendingAndEnd);
 }
 
+std::string escapedControls(std::string_view text, std::string_view kept) {
+    static constexpr std::string_view letters = "abtnvfr"; // \a (7) to \r (13)
+    const auto hex = [](unsigned char byte) {
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+        return std::string(escape);
+    };
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // C1 controls in UTF-8 (C2 80..C2 9F) reach a terminal as controls too.
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (kept.find(text[i]) != kept.npos || (byte >= 0x20 && byte != 0x7F && !c1))
+            shown += text[i];
+        else if (byte >= 7 && byte <= 13)
+            shown += {'\\', letters[byte - 7]};
+        else if (byte == 0x1B)
+            shown += "\\e";
+        else
+            shown += hex(byte) + (c1 ? hex(static_cast<unsigned char>(text[++i])) : "");
+    }
+    return shown;
+}
+
 std::FILE* openForReading(const std::string& path) {
-    if (isStandardStream(path))
+    if (isStandardStream(path)) {
+        requireOpenDescriptor(0, path, "cannot read");
         return stdin;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         throw ConversionError(path + ": cannot open: " + systemMessage(errno));
+#ifndef _WIN32
+    // Held, so that an input named like a stale partial file is never taken for one.
+    ::flock(::fileno(file), LOCK_SH | LOCK_NB);
+#endif
     return file;
 }
 
@@ -190,30 +319,70 @@ std::string replacementTarget(const std::string& path) {
 #ifdef _WIN32
     return path; // the converters follow no links on Windows
 #else
-    std::string target = path;
-    for (int depth = 0; depth < 40; ++depth) {
-        char link[4096];
-        const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
-        if (length < 0 || static_cast<std::size_t>(length) == sizeof link)
-            return target;
-        const std::string named(link, static_cast<std::size_t>(length));
-        target = named[0] == '/' ? named : folderOf(target) + named;
-    }
-    throw ConversionError(path + ": too many levels of symbolic links");
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return path;
+    struct stat folder {};
+    const std::string folderPath = folderOf(path);
+    if (::stat(folderPath.empty() ? "." : folderPath.c_str(), &folder) != 0)
+        throw ConversionError(path + ": cannot open: " + systemMessage(errno));
+    constexpr mode_t sharedSticky = S_ISVTX | S_IWOTH;
+    if ((folder.st_mode & sharedSticky) == sharedSticky && link.st_uid != ::geteuid() &&
+        link.st_uid != folder.st_uid)
+        throw ConversionError(path + ": a link of another user in a shared folder, not followed");
+    // The system follows the links, with its own checks on the way.
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        throw ConversionError(path + ": cannot open: " + systemMessage(errno));
+    char target[4096];
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(opened.c_str(), target, sizeof target);
+    ::close(fd);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof target || target[0] != '/')
+        throw ConversionError(path + ": cannot find the file the link leads to");
+    return std::string(target, static_cast<std::size_t>(length));
 #endif
 }
 
-std::string temporaryPathFor(const std::string& path) {
-    const std::string target = replacementTarget(path);
-    return temporaryCandidate(target, nameLimit(folderOf(target)), 0);
+void removeStalePartials(const std::string& target) {
+    const std::string folder = folderOf(target);
+    const std::string prefix = partialPrefix(target);
+#ifdef _WIN32
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, error), end;
+         !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (isPartialName(name, prefix))
+            removeIfStale(folder + name);
+    }
+#else
+    // Read without a string per entry: an output folder may hold thousands.
+    DIR* const entries = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!entries)
+        return;
+    while (const dirent* entry = ::readdir(entries)) {
+        if (entry->d_name[0] == '.' && isPartialName(entry->d_name, prefix))
+            removeIfStale(folder + entry->d_name);
+    }
+    ::closedir(entries);
+#endif
 }
 
-InputFile::InputFile(const std::string& path)
+bool isPartialNameOf(std::string_view name, const std::string& target) {
+    return isPartialName(name, partialPrefix(target));
+}
+
+std::string partialPathFor(const std::string& path, std::string_view tag) {
+    const std::string target = replacementTarget(path);
+    return folderOf(target) + partialPrefix(target) + std::string(tag) + std::string(PartialSuffix);
+}
+
+InputFile::InputFile(const std::string& path, std::string_view signature)
     : path_(path), buffer_(std::make_unique_for_overwrite<unsigned char[]>(FileBufferSize)) {
     file_ = openForReading(path);
     struct stat status {};
     if (::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode))
-        file_ = spooled(file_, path);
+        file_ = spooled(file_, path, signature);
     size_ = fileSize(file_);
 }
 
@@ -294,7 +463,9 @@ void InputFile::seek(std::uint64_t offset) {
 
 OutputFile::OutputFile(const std::string& path)
     : path_(path), buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {
-    if (isStandardStream(path)) {
+    descriptor_ = namedDescriptor(path);
+    if (descriptor_ >= 0) {
+        requireOpenDescriptor(descriptor_, path, "cannot write");
         // Written out only once complete, like a file; seekable for patch32.
         file_ = std::tmpfile();
         if (!file_)
@@ -306,38 +477,39 @@ OutputFile::OutputFile(const std::string& path)
     struct stat status {};
     if (::stat(target_.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
         throw ConversionError(path + ": exists and is not a regular file");
-    openTemporary();
+    removeStalePartials(target_);
+    openPartial();
 }
 
-void OutputFile::openTemporary() {
-    const std::size_t limit = nameLimit(folderOf(target_));
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::string candidate = temporaryCandidate(target_, limit, attempt);
-        const int fd = takeTemporary(candidate);
-        if (fd == TemporaryTaken)
+void OutputFile::openPartial() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = partialPathFor(target_, randomTag());
+        const int fd = createPartial(candidate);
+        if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0)
-            fail("cannot create a temporary file beside it");
+            fail("cannot create a partial file beside it");
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             ::close(fd);
-            fail("cannot create a temporary file beside it");
+            std::remove(candidate.c_str());
+            fail("cannot create a partial file beside it");
         }
-        temporaryPath_ = candidate;
-        setPendingRemoval(temporaryPath_);
+        partialPath_ = candidate;
+        setPendingRemoval(partialPath_);
         // The buffer here is the only one: each flush is one write.
         std::setvbuf(file_, nullptr, _IONBF, 0);
         return;
     }
-    throw ConversionError(path_ + ": no free name for a temporary file beside it");
+    throw ConversionError(path_ + ": no free name for a partial file beside it");
 }
 
 OutputFile::~OutputFile() {
     if (file_) {
         std::fclose(file_);
-        if (!temporaryPath_.empty()) {
+        if (!partialPath_.empty()) {
             removalPending = 0;
-            std::remove(temporaryPath_.c_str());
+            std::remove(partialPath_.c_str());
         }
     }
 }
@@ -384,18 +556,21 @@ void OutputFile::patch32(std::uint64_t offset, std::uint32_t value) {
     seekTo(flushedOffset_);
 }
 
-void OutputFile::copyToStandardOutput() {
+void OutputFile::copyToDescriptor() {
     if (!seekFile(file_, 0))
         fail("cannot seek");
     std::size_t count = 0;
     while ((count = std::fread(buffer_.get(), 1, FileBufferSize, file_)) > 0) {
-        if (std::fwrite(buffer_.get(), 1, count, stdout) != count)
-            fail("cannot write");
+        for (std::size_t done = 0; done < count;) {
+            const auto written =
+                ::write(descriptor_, buffer_.get() + done, static_cast<unsigned>(count - done));
+            if (written < 0 && errno != EINTR)
+                fail("cannot write");
+            done += written > 0 ? static_cast<std::size_t>(written) : 0;
+        }
     }
     if (std::ferror(file_))
         fail("cannot read back");
-    if (std::fflush(stdout) != 0)
-        fail("cannot write");
 }
 
 // Our buffer and the C library's both handed to the system.
@@ -409,17 +584,17 @@ void OutputFile::startSync() {
     flushAll();
 #ifdef __linux__
     // Only a request: a failure to write shows in commit's fsync.
-    if (!temporaryPath_.empty())
+    if (!partialPath_.empty())
         ::sync_file_range(::fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
 
 // The new file takes the old one's mode, and its owner and group where the
-// system allows; the rename happens while the lock is held.
+// system allows, or a new file's mode; the rename happens while the lock is held.
 void OutputFile::commit(bool syncFirst) {
     flushAll();
-    if (temporaryPath_.empty()) {
-        copyToStandardOutput();
+    if (partialPath_.empty()) {
+        copyToDescriptor();
         std::fclose(std::exchange(file_, nullptr));
         return;
     }
@@ -430,21 +605,21 @@ void OutputFile::commit(bool syncFirst) {
         fail("cannot write");
     std::fclose(std::exchange(file_, nullptr));
     std::error_code error;
-    std::filesystem::rename(temporaryPath_, target_, error);
+    std::filesystem::rename(partialPath_, target_, error);
     if (error) {
-        std::remove(temporaryPath_.c_str());
+        std::remove(partialPath_.c_str());
         throw ConversionError(path_ + ": cannot write: " + error.message());
     }
 #else
+    // The mode is set only now that the file is whole: until then it is 0600.
     struct stat old {};
-    if (::stat(target_.c_str(), &old) == 0) {
-        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
-        if (::fchmod(fd, old.st_mode & 07777) != 0)
-            fail("cannot set its permissions");
-    }
+    const bool replacing = ::stat(target_.c_str(), &old) == 0;
+    [[maybe_unused]] const int owned = replacing ? ::fchown(fd, old.st_uid, old.st_gid) : 0;
+    if (::fchmod(fd, replacing ? old.st_mode & 07777 : newFileMode()) != 0)
+        fail("cannot set its permissions");
     if (syncFirst && ::fsync(fd) != 0)
         fail("cannot write");
-    if (::rename(temporaryPath_.c_str(), target_.c_str()) != 0)
+    if (::rename(partialPath_.c_str(), target_.c_str()) != 0)
         fail("cannot write");
     std::fclose(std::exchange(file_, nullptr));
 #endif

@@ -1,6 +1,7 @@
 // Buffered binary file access for the converters: reading in bounded pieces,
-// and writing through a temporary file that replaces the target only on success.
-// A path of "-" stands for standard input or standard output.
+// and writing through a partial file that replaces the target only on success.
+// A path of "-" stands for standard input or standard output; an output of
+// /dev/stdout, /dev/fd/N or /proc/self/fd/N is written through that descriptor.
 #pragma once
 
 #include <cstddef>
@@ -23,30 +24,46 @@ inline constexpr std::size_t FileBufferSize = 64 * 1024;
 
 // Makes a write beyond the file-size limit (ulimit -f) fail and be reported
 // like any other failed write; by default the signal would end the converter
-// without a word and leave its temporary file behind.
+// without a word and leave its partial file behind.
 void reportWritesBeyondSizeLimit();
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of the output
+// Makes SIGINT, SIGTERM and SIGHUP remove the partial file of the output
 // being written before the converter ends by the signal.
 void removeTemporaryFileWhenInterrupted();
+
+// The text with its control characters written as escapes (\e, \n, \xHH),
+// so that a file name in a message cannot drive the terminal. The
+// characters in kept stay as they are.
+std::string escapedControls(std::string_view text, std::string_view kept = {});
 
 // Opens a file for reading, or standard input for "-".
 std::FILE* openForReading(const std::string& path);
 
-// Where writing to path puts the data: the file that a symbolic link names
-// (through any chain of links), or path itself.
+// Where writing to path puts the data: path itself, or the file a symbolic
+// link there leads to as the system resolves it. A link is followed only
+// where the system's protected_symlinks rule lets this user follow it: not
+// another user's link in a sticky folder that all may write to, unless that
+// user owns the folder. Throws ConversionError for such a link.
 std::string replacementTarget(const std::string& path);
 
-// The first name OutputFile tries for its temporary file: OUT.tmp, with the
-// name shortened when that would exceed the folder's limit.
-std::string temporaryPathFor(const std::string& path);
+// The partial file of an output is .NAME.TAG.tmp beside the file replaced,
+// TAG being six random letters and digits, NAME shortened to fit the
+// folder's name limit. A leftover of a killed writer is known by that form.
+std::string partialPathFor(const std::string& path, std::string_view tag);
+// Whether name, in the folder of target, has the form of target's partial files.
+bool isPartialNameOf(std::string_view name, const std::string& target);
+// Removes the partial files of target that a killed writer left behind: the
+// user's own regular files of that form that no writer holds, and no others.
+void removeStalePartials(const std::string& target);
 
 // A file read through one fixed buffer, with its byte offset always known.
 // A pipe or other unseekable input is first copied whole to an unnamed
-// temporary file, since a MIDI file is read twice and its size is needed.
+// temporary file, since a MIDI file is read twice and its size is needed;
+// one that does not start with signature is refused by its reader at once,
+// so only its start is copied.
 class InputFile {
   public:
-    explicit InputFile(const std::string& path);
+    explicit InputFile(const std::string& path, std::string_view signature = {});
     ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -92,12 +109,14 @@ class InputFile {
     std::uint64_t limit_ = UINT64_MAX;
 };
 
-// Writes to a temporary file beside the target. commit() renames it onto the
-// target; without a commit the temporary file is removed, so an existing
-// target is never left half-written. The target keeps its permission bits
-// (and owner and group where allowed); a symbolic link stays and its target
-// is replaced. The temporary file is locked while in use: another writer of
-// the same target takes another name, and a stale one is reused.
+// Writes to a partial file beside the target, made afresh for this writer
+// alone (mode 0600, never through a link). commit() gives it the target's
+// permission bits (and owner and group where allowed), or the usual mode
+// of a new file, and renames it onto the target; without a commit it is
+// removed, so an existing target is never left half-written. A symbolic
+// link to the target stays and leads to the new file. The partial file is
+// locked while in use, so that the partial files a killed writer of the same
+// target left behind, and only those, are removed.
 class OutputFile {
   public:
     explicit OutputFile(const std::string& path);
@@ -128,8 +147,8 @@ class OutputFile {
     void commit(bool syncFirst = false);
 
   private:
-    void openTemporary();
-    void copyToStandardOutput();
+    void openPartial();
+    void copyToDescriptor();
     void flush();
     void flushAll();
     void seekTo(std::uint64_t offset);
@@ -137,7 +156,8 @@ class OutputFile {
 
     std::string path_;
     std::string target_;
-    std::string temporaryPath_; // empty when writing to standard output
+    std::string partialPath_; // empty when writing through a descriptor
+    int descriptor_ = -1;     // standard output or the descriptor named
     std::FILE* file_ = nullptr;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;

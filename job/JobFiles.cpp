@@ -32,17 +32,25 @@ const FileNames& intermediateFileNamesAtEnd() {
     return names;
 }
 
-// The converters write their outputs through OUTPUT.tmp beside them and
-// rename that only when done, so a converter that was stopped (killed, or
-// over a file-size limit) leaves it behind.
-const std::array<QString, 2>& converterTemporaryNames() {
-    static const std::array<QString, 2> names{WorkFile::eventText + QStringLiteral(".tmp"),
-                                              WorkFile::outputMidi + QStringLiteral(".tmp")};
+// The converters write their outputs through partial files beside them and
+// rename those only when done, so a converter that was stopped (killed, or
+// over a file-size limit) leaves one behind.
+const std::array<QString, 2>& converterOutputNames() {
+    static const std::array<QString, 2> names{WorkFile::eventText, WorkFile::outputMidi};
     return names;
 }
 
+bool isConverterPartial(const std::optional<QString>& name, const QString& workDir) {
+    return name &&
+           std::any_of(converterOutputNames().begin(), converterOutputNames().end(),
+                       [&](const QString& output) {
+                           return convert::isPartialNameOf(nativeString(*name),
+                                                           nativeString(workPath(workDir, output)));
+                       });
+}
+
 void removeFile(const QString& path) {
-    makeReplaceable(path);
+    setNormalAttributes(path);
     removeNative(path);
 }
 
@@ -101,27 +109,18 @@ QString workPath(const QString& dir, const QString& name) {
     return dir + QLatin1Char('/') + name;
 }
 
-void makeReplaceable(const QString& path) {
-#ifdef Q_OS_WIN
-    if (QFileInfo::exists(path))
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
-#else
-    Q_UNUSED(path);
-#endif
-}
-
 void removeIntermediateFiles(const QString& workDir, CleanUp when) {
     const FileNames& names =
         when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
     for (const QString& name : names)
         removeFile(workPath(workDir, name));
-    for (const QString& name : converterTemporaryNames())
-        removeFile(workPath(workDir, name));
+    for (const QString& name : converterOutputNames())
+        convert::removeStalePartials(nativeString(workPath(workDir, name)));
 }
 
 bool isJobFile(const QString& path, const QString& workDir) {
     const std::optional<QString> name = nameIn(path, workDir);
-    return isOneOf(name, intermediateFileNames()) || isOneOf(name, converterTemporaryNames()) ||
+    return isOneOf(name, intermediateFileNames()) || isConverterPartial(name, workDir) ||
            isOneOf(name, std::array{WorkFile::setupFile, WorkFile::lock});
 }
 

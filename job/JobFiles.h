@@ -34,13 +34,9 @@ QString workPath(const QString& dir, const QString& name);
 enum class CleanUp { BeforeJob, AfterJob };
 void removeIntermediateFiles(const QString& workDir, CleanUp when);
 
-// Clears a file's read-only attribute where the system would otherwise
-// refuse to delete or replace it.
-void makeReplaceable(const QString& path);
-
 // Whether path (or the file its link names) is one of the files the
 // programs keep in the working folder: the setup file, the lock and the
-// job's intermediate files.
+// job's intermediate files, a converter's partial output among them.
 bool isJobFile(const QString& path, const QString& workDir);
 
 // Whether path (or the file its link names) is one of the programs or

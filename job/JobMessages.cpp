@@ -22,6 +22,8 @@ constexpr std::array<MessageText, 26> messageTexts{{
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
     {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
     {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
+    {JobMessageId::WorkDirNotOwned,
+     "作業用のフォルダがほかのユーザーのものです、安全のため変換できません\n%1"},
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
     {JobMessageId::InputNotAFile,
      "変換対象が通常のファイルではありません、パイプや装置からは変換できません\n%1"},

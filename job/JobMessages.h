@@ -20,6 +20,7 @@ enum class JobMessageId {
     CompletedWithLimit,
     JobBusy,             // %1 working folder
     ToolDirUnwritable,   // %1 working folder, %2 reason
+    WorkDirNotOwned,     // %1 working folder
     InputUncopyable,     // %1 input, %2 reason
     InputNotAFile,       // %1 input
     InputIsWorkFile,     // %1 input

@@ -6,7 +6,9 @@
 
 #include <cstring>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -96,7 +98,11 @@ bool writeAll(QFile& file, const char* data, qint64 size) {
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     file.setFileName(path);
-    if (!file.open(mode & QIODevice::WriteOnly ? mode | QIODevice::Truncate : mode))
+    const bool opened =
+        mode & QIODevice::WriteOnly
+            ? file.open(mode | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)
+            : file.open(mode);
+    if (!opened)
         return fileFailure(failureId, path, file.errorString());
     return std::nullopt;
 }
@@ -113,6 +119,15 @@ void removeNative(const QString& path) {
     QFile::remove(path);
 }
 
+QString setNormalAttributes(const QString& path) {
+    const auto wide = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
+    const DWORD attributes = GetFileAttributesW(wide);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return QString(); // a link keeps its own attributes; its target is not touched
+    return SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL) ? QString()
+                                                           : qt_error_string(int(GetLastError()));
+}
+
 QString resolvedFolder(const QString& folder) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     return canonical.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : canonical;
@@ -125,8 +140,8 @@ QString programDirectory() {
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     const bool writing = mode & QIODevice::WriteOnly;
-    const int flags = writing ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY | O_NONBLOCK;
-    const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0666);
+    const int flags = writing ? O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW : O_RDONLY | O_NONBLOCK;
+    const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0600);
     if (fd < 0)
         return fileFailure(failureId, path, systemErrorText(errno));
     if (!writing)
@@ -150,6 +165,20 @@ bool existsNative(const QString& path) {
 
 void removeNative(const QString& path) {
     ::unlink(nativePath(path).constData());
+}
+
+QString setNormalAttributes(const QString& path) {
+    const QByteArray name = nativePath(path);
+    struct stat status {};
+    if (::lstat(name.constData(), &status) != 0)
+        return systemErrorText(errno);
+    const mode_t normal = S_IRUSR | S_IWUSR;
+    if (!S_ISREG(status.st_mode) || (status.st_mode & normal) == normal)
+        return QString();
+    if (::fchmodat(AT_FDCWD, name.constData(), (status.st_mode | normal) & 07777,
+                   AT_SYMLINK_NOFOLLOW) != 0)
+        return systemErrorText(errno);
+    return QString();
 }
 
 QString resolvedFolder(const QString& folder) {

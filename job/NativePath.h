@@ -20,9 +20,10 @@ inline std::string nativeString(const QString& path) {
     return nativePath(path).toStdString();
 }
 
-// Opens path (ReadOnly, or WriteOnly to create or empty it). A read never
-// waits for a pipe's writer. A failure is reported as failureId with the
-// path and the system's reason.
+// Opens path: ReadOnly, or WriteOnly to create it afresh for its owner alone
+// (0600), failing when anything, a link included, is in its place. A read
+// never waits for a pipe's writer. A failure is reported as failureId with
+// the path and the system's reason.
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId);
 // Whether file is a regular file (not a pipe, a device or a folder).
@@ -32,6 +33,11 @@ bool isRegularFile(const QFile& file);
 bool writeAll(QFile& file, const char* data, qint64 size);
 bool existsNative(const QString& path);
 void removeNative(const QString& path);
+// Sets a file's attributes to normal, as before it is read, replaced or
+// deleted: on Windows clears read-only, hidden, system and archive;
+// elsewhere gives its owner read and write. Never through a link. The
+// system's reason when that fails, or an empty text.
+QString setNormalAttributes(const QString& path);
 // The folder with its links resolved, or the path cleaned when it does not exist.
 QString resolvedFolder(const QString& folder);
 

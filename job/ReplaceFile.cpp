@@ -7,9 +7,9 @@
 
 namespace zelmod {
 
-QString partialPathFor(const QString& outputPath) {
-    return pathFromNative(
-        QByteArray::fromStdString(convert::temporaryPathFor(nativeString(outputPath))));
+QString partialPathFor(const QString& outputPath, const QString& tag) {
+    return pathFromNative(QByteArray::fromStdString(
+        convert::partialPathFor(nativeString(outputPath), nativeString(tag))));
 }
 
 std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,

@@ -11,9 +11,10 @@ namespace zelmod {
 
 // Where the new output is written before it takes the output's name: beside
 // the file that is replaced (a link's target), so that the rename stays on
-// one file system. A job that finds this name in use by another takes
-// another; a leftover from a killed program is reused.
-QString partialPathFor(const QString& outputPath);
+// one file system, under a name made afresh with a random tag of six letters
+// and digits. The user's own leftovers of that form, from a killed program,
+// are removed by the next job on that output.
+QString partialPathFor(const QString& outputPath, const QString& tag = QStringLiteral("XXXXXX"));
 
 // Copies source to a partial file and renames that over target, keeping the
 // target's permissions and any link to it. Until the rename the old target

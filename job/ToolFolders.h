@@ -1,7 +1,8 @@
 // Where the program finds its converters and where it does its work. A
-// portable folder (build/tool, or a copy of it) is both. An installed copy
-// never writes into its program folder: each user works in a folder of
-// their own, so that two users of one installation never meet.
+// portable folder (build/tool, or a copy of it) of the user's own, which no
+// one else may write to, is both. An installed copy never writes into its
+// program folder, and neither does a copy in a folder that others may write
+// to: each user works in a folder of their own, so that two users never meet.
 #pragma once
 
 #include "job/JobMessages.h"
@@ -19,12 +20,14 @@ struct ToolFolders {
 // marks the copy as installed.
 inline constexpr const char* installedMarkerName = "zelmod-installed";
 
-// The folders of a program that lies in programDir. An installed copy
-// works in the application's per-user data folder, which depends on the
+// The folders of a program that lies in programDir. An installed or shared
+// copy works in the application's per-user data folder, which depends on the
 // application name: the programs set it to "Zelmod".
 ToolFolders toolFoldersOf(const QString& programDir);
 
-// Creates the working folder if it is missing, open to its owner alone.
+// Creates the working folder if it is missing, open to its owner alone. An
+// existing one must be the user's; the per-user folder is closed to others,
+// a program folder to other writers.
 std::optional<JobFailure> makeWorkDir(const QString& workDir);
 
 } // namespace zelmod

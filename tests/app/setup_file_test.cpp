@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 using zelmod::testing::PrintTo;
@@ -121,6 +123,26 @@ TEST_F(SetupFile, ADirectoryInTheWayIsReportedOnceAndKept) {
     EXPECT_EQ(QFile::permissions(path()), before);
     EXPECT_EQ(warnings.count(), 1) << warnings.text();
     EXPECT_TRUE(warnings.text().contains(QDir::toNativeSeparators(path())));
+}
+
+// A link planted in the setup file's place is never followed: the file it
+// names keeps its mode and content, and a file of the program's own, open to
+// its owner alone, takes the link's place.
+TEST_F(SetupFile, APlantedLinkIsReplacedNotFollowed) {
+    namespace fs = std::filesystem;
+    const QString victim = dir.filePath(QStringLiteral("private"));
+    writeFile(victim, "private", QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    ASSERT_TRUE(QFile::link(victim, path()));
+    qint32 mismatch = 0;
+    EXPECT_FALSE(ReadSetupFile(path(), mismatch));
+    EXPECT_TRUE(WriteSetupFile(path()));
+    EXPECT_EQ(readFile(victim), "private");
+    EXPECT_EQ(fs::status(victim.toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(QFileInfo(path()).isSymLink());
+    EXPECT_EQ(readFile(path()), SetupFileBytes);
+    EXPECT_EQ(fs::status(path().toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 struct AttributeCase {

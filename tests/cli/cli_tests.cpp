@@ -177,6 +177,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"output onto itself", {"a.mid"}, ".", "保存先が入力ファイルと同じです"},
         RefusalCase{
             "-o onto its input", {"a.mid"}, "a.mid", "保存先が入力ファイルと同じです", "-o"},
+        RefusalCase{"names with control characters, escaped",
+                    {"c\x1b[2J.mid", "b/c\x1b[2J.mid"},
+                    "out",
+                    "c\\e[2J.mid"},
         RefusalCase{"input is an intermediate file",
                     {"tool/Zeltmp2.dat"},
                     "out",
@@ -248,8 +252,9 @@ class CliAsNobody : public Cli {
         QFile::setPermissions(tool.outside(QString()), QFile::permissions(tool.path()) |
                                                            QFileDevice::ExeOther |
                                                            QFileDevice::ReadOther);
-        for (const char* folder : {"", "tool"})
-            makeWritableForAll(at(folder));
+        makeWritableForAll(at(""));
+        // The user's own portable copy, which works in its own folder.
+        ASSERT_EQ(::chown(QFile::encodeName(tool.path()).constData(), Nobody, Nobody), 0);
         writeFile(at("out.mid"), "old output");
     }
 
@@ -277,16 +282,16 @@ TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
 
 struct LockedFolderCase {
     const char* name;
-    const char* folder; // made read-only for everyone else
+    const char* folder; // made read-only for everyone, root aside
     const char* textPart;
 };
 
 class CliLockedFolder : public CliAsNobody, public testing::WithParamInterface<LockedFolderCase> {};
 
 TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
-    QFile::setPermissions(at(GetParam().folder),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(at(GetParam().folder), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                     QFileDevice::ReadOther |
+                                                     QFileDevice::ExeOther);
     const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.errors, HasSubstr(GetParam().textPart));
@@ -304,7 +309,8 @@ INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
 struct WorkFolderCase {
     const char* name;
     bool installed;
-    const char* dataHome; // the user's data folder: "data" is theirs, "tool" is root's
+    const char* dataHome; // XDG_DATA_HOME below the test's folder ("data" is the user's home)
+    const char* workDir;  // where the job is to work
     int exitCode;
     const char* textPart;
     QByteArray output;
@@ -317,30 +323,46 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     const WorkFolderCase& c = GetParam();
     if (c.installed)
         writeFile(tool.file(QStringLiteral("zelmod-installed")), "");
-    QDir().mkpath(at("data"));
-    makeWritableForAll(at("data"));
+    for (const char* folder : {"data", "taken/Zelmod", "open/Zelmod"}) {
+        QDir().mkpath(at(folder));
+        makeWritableForAll(at(folder));
+    }
+    ASSERT_EQ(::chown(QFile::encodeName(at("open/Zelmod")).constData(), Nobody, Nobody), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(tool.path()).constData(), 0, 0), 0);
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
+    const QString dataHome = c.dataHome[0] == '.' ? c.dataHome : at(c.dataHome);
     const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                         {"XDG_DATA_HOME=" + at(c.dataHome).toStdString()});
+                                         {"XDG_DATA_HOME=" + dataHome.toStdString(),
+                                          "HOME=" + at("data").toStdString()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
     EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
     EXPECT_EQ(readFile(at("out.mid")), c.output);
     EXPECT_EQ(QDir(tool.path()).entryList(QDir::AllEntries), programFiles);
-    const fs::path workDir = at("data/Zelmod").toStdString();
+    const fs::path workDir = at(c.workDir).toStdString();
     if (c.exitCode == 0)
         EXPECT_EQ(fs::status(workDir).permissions(), fs::perms::owner_all);
     else
         EXPECT_FALSE(fs::exists(workDir));
 }
 
+const QByteArray newOutput = "0 On ch=1 n=60 v=1\r\n";
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Copies, CliWorkFolder,
-    testing::Values(WorkFolderCase{"portable copy", false, "data", 1,
-                                   "ツールのフォルダに書き込めません", "old output"},
-                    WorkFolderCase{"installed copy", true, "data", 0, "変換完了！",
-                                   "0 On ch=1 n=60 v=1\r\n"},
-                    WorkFolderCase{"installed copy whose own folder cannot be made", true, "tool",
-                                   1, "ツールのフォルダに書き込めません", "old output"}));
+    testing::Values(
+        WorkFolderCase{"portable copy in another user's folder", false, "data", "data/Zelmod", 0,
+                       "変換完了！", newOutput},
+        WorkFolderCase{"installed copy", true, "data", "data/Zelmod", 0, "変換完了！", newOutput},
+        WorkFolderCase{"installed copy whose own folder cannot be made", true, "tool",
+                       "tool/Zelmod", 1, "ツールのフォルダに書き込めません", "old output"},
+        WorkFolderCase{"installed copy whose folder another user made", true, "taken",
+                       "data/Zelmod", 1, "作業用のフォルダがほかのユーザーのものです", "old output"},
+        WorkFolderCase{"installed copy whose folder others may enter", true, "open",
+                       "open/Zelmod", 0, "変換完了！", newOutput},
+        WorkFolderCase{"relative data home", true, "./data", "data/.local/share/Zelmod", 0,
+                       "変換完了！", newOutput}));
+// clang-format on
 
 } // namespace

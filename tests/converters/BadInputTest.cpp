@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "tests/support/test_files.h"
 
@@ -224,6 +227,7 @@ struct FileEdgeCase {
     const char* name;
     const char* script; // sh, in a folder holding in.mid, with the converters on PATH
     const char* output;
+    bool asRoot = false; // to plant another user's link
 };
 
 // Each script ends by listing the folder: nothing may be left behind.
@@ -233,26 +237,57 @@ const FileEdgeCase fileEdgeCases[] = {
      "a\nb\nin.mid\n"},
     {"ModeKept", "echo old >out && chmod 600 out && mf2t in.mid out && stat -c %a out && ls",
      "600\nin.mid\nout\n"},
+    {"NewFileTakesTheUmask", "umask 027 && mf2t in.mid out && stat -c %a out && ls",
+     "640\nin.mid\nout\n"},
     {"SymlinkKept",
      "echo old >real && ln -s real out && mf2t in.mid out && test -L out && "
      "head -c 4 real && ls",
      "MThdin.mid\nout\nreal\n"},
+    {"OthersLinkInAStickyFolderNotFollowed",
+     "mkdir -m 1777 d && echo mine >real && ln -s ../real d/out && chown -h 65534 d/out && "
+     "mf2t in.mid d/out 2>&1; cat real && ls d",
+     "mf2t: d/out: a link of another user in a shared folder, not followed\nmine\nout\n", true},
     {"NameOfTheLongestLength", "mf2t in.mid $(printf %0255d 0) && ls | cut -c 1-3", "000\nin.\n"},
-    {"StaleTemporaryFileReused", "echo stale >out.tmp && mf2t in.mid out && ls", "in.mid\nout\n"},
-    // While t2mf waits for its input, holding out.tmp, mf2t writes out too.
+    // Only a partial file of the output's own form that nobody holds is stale.
+    {"StalePartialRemovedOtherFilesKept",
+     "echo stale >.out.AbC123.tmp && echo mine >out.tmp && echo mine >.out.AbC12.tmp && "
+     "ln -s in.mid .out.XyZ789.tmp && mf2t in.mid out && ls -A",
+     ".out.AbC12.tmp\n.out.XyZ789.tmp\nin.mid\nout\nout.tmp\n"},
+    {"InputNamedLikeAPartialFile",
+     "cp in.mid a.mid.tmp && mf2t a.mid.tmp a.mid && cp in.mid .a.mid.AbC123.tmp && "
+     "mf2t .a.mid.AbC123.tmp a.mid && ls -A",
+     ".a.mid.AbC123.tmp\na.mid\na.mid.tmp\nin.mid\n"},
+    {"DescriptorOutputsAppend",
+     "echo a >log && mf2t in.mid /dev/stdout >>log && mf2t in.mid /dev/fd/1 >>log && "
+     "mf2t in.mid /proc/self/fd/1 >>log && grep -c MThd log && head -n 1 log && ls",
+     "3\na\nin.mid\nlog\n"},
+    {"ClosedDescriptors", "mf2t - out <&- 2>&1; mf2t in.mid /dev/fd/7 2>&1; ls",
+     "mf2t: -: cannot read: Bad file descriptor\n"
+     "mf2t: /dev/fd/7: cannot write: Bad file descriptor\nin.mid\n"},
+    // Refused from its first bytes: the rest is left in the pipe.
+    {"StreamThatIsNotMidi",
+     "head -c 1000000 /dev/zero | { mf2t - out 2>&1; wc -c | awk '{ print ($1 > 900000) }'; }; ls",
+     "mf2t: -: byte 0: not a MIDI file (no MThd chunk at the start)\n1\nin.mid\n"},
+    {"ControlCharactersInNamesEscaped", "mf2t \"$(printf 'a\\033]0;x\\a\\nb')\" out 2>&1; ls",
+     "mf2t: a\\e]0;x\\a\\nb: cannot open: No such file or directory\nin.mid\n"},
+    // While t2mf waits for its input, holding its partial file (0600), mf2t
+    // writes out too.
     {"InterruptedBesideAnotherWriter",
-     "mkfifo f && (t2mf f out & exec 3>f && for i in $(seq 1000); do [ -e out.tmp ] && break; "
-     "sleep 0.01; done; mf2t in.mid out && ls && kill $! && wait $!; echo $?) && rm f && ls",
-     "f\nin.mid\nout\nout.tmp\n143\nin.mid\nout\n"},
+     "mkfifo f && (t2mf f out & exec 3>f && for i in $(seq 1000); do "
+     "ls -A | grep -q '^[.]out[.]' && break; sleep 0.01; done; mf2t in.mid out && "
+     "stat -c %a .out.*.tmp && ls && kill $! && wait $!; echo $?) && rm f && ls -A",
+     "600\nf\nin.mid\nout\n143\nin.mid\nout\n"},
 };
 
 class FileEdge : public ::testing::TestWithParam<FileEdgeCase> {};
 
 TEST_P(FileEdge, KeepsTheUsersFilesAndLeavesNothingBehind) {
+    if (GetParam().asRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "only root can plant another user's link";
     ScratchDir scratch;
     writeFile(scratch.path("in.mid"), midiFile({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}}));
     ::setenv("ZELMOD_EDGE_SCRIPT", GetParam().script, 1);
-    const std::string command = "cd \"" + scratch.path("") + "\" && PATH=\"" +
+    const std::string command = "cd \"" + scratch.path("") + "\" && LC_ALL=C PATH=\"" +
                                 std::getenv("ZELMOD_TOOL_DIR") +
                                 ":$PATH\" sh -c \"$ZELMOD_EDGE_SCRIPT\"";
     std::FILE* shell = ::popen(command.c_str(), "r");

@@ -1,6 +1,7 @@
 #include "job/JobFiles.h"
 #include "job/JobLock.h"
 #include "job/JobMessages.h"
+#include "job/NativePath.h"
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 
@@ -79,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                     true},
         JobFileCase{"the setup file", [](const FakeToolDir& t) { return t.file("Zelmod.dat"); },
                     true},
+        JobFileCase{"a converter's partial file",
+                    [](const FakeToolDir& t) { return t.file(".Zeltmps.txt.AbC123.tmp"); }, true},
         JobFileCase{
             "through a dot",
             [](const FakeToolDir& t) { return t.path() + QStringLiteral("/./Zeltmpd.txt"); }, true},
@@ -108,19 +111,30 @@ TEST(RemoveIntermediateFiles, RemovesReadOnlyOnesAndLeavesOthers) {
     }
 }
 
+constexpr QDir::Filters hiddenFiles = QDir::Files | QDir::Hidden;
+
+fs::perms modeOf(const QString& path) {
+    return fs::status(path.toStdString()).permissions();
+}
+
 TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
     FakeToolDir dir;
     const QString target = dir.file(QStringLiteral("out.mid"));
     writeFile(target, "old");
     QFile::setPermissions(target, QFileDevice::ReadOwner);
     writeFile(zelmod::partialPathFor(target), "killed half way");
+    writeFile(dir.file(QStringLiteral("out.mid.tmp")), "the user's own");
     writeFile(dir.file(QStringLiteral("new")), "new");
-    // While the copy is synced it is whole, the target is still the old one,
-    // and the source may go.
+    const QStringList partials{QStringLiteral(".out.mid.??????.tmp")};
+    // While the copy is synced it is whole and private, the target is still
+    // the old one, and the source may go.
     int syncing = 0;
     const auto whileSyncing = [&] {
         ++syncing;
-        EXPECT_EQ(readFile(zelmod::partialPathFor(target)), "new");
+        const QFileInfoList partial = QDir(dir.path()).entryInfoList(partials, hiddenFiles);
+        ASSERT_EQ(partial.size(), 1);
+        EXPECT_EQ(readFile(partial[0].filePath()), "new");
+        EXPECT_EQ(modeOf(partial[0].filePath()), fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(readFile(target), "old");
         EXPECT_TRUE(QFile::remove(dir.file(QStringLiteral("new"))));
     };
@@ -129,14 +143,33 @@ TEST(ReplaceFile, ReplacesTheTargetAndRemovesALeftoverPartial) {
         std::nullopt);
     EXPECT_EQ(syncing, 1);
     EXPECT_EQ(readFile(target), "new");
-    EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(target)));
+    EXPECT_EQ(modeOf(target), fs::perms::owner_read);
+    EXPECT_TRUE(QDir(dir.path()).entryList(partials, hiddenFiles).isEmpty());
+    EXPECT_EQ(readFile(dir.file(QStringLiteral("out.mid.tmp"))), "the user's own");
+}
+
+// A work file is made afresh for its owner alone; a link planted in its
+// place is refused, and the file it names is left alone.
+TEST(OpenNative, CreatesWorkFilesAfreshAndNeverThroughALink) {
+    FakeToolDir dir;
+    writeFile(dir.file(QStringLiteral("private")), "private");
+    ASSERT_TRUE(QFile::link(dir.file(QStringLiteral("private")), dir.file("Zeltmpd.txt")));
+    for (const char* name : {"Zeltmpd.txt", "Zeltmp.dat"}) {
+        QFile file;
+        const bool refused = zelmod::openNative(file, dir.file(name), QIODevice::WriteOnly,
+                                                JobMessageId::WorkFileUncreatable)
+                                 .has_value();
+        EXPECT_EQ(refused, QFileInfo(dir.file(name)).isSymLink()) << name;
+    }
+    EXPECT_EQ(readFile(dir.file(QStringLiteral("private"))), "private");
+    EXPECT_EQ(modeOf(dir.file("Zeltmp.dat")), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(ReplaceFile, NamesThePartialAfterTheOutputWithinTheNameLimit) {
     EXPECT_EQ(zelmod::partialPathFor(QStringLiteral("/music/song.mid")),
-              QStringLiteral("/music/song.mid.tmp"));
+              QStringLiteral("/music/.song.mid.XXXXXX.tmp"));
     EXPECT_EQ(zelmod::partialPathFor(QStringLiteral("/music/") + QString(255, 'x')),
-              QStringLiteral("/music/") + QString(251, 'x') + QStringLiteral(".tmp"));
+              QStringLiteral("/music/.") + QString(243, 'x') + QStringLiteral(".XXXXXX.tmp"));
 }
 
 TEST(ReplaceFile, LeavesTheTargetWhenTheCopyFails) {

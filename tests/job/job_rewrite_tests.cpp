@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 using zelmod::JobFailure;
@@ -145,7 +148,8 @@ struct FileFailureCase {
     const char* source; // nullptr: a text of three lines
     const char* target; // nullptr: a file in the test's folder
     JobMessageId id;
-    const char* lineNumber; // nullptr: the message names no line
+    const char* lineNumber;   // nullptr: the message names no line
+    rlim_t fileSizeLimit = 0; // bytes the target may hold, as a full disk would; 0: no limit
 };
 
 class FileFailure : public testing::TestWithParam<FileFailureCase> {};
@@ -156,8 +160,16 @@ TEST_P(FileFailure, IsReportedWithItsLine) {
     writeFile(dir.file(QStringLiteral("in.txt")), "a\nb\nc\n");
     const QString source = c.source ? QString::fromUtf8(c.source) : dir.file("in.txt");
     const QString target = c.target ? QString::fromUtf8(c.target) : dir.file("out.txt");
+    rlimit kept{};
+    ::getrlimit(RLIMIT_FSIZE, &kept);
+    if (c.fileSizeLimit > 0) {
+        std::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit fails instead
+        const rlimit limit{c.fileSizeLimit, kept.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
     const RewriteResult result =
         zelmod::rewriteEventText(source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
+    ::setrlimit(RLIMIT_FSIZE, &kept);
     ASSERT_TRUE(result.failure);
     EXPECT_EQ(result.failure->id, c.id);
     QStringList arguments = result.failure->arguments; // [line,] file, reason
@@ -168,14 +180,13 @@ TEST_P(FileFailure, IsReportedWithItsLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FileFailure,
-    testing::Values(FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
-                                    JobMessageId::EventTextUnopenable, nullptr},
-                    FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
-                                    JobMessageId::EventTextUnreadable, "1"},
-                    FileFailureCase{"target that cannot be created", nullptr,
-                                    "/nonexistent/Zeltmpd.txt", JobMessageId::WorkFileUncreatable,
-                                    nullptr},
-                    FileFailureCase{"full disk", nullptr, "/dev/full",
-                                    JobMessageId::EventTextUnwritable, "3"}));
+    testing::Values(
+        FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
+                        JobMessageId::EventTextUnopenable, nullptr},
+        FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
+                        JobMessageId::EventTextUnreadable, "1"},
+        FileFailureCase{"target that cannot be created", nullptr, "/nonexistent/Zeltmpd.txt",
+                        JobMessageId::WorkFileUncreatable, nullptr},
+        FileFailureCase{"full disk", nullptr, nullptr, JobMessageId::EventTextUnwritable, "3", 4}));
 
 } // namespace

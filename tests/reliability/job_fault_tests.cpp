@@ -4,6 +4,8 @@
 // the tool's directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <csignal>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -103,14 +105,18 @@ class JobFault : public ::testing::TestWithParam<FaultCase> {
 };
 
 // Runs the job and kills the converter once it has begun to write its
-// output, which it does through OUTPUT.tmp beside it.
+// output, which it does through a partial file .OUTPUT.XXXXXX.tmp beside it.
 std::optional<RunResult> killConverterWhileWriting(JobFault& test, const char* converter,
                                                    const char* output) {
     const fs::path executable = test.workspace().tool(converter);
-    const fs::path temporary = test.workspace().tool(std::string(output) + ".tmp");
-    return test.runJob({.whileRunning = [executable, temporary](pid_t) {
+    const std::string partial = "." + std::string(output) + ".";
+    return test.runJob({.whileRunning = [executable, partial, &test](pid_t) {
         std::error_code error;
-        if (fs::file_size(temporary, error) == 0 || error)
+        const fs::directory_iterator files(test.workspace().tool(), error);
+        if (error || std::none_of(begin(files), end(files), [&](const fs::directory_entry& file) {
+                return file.path().filename().string().starts_with(partial) &&
+                       fs::file_size(file.path(), error) > 0;
+            }))
             return false;
         for (const pid_t pid : processesOf(executable))
             ::kill(pid, SIGKILL);
