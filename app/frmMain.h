@@ -52,9 +52,11 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void cmdUp_Click();
     void cmdDown_Click();
     void stepAmount(double step);
+    bool stepAmountOn(QEvent* event);
 
     void createControls();
     void createJobOptions();
+    void nameAmountControls();
     void setTabOrder();
     void keepOptionGroupOneTabStop();
     void Form_Resize();
@@ -89,4 +91,5 @@ class frmMain : public QWidget, private zelmod::JobHost {
     zelmod::ConversionJob* runningJob = nullptr;
     bool closeWhenJobEnds = false;
     bool waitCursorShown = false;
+    int wheelAngleLeft = 0; // of a wheel notch not yet stepped
 };

@@ -6,9 +6,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -50,6 +53,29 @@ TEST_P(StepButtons, StepClampAndRewriteTheAmount) {
     EXPECT_EQ(textAfterPressing("cmdDown", c.before), QString::fromUtf8(c.afterDown));
 }
 
+// In the box itself the arrow keys and a notch of the wheel step alike.
+TEST_P(StepButtons, ArrowKeysAndWheelStepAsTheButtons) {
+    const StepCase& c = GetParam();
+    amount->setFocus();
+    for (const auto& [key, after] :
+         {std::pair{Qt::Key_Up, c.afterUp}, std::pair{Qt::Key_Down, c.afterDown}}) {
+        amount->setText(QString::fromUtf8(c.before));
+        QTest::keyClick(amount, key);
+        EXPECT_EQ(amount->text(), QString::fromUtf8(after)) << "key " << key;
+    }
+    // Two half notches make one; a notch down then steps down.
+    for (const auto& [angles, after] :
+         {std::pair{std::vector{60, 60}, c.afterUp}, std::pair{std::vector{-120}, c.afterDown}}) {
+        amount->setText(QString::fromUtf8(c.before));
+        for (const int angle : angles) {
+            QWheelEvent wheel(amount->rect().center(), amount->mapToGlobal(amount->rect().center()),
+                              {}, QPoint(0, angle), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(amount, &wheel);
+        }
+        EXPECT_EQ(amount->text(), QString::fromUtf8(after)) << "wheel " << angles.front();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Amounts, StepButtons,
     testing::Values(
@@ -61,7 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"FractionAboveLowerLimit", "-126.5", "-125.5", "-127"},
         StepCase{"FarAbove", "300", "127", "127"}, StepCase{"FarBelow", "-300", "-127", "-127"},
         StepCase{"Fraction", "2.5", "3.5", "1.5"}, StepCase{"NegativeHalf", "-0.5", ".5", "-1.5"},
-        StepCase{"Hexadecimal", "&H10", "17", "15"}, StepCase{"Blanks", " 1 2", "13", "11"}),
+        StepCase{"Hexadecimal", "&H10", "17", "15"}, StepCase{"Blanks", " 1 2", "13", "11"},
+        StepCase{"FullWidth", "１　２", "13", "11"}, StepCase{"FullWidthMinus", "－５", "-4", "-6"},
+        StepCase{"FullWidthFraction", "１２６．５", "127", "125.5"}),
     zelmod::testing::caseName);
 
 } // namespace
