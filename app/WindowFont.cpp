@@ -1,5 +1,6 @@
 #include "app/WindowFont.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QStringList>
 
@@ -34,4 +35,10 @@ QFont japaneseWindowFont() {
         font.setFamilies({family});
     font.setPixelSize(WindowFontPixelSize);
     return font;
+}
+
+void useWindowFontEverywhere() {
+    const QFont font = japaneseWindowFont();
+    if (QApplication::font() != font)
+        QApplication::setFont(font);
 }

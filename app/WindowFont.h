@@ -4,3 +4,7 @@
 #include <QFont>
 
 QFont japaneseWindowFont();
+
+// Makes that font the application's, so that the message boxes and file
+// dialogs use it as the windows do. Each window calls it when made.
+void useWindowFontEverywhere();

@@ -97,7 +97,7 @@ frmMain::frmMain(QWidget* parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
-    setFont(japaneseWindowFont());
+    useWindowFontEverywhere();
     resize(twipsSize(7395, 8280));
     createControls();
     setTabOrder();

@@ -1,10 +1,12 @@
 // The main window's behaviour: focus, keys and clicks, and legible captions.
 #include "app/QtTranslation.h"
+#include "app/frmAbout.h"
 #include "app/frmMain.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -224,6 +226,15 @@ TEST_F(MainWindow, EveryCaptionHasGlyphsInItsControlsFont) {
         checked << text;
     }
     EXPECT_TRUE(checked.contains(QStringLiteral("強弱情報シフト")));
+}
+
+// Message boxes, file dialogs and the About window use the main window's font.
+TEST_F(MainWindow, BoxesDialogsAndTheAboutWindowUseTheWindowsFont) {
+    QMessageBox box;
+    QFileDialog dialog;
+    frmAbout about;
+    for (QWidget* other : std::initializer_list<QWidget*>{&box, &dialog, &about})
+        EXPECT_EQ(other->font(), window.font()) << other->metaObject()->className();
 }
 
 // Captions fit their controls without moving or resizing them.
