@@ -11,6 +11,7 @@
 #include "job/choosers/CommonDialog.h"
 #include "job/choosers/basFileManager.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -106,6 +107,7 @@ frmMain::frmMain(QWidget* parent)
     connect(cmdUp, &QPushButton::clicked, this, &frmMain::cmdUp_Click);
     connect(cmdDown, &QPushButton::clicked, this, &frmMain::cmdDown_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmMain::cmdClose_Click);
+    connect(&instance, &SingleInstance::calledByAnother, this, &frmMain::comeForward);
     txtTrans->installEventFilter(this);
 }
 
@@ -319,10 +321,13 @@ bool frmMain::Form_Load(const zelmod::ToolFolders& folders) {
         zelmod::CommonDialog().showMessage(
             {"すでに「" + basStrSub::AppTitle + "」は起動されています、２重起動はできません",
              basStrSub::AppTitle, QMessageBox::Warning});
+        // Only now: come forward earlier, the running window might cover the box.
+        instance.callRunningInstance();
         basStrSub::SaveSetupOnExit = false;
         close();
         return false;
     }
+    instance.listenForCalls();
     qint32 mismatch = 0; // whether the file's line differed: nothing depends on it
     // A folder that cannot be made fails the setup file's write, which says so.
     zelmod::makeWorkDir(folders.workDir);
@@ -352,6 +357,17 @@ void frmMain::Form_Resize() {
 void frmMain::mousePressEvent(QMouseEvent* event) {
     if (!childAt(event->position().toPoint()))
         Form_MouseDown();
+}
+
+// Another start of the program asked for this window: bring it, or the
+// dialog open over it, to the front.
+void frmMain::comeForward() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 void frmMain::Form_MouseDown() {

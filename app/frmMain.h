@@ -53,6 +53,7 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void cmdDown_Click();
     void stepAmount(double step);
     bool stepAmountOn(QEvent* event);
+    void comeForward();
 
     void createControls();
     void createJobOptions();
