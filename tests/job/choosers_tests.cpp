@@ -17,6 +17,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -354,6 +355,9 @@ class RealDialog : public testing::TestWithParam<RealDialogCase> {
             GTEST_SKIP() << "needs a real display (QT_QPA_PLATFORM=xcb under Xvfb)";
         ASSERT_TRUE(folder.isValid());
         writeFile(folder.filePath("out.mid"), Content);
+        // The file dialog keeps its column widths there; each test starts afresh.
+        ASSERT_TRUE(settings.isValid());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
         dialog.setMessagePresenter([](const MessageRequest& message) {
             ADD_FAILURE() << "unexpected message " << message.text.toStdString();
         });
@@ -361,6 +365,7 @@ class RealDialog : public testing::TestWithParam<RealDialogCase> {
 
     const QByteArray Content = "MThd existing output";
     QTemporaryDir folder;
+    QTemporaryDir settings;
     QWidget window;
     CommonDialog dialog{&window};
 };
