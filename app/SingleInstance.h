@@ -4,7 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#ifdef Q_OS_WIN
 class QWinEventNotifier;
+#endif
 
 // The first instance to ask holds a lock that the system releases when the
 // process ends, however it ends, so a crash leaves nothing stale behind. On
