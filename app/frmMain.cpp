@@ -172,8 +172,8 @@ void frmMain::keepOptionGroupOneTabStop() {
     }
 }
 
-// The options stand in one column, so Left and Right move through them as
-// Up and Down do.
+// The amount box steps with keys and the wheel. The options stand in one
+// column, so Left and Right move through them as Up and Down do.
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == txtTrans)
         return stepAmountOn(event);
