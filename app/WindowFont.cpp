@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QStringList>
+#include <QWidget>
 
 namespace {
 
@@ -37,8 +38,11 @@ QFont japaneseWindowFont() {
     return font;
 }
 
-void useWindowFontEverywhere() {
+// Before the event loop runs, a change of the application font does not
+// reach the widgets already made, so the window is given the font itself.
+void useWindowFontEverywhere(QWidget& window) {
     const QFont font = japaneseWindowFont();
     if (QApplication::font() != font)
         QApplication::setFont(font);
+    window.setFont(font);
 }

@@ -30,7 +30,7 @@ frmAbout::frmAbout(QWidget* parent)
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral(" "));
     setWindowIcon(QIcon(QStringLiteral(":/about.ico")));
-    useWindowFontEverywhere();
+    useWindowFontEverywhere(*this);
     setFixedSize(twipsSize(7560, 2220));
 
     lblAbout =

@@ -98,7 +98,7 @@ frmMain::frmMain(QWidget* parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
-    useWindowFontEverywhere();
+    useWindowFontEverywhere(*this);
     resize(twipsSize(7395, 8280));
     createControls();
     setTabOrder();
