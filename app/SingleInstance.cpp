@@ -6,12 +6,17 @@
 #include <QtDebug>
 
 #ifdef Q_OS_WIN
+#include <QWinEventNotifier>
 #include <windows.h>
 #else
 #include "job/FileLock.h"
 
+#include <QFileSystemWatcher>
+
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -29,8 +34,38 @@ SingleInstance::SingleInstance(const QString& name) : name(name) {}
 #ifdef Q_OS_WIN
 
 SingleInstance::~SingleInstance() {
+    delete callNotifier; // stops waiting before the event goes
+    if (callEvent)
+        CloseHandle(callEvent);
     if (mutex)
         CloseHandle(mutex);
+}
+
+QString SingleInstance::callEventName() const {
+    return QStringLiteral("Local\\") + name + QStringLiteral(".call");
+}
+
+void SingleInstance::listenForCalls() {
+    if (!mutex || callEvent)
+        return;
+    const QString eventName = callEventName();
+    callEvent = CreateEventW(nullptr, FALSE, FALSE, reinterpret_cast<LPCWSTR>(eventName.utf16()));
+    if (!callEvent)
+        return;
+    callNotifier = new QWinEventNotifier(callEvent, this);
+    connect(callNotifier, &QWinEventNotifier::activated, this, &SingleInstance::calledByAnother);
+}
+
+void SingleInstance::callRunningInstance() {
+    const QString eventName = callEventName();
+    HANDLE event =
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<LPCWSTR>(eventName.utf16()));
+    if (!event)
+        return;
+    // The caller has the foreground; it lets the running instance take it.
+    AllowSetForegroundWindow(ASFW_ANY);
+    SetEvent(event);
+    CloseHandle(event);
 }
 
 bool SingleInstance::anotherIsRunning() {
@@ -58,15 +93,21 @@ SingleInstance::~SingleInstance() {
         ::close(lockFile);
 }
 
+// The lock file in the user's runtime directory; empty when there is none.
+QString SingleInstance::lockFilePath() const {
+    const QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtimeDir.isEmpty() ? QString()
+                                : QDir(runtimeDir).filePath(name + QStringLiteral(".lock"));
+}
+
 bool SingleInstance::anotherIsRunning() {
     if (lockFile >= 0)
         return false;
-    const QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtimeDir.isEmpty()) {
+    const QString path = lockFilePath();
+    if (path.isEmpty()) {
         reportFailure(QStringLiteral("no runtime directory"), QStringLiteral("none available"));
         return false;
     }
-    const QString path = QDir(runtimeDir).filePath(name + QStringLiteral(".lock"));
     const int fd = zelmod::openLocked(QFile::encodeName(path).constData());
     if (fd >= 0) {
         lockFile = fd;
@@ -77,6 +118,20 @@ bool SingleInstance::anotherIsRunning() {
         return true;
     reportFailure(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(error)));
     return false;
+}
+
+// A call is a change of the lock file's times, which inotify reports.
+void SingleInstance::listenForCalls() {
+    if (lockFile < 0)
+        return;
+    auto* watcher = new QFileSystemWatcher({lockFilePath()}, this);
+    connect(watcher, &QFileSystemWatcher::fileChanged, this, &SingleInstance::calledByAnother);
+}
+
+void SingleInstance::callRunningInstance() {
+    const QString path = lockFilePath();
+    if (!path.isEmpty())
+        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), nullptr, AT_SYMLINK_NOFOLLOW);
 }
 
 #endif

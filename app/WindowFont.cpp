@@ -1,7 +1,9 @@
 #include "app/WindowFont.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QStringList>
+#include <QWidget>
 
 namespace {
 
@@ -34,4 +36,13 @@ QFont japaneseWindowFont() {
         font.setFamilies({family});
     font.setPixelSize(WindowFontPixelSize);
     return font;
+}
+
+// Before the event loop runs, a change of the application font does not
+// reach the widgets already made, so the window is given the font itself.
+void useWindowFontEverywhere(QWidget& window) {
+    const QFont font = japaneseWindowFont();
+    if (QApplication::font() != font)
+        QApplication::setFont(font);
+    window.setFont(font);
 }

@@ -8,16 +8,17 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
+#include <algorithm>
 
-// Smallest size the window font may shrink to so that its texts fit.
-constexpr int SmallestPixelSize = 9;
+namespace {
 
 QLabel* label(QWidget* parent, const char* name, const char* text, const QRect& geometry) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
     label->setWordWrap(true);
+    // A font with taller lines than the design's needs a little more room below.
+    label->resize(label->width(), std::max(label->height(), label->heightForWidth(label->width())));
     return label;
 }
 
@@ -29,7 +30,7 @@ frmAbout::frmAbout(QWidget* parent)
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral(" "));
     setWindowIcon(QIcon(QStringLiteral(":/about.ico")));
-    setFont(japaneseWindowFont());
+    useWindowFontEverywhere(*this);
     setFixedSize(twipsSize(7560, 2220));
 
     lblAbout =
@@ -43,24 +44,6 @@ frmAbout::frmAbout(QWidget* parent)
     cmdExit->setGeometry(twipsRect(6240, 1560, 975, 375));
     cmdExit->setFocus();
     connect(cmdExit, &QPushButton::clicked, this, &frmAbout::cmdExit_Click);
-    fitFontToLabels();
-}
-
-// The texts wrap within their labels, which keep their places and sizes;
-// where the window font has taller lines, it is made smaller to fit.
-void frmAbout::fitFontToLabels() {
-    QFont compact = font();
-    const auto fits = [this] {
-        for (const QLabel* label : {lblAbout, lblAout2}) {
-            if (label->heightForWidth(label->width()) > label->height())
-                return false;
-        }
-        return true;
-    };
-    while (!fits() && compact.pixelSize() > SmallestPixelSize) {
-        compact.setPixelSize(compact.pixelSize() - 1);
-        setFont(compact);
-    }
 }
 
 // A dialog would centre itself; this window goes where the window system

@@ -19,7 +19,6 @@ class frmAbout : public QDialog {
 
   private:
     void cmdExit_Click();
-    void fitFontToLabels();
 
     QLabel* lblAbout = nullptr;
     QLabel* lblAout2 = nullptr;

@@ -13,6 +13,7 @@
 #include "job/choosers/CommonDialog.h"
 #include "job/choosers/basFileManager.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -25,6 +26,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QWheelEvent>
+
+#include <cstdlib>
 
 namespace {
 
@@ -42,27 +46,41 @@ const std::array<JobOption, frmMain::JobOptionCount> jobOptions{{
     {"逆再生！", twipsRect(360, 1200, 1935, 255)},
 }};
 
-// The step buttons carry no text; a small triangle shows their direction.
-QIcon stepArrow(bool up) {
-    QPixmap pixmap(7, 4);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::black);
-    const QPolygon triangle = up ? QPolygon({QPoint(3, 0), QPoint(7, 4), QPoint(0, 4)})
-                                 : QPolygon({QPoint(0, 0), QPoint(7, 0), QPoint(3, 4)});
-    painter.drawPolygon(triangle);
-    return QIcon(pixmap);
-}
+// The step buttons carry no text; a small triangle in the colour of button
+// text shows their direction, also in a dark palette. Held down, they repeat.
+class StepButton : public QPushButton {
+  public:
+    StepButton(Qt::ArrowType direction, QWidget* parent)
+        : QPushButton(QStringLiteral(" "), parent), direction(direction) {
+        setIconSize(ArrowSize);
+        setAutoRepeat(true);
+        drawArrow();
+    }
 
-QPushButton* stepButton(QWidget* parent, const char* name, bool up, const QRect& geometry) {
-    auto* button = new QPushButton(QStringLiteral(" "), parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    button->setIcon(stepArrow(up));
-    button->setIconSize(QSize(7, 4));
-    return button;
-}
+  protected:
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange)
+            drawArrow();
+        QPushButton::changeEvent(event);
+    }
+
+  private:
+    static constexpr QSize ArrowSize{7, 4};
+
+    void drawArrow() {
+        QPixmap pixmap(ArrowSize);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette().color(QPalette::Active, QPalette::ButtonText));
+        painter.drawPolygon(direction == Qt::UpArrow
+                                ? QPolygon({QPoint(3, 0), QPoint(7, 4), QPoint(0, 4)})
+                                : QPolygon({QPoint(0, 0), QPoint(7, 0), QPoint(3, 4)}));
+        setIcon(QIcon(pixmap));
+    }
+
+    Qt::ArrowType direction;
+};
 
 template <typename Widget> Widget* placed(Widget* widget, const char* name, const QRect& geometry) {
     widget->setObjectName(QLatin1String(name));
@@ -82,7 +100,7 @@ frmMain::frmMain(QWidget* parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(basStrSub::AppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/zelmod.ico")));
-    setFont(japaneseWindowFont());
+    useWindowFontEverywhere(*this);
     resize(twipsSize(7395, 8280));
     createControls();
     setTabOrder();
@@ -91,6 +109,8 @@ frmMain::frmMain(QWidget* parent)
     connect(cmdUp, &QPushButton::clicked, this, &frmMain::cmdUp_Click);
     connect(cmdDown, &QPushButton::clicked, this, &frmMain::cmdDown_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmMain::cmdClose_Click);
+    connect(&instance, &SingleInstance::calledByAnother, this, &frmMain::comeForward);
+    txtTrans->installEventFilter(this);
 }
 
 void frmMain::createControls() {
@@ -103,14 +123,29 @@ void frmMain::createControls() {
     createJobOptions();
     txtTrans = placed(new QLineEdit(QStringLiteral("0"), fmeOption), "txtTrans",
                       twipsRect(2160, 720, 615, 270));
-    cmdUp = stepButton(fmeOption, "cmdUp", true, twipsRect(2880, 720, 255, 105));
-    cmdDown = stepButton(fmeOption, "cmdDown", false, twipsRect(2880, 840, 255, 105));
+    cmdUp = placed(new StepButton(Qt::UpArrow, fmeOption), "cmdUp", twipsRect(2880, 720, 255, 105));
+    cmdDown =
+        placed(new StepButton(Qt::DownArrow, fmeOption), "cmdDown", twipsRect(2880, 840, 255, 105));
     lblUp = placed(new QLabel(QStringLiteral("Up"), fmeOption), "lblUp",
                    twipsRect(2880, 480, 375, 255));
     lblDown = placed(new QLabel(QStringLiteral("Down"), fmeOption), "lblDown",
                      twipsRect(2880, 960, 495, 255));
+    nameAmountControls();
+    // Enter presses the focused button, as Space does.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(true);
     dlgCommonDialog = new zelmod::CommonDialog(this);
     dlgCommonDialog->setObjectName(QStringLiteral("dlgCommonDialog"));
+}
+
+// What a screen reader announces for the controls whose captions do not say
+// it; each label names the step button it stands by.
+void frmMain::nameAmountControls() {
+    txtTrans->setAccessibleName(QStringLiteral("シフト量"));
+    cmdUp->setAccessibleName(QStringLiteral("上げる"));
+    cmdDown->setAccessibleName(QStringLiteral("下げる"));
+    lblUp->setBuddy(cmdUp);
+    lblDown->setBuddy(cmdDown);
 }
 
 void frmMain::createJobOptions() {
@@ -139,9 +174,11 @@ void frmMain::keepOptionGroupOneTabStop() {
     }
 }
 
-// The options stand in one column, so Left and Right move through them as
-// Up and Down do.
+// The amount box steps with keys and the wheel. The options stand in one
+// column, so Left and Right move through them as Up and Down do.
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtTrans)
+        return stepAmountOn(event);
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right) {
@@ -250,6 +287,28 @@ void frmMain::stepAmount(double step) {
     txtTrans->setText(QString::fromStdString(zelmod::amountToText(zelmod::clampAmount(amount))));
 }
 
+// As in a spin box, the Up and Down keys and each notch of the mouse wheel
+// step the amount as the step buttons do.
+bool frmMain::stepAmountOn(QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Up && key != Qt::Key_Down)
+            return false;
+        stepAmount(key == Qt::Key_Up ? 1 : -1);
+        return true;
+    }
+    if (event->type() == QEvent::Wheel && txtTrans->isEnabled()) {
+        // A fine-grained wheel sends parts of a notch; they add up.
+        const int angle = static_cast<QWheelEvent*>(event)->angleDelta().y() + wheelAngleLeft;
+        const int notches = angle / QWheelEvent::DefaultDeltasPerStep;
+        wheelAngleLeft = angle % QWheelEvent::DefaultDeltasPerStep;
+        for (int notch = 0; notch < std::abs(notches); ++notch)
+            stepAmount(notches > 0 ? 1 : -1);
+        return true;
+    }
+    return false;
+}
+
 bool frmMain::isJobSelected(int index) const {
     return index >= 0 && index < JobOptionCount && optJob[index]->isChecked();
 }
@@ -275,10 +334,13 @@ bool frmMain::Form_Load(const zelmod::ToolFolders& folders) {
         zelmod::CommonDialog().showMessage(
             {"すでに「" + basStrSub::AppTitle + "」は起動されています、２重起動はできません",
              basStrSub::AppTitle, QMessageBox::Warning});
+        // Only now: come forward earlier, the running window might cover the box.
+        instance.callRunningInstance();
         basStrSub::SaveSetupOnExit = false;
         close();
         return false;
     }
+    instance.listenForCalls();
     qint32 mismatch = 0; // whether the file's line differed: nothing depends on it
     // A folder that cannot be made fails the setup file's write, which says so.
     zelmod::makeWorkDir(folders.workDir);
@@ -308,6 +370,17 @@ void frmMain::Form_Resize() {
 void frmMain::mousePressEvent(QMouseEvent* event) {
     if (!childAt(event->position().toPoint()))
         Form_MouseDown();
+}
+
+// Another start of the program asked for this window: bring it, or the
+// dialog open over it, to the front.
+void frmMain::comeForward() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 // A job goes on while the About window is open.

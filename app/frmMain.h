@@ -54,9 +54,12 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void cmdUp_Click();
     void cmdDown_Click();
     void stepAmount(double step);
+    bool stepAmountOn(QEvent* event);
+    void comeForward();
 
     void createControls();
     void createJobOptions();
+    void nameAmountControls();
     void setTabOrder();
     void keepOptionGroupOneTabStop();
     void Form_Resize();
@@ -96,4 +99,5 @@ class frmMain : public QWidget, private zelmod::JobHost {
     bool aboutShown = false;
     std::optional<zelmod::JobMessage> heldMessage;
     bool waitCursorShown = false;
+    int wheelAngleLeft = 0; // of a wheel notch not yet stepped
 };

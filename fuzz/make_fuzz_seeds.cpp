@@ -266,7 +266,9 @@ int main(int argc, char** argv) {
                              "1e-400",
                              "99999999999999999999999",
                              "&HFFFFFFFFFFFFFFFFFFFFFF",
-                             "\t-\n1"};
+                             "\t-\n1",
+                             "－１２６．５ｅ０",
+                             "&Ｈ７Ｆ　１"};
     for (std::size_t i = 0; i < std::size(amounts); ++i)
         seeds.add("fuzz_amount", "amount" + std::to_string(i), amounts[i]);
     writeFile(out / "fuzz_t2mf.dict", textDictionary());

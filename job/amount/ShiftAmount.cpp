@@ -20,6 +20,46 @@ char upper(char c) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
 
+// The characters a number is made of, as an input method in full-width mode
+// types them: their code points are those of ASCII plus 0xFEE0.
+constexpr std::string_view FoldedFromFullWidth = "0123456789+-.EDHOedho";
+
+// A full-width digit, sign, point or exponent or radix letter (U+FF01 to
+// U+FF5E, three bytes in UTF-8), as its ASCII character; 0 for anything else.
+char asciiOfFullWidth(std::string_view text, std::size_t position) {
+    if (position + 3 > text.size())
+        return 0;
+    const auto lead = static_cast<unsigned char>(text[position]);
+    const auto second = static_cast<unsigned char>(text[position + 1]);
+    const auto third = static_cast<unsigned char>(text[position + 2]);
+    if (lead != 0xEF || (second != 0xBC && second != 0xBD) || (third & 0xC0) != 0x80)
+        return 0;
+    const int codePoint = 0xF000 | ((second & 0x3F) << 6) | (third & 0x3F);
+    const char ascii = static_cast<char>(codePoint - 0xFEE0);
+    return FoldedFromFullWidth.find(ascii) != std::string_view::npos ? ascii : 0;
+}
+
+constexpr std::string_view IdeographicSpace = "\xE3\x80\x80";
+
+// The text with the full-width forms of the characters of a number, and the
+// ideographic space, replaced by their ASCII forms; all else stays as it is.
+std::string foldedFullWidth(std::string_view text) {
+    std::string folded;
+    folded.reserve(text.size());
+    for (std::size_t position = 0; position < text.size();) {
+        if (const char ascii = asciiOfFullWidth(text, position)) {
+            folded.push_back(ascii);
+            position += 3;
+        } else if (text.substr(position, IdeographicSpace.size()) == IdeographicSpace) {
+            folded.push_back(' ');
+            position += IdeographicSpace.size();
+        } else {
+            folded.push_back(text[position++]);
+        }
+    }
+    return folded;
+}
+
 // The text with every blank, tab and line feed taken out.
 std::string withoutBlanks(std::string_view text) {
     std::string packed;
@@ -130,7 +170,7 @@ double decimalValue(std::string_view text) {
 } // namespace
 
 double amountFromText(std::string_view text) {
-    const std::string packed = withoutBlanks(text);
+    const std::string packed = withoutBlanks(foldedFullWidth(text));
     const std::string_view view = packed;
     if (view.size() >= 2 && view[0] == '&') {
         const char radix = upper(view[1]);

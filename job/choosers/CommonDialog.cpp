@@ -2,10 +2,16 @@
 
 #include "job/choosers/MessageBoxFit.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QMetaEnum>
+#include <QScreen>
+#include <QTreeView>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zelmod {
@@ -27,6 +33,35 @@ QString startDirectory(const QString& initDir) {
         return {};
     const QFileInfo start(initDir);
     return start.isDir() ? start.absoluteFilePath() : start.absolutePath();
+}
+
+// The dialog restores the column widths of its last use, which may cut the
+// size, type and date short ("12…iB"), in Japanese more so. Once its folder
+// is listed, columns too narrow for their texts are widened to them, and the
+// dialog widens to show them, as far as the screen allows.
+void widenForColumnsWhenListed(QFileDialog& dialog) {
+    auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (!list || !model)
+        return;
+    auto* fitting = new QObject(&dialog); // ends the connection once fitted
+    QObject::connect(
+        model, &QFileSystemModel::directoryLoaded, fitting,
+        [&dialog, list, fitting](const QString& folder) {
+            if (QDir(folder) != dialog.directory())
+                return;
+            QHeaderView* header = list->header();
+            const QAbstractItemView* view = list;
+            for (int column = 1; column < header->count(); ++column)
+                header->resizeSection(
+                    column, std::max({header->sectionSize(column), header->sectionSizeHint(column),
+                                      view->sizeHintForColumn(column)}));
+            const int missing = header->length() - list->viewport()->width();
+            const int room = dialog.screen()->availableGeometry().width();
+            if (missing > 0)
+                dialog.resize(std::min(dialog.width() + missing, room), dialog.height());
+            fitting->deleteLater();
+        });
 }
 
 void answerOnStandardError(const MessageRequest& message) {
@@ -121,6 +156,7 @@ std::optional<QString> CommonDialog::runFileDialog(const FileDialogRequest& requ
     dialog.selectNameFilter(request.selectedNameFilter);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    widenForColumnsWhenListed(dialog);
     const MessageBoxFitting fitting; // the overwrite question
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

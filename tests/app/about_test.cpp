@@ -1,4 +1,5 @@
 // The About window's behaviour: focus, keys, closing and what it shows.
+#include "app/WindowFont.h"
 #include "app/frmAbout.h"
 #include "tests/support/qt_test_kit.h"
 
@@ -115,12 +116,14 @@ TEST(About, TabLeavesTheFocusOnTheButton) {
     });
 }
 
-// The texts wrap within their labels in the window's font; nothing is cut off.
+// The texts wrap within their labels in the window's font, not made smaller;
+// nothing is cut off.
 TEST(About, EachTextFitsItsLabel) {
     frmAbout about;
     for (QLabel* label : about.findChildren<QLabel*>()) {
         EXPECT_LE(label->heightForWidth(label->width()), label->height())
             << qPrintable(label->objectName());
+        EXPECT_EQ(label->font(), japaneseWindowFont()) << qPrintable(label->objectName());
     }
 }
 

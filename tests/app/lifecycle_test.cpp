@@ -152,9 +152,14 @@ TEST_P(StartAndClose, SetupFileIsCheckedAtStartAndRewrittenAtClose) {
 
 INSTANTIATE_TEST_SUITE_P(SetupFiles, StartAndClose, testing::ValuesIn(setupCases), caseName);
 
+// The refused start also brings the running window forward, minimised or not.
 TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     loadAndShow();
     writeFile(setupPath(), otherLine, QFile::ReadOwner);
+    window.showMinimized();
+    QWidget elsewhere;
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
 
     frmMain second;
     bool loaded = true;
@@ -174,6 +179,8 @@ TEST_F(Lifecycle, SecondInstanceIsRefusedWithoutTouchingTheSetupFile) {
     EXPECT_FALSE(second.isVisible());
     EXPECT_EQ(readFile(setupPath()), otherLine);
     EXPECT_FALSE(hasNormalMode(setupPath())) << "the refused instance reset the attributes";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
+    EXPECT_FALSE(window.isMinimized());
 }
 
 struct ResizeCase {

@@ -1,9 +1,12 @@
 // The main window's behaviour: focus, keys and clicks, and legible captions.
 #include "app/QtTranslation.h"
+#include "app/frmAbout.h"
 #include "app/frmMain.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,6 +17,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -118,6 +123,54 @@ TEST_F(MainWindow, EnterAndEscapeStartAndCloseNothing) {
     EXPECT_EQ(amount->text(), "0");
 }
 
+// Enter presses the focused push button, as Space does.
+TEST_F(MainWindow, EnterAndSpacePressTheFocusedButton) {
+    const std::tuple<const char*, Qt::Key, const char*> presses[] = {
+        {"cmdUp", Qt::Key_Return, "1"},
+        {"cmdUp", Qt::Key_Enter, "1"},
+        {"cmdDown", Qt::Key_Space, "-1"}};
+    for (const auto& [button, key, after] : presses) {
+        control<QLineEdit>("txtTrans")->setText(QStringLiteral("0"));
+        control<QPushButton>(button)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(control<QLineEdit>("txtTrans")->text(), after) << button << " key " << key;
+    }
+}
+
+// What a screen reader announces; the labels Up and Down name their buttons.
+TEST_F(MainWindow, AmountControlsHaveAccessibleNames) {
+    const std::tuple<const char*, const char*, const char*> controls[] = {
+        {"txtTrans", "シフト量", "fmeOption"},
+        {"cmdUp", "上げる", "lblUp"},
+        {"cmdDown", "下げる", "lblDown"}};
+    for (const auto& [name, announced, label] : controls) {
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(control<QWidget>(name));
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(announced)) << name;
+        QStringList labels;
+        for (const auto& [other, relation] : accessible->relations(QAccessible::Label))
+            labels << other->object()->objectName();
+        EXPECT_TRUE(labels.contains(label)) << name << ": " << qPrintable(labels.join(' '));
+    }
+}
+
+// The step arrows take the palette's button text colour: a dark one shows them.
+TEST_F(MainWindow, StepArrowsTakeTheButtonTextColour) {
+    QPalette dark = window.palette();
+    dark.setColor(QPalette::Button, Qt::black);
+    dark.setColor(QPalette::ButtonText, Qt::yellow);
+    window.setPalette(dark);
+    for (const char* name : {"cmdUp", "cmdDown"}) {
+        const QImage picture = control<QPushButton>(name)->grab().toImage();
+        int arrowPixels = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                arrowPixels += picture.pixelColor(x, y) == QColor(Qt::yellow);
+        }
+        EXPECT_GE(arrowPixels, 10) << name;
+    }
+}
+
 TEST_F(MainWindow, AmountBoxTakesAnyText) {
     QLineEdit* amount = control<QLineEdit>("txtTrans");
     amount->clear();
@@ -159,6 +212,15 @@ TEST_F(MainWindow, EveryCaptionHasGlyphsInItsControlsFont) {
         checked << text;
     }
     EXPECT_TRUE(checked.contains(QStringLiteral("強弱情報シフト")));
+}
+
+// Message boxes, file dialogs and the About window use the main window's font.
+TEST_F(MainWindow, BoxesDialogsAndTheAboutWindowUseTheWindowsFont) {
+    QMessageBox box;
+    QFileDialog dialog;
+    frmAbout about;
+    for (QWidget* other : std::initializer_list<QWidget*>{&box, &dialog, &about})
+        EXPECT_EQ(other->font(), window.font()) << other->metaObject()->className();
 }
 
 // Captions fit their controls without moving or resizing them.

@@ -6,9 +6,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
+#include <utility>
 
 namespace {
 
@@ -50,6 +53,26 @@ TEST_P(StepButtons, StepClampAndRewriteTheAmount) {
     EXPECT_EQ(textAfterPressing("cmdDown", c.before), QString::fromUtf8(c.afterDown));
 }
 
+// In the box itself the arrow keys and each notch of the wheel step as the
+// buttons do; two half notches make one.
+TEST_P(StepButtons, ArrowKeysAndWheelStepAsTheButtons) {
+    const StepCase& c = GetParam();
+    const auto wheel = [this](int angle) {
+        QWheelEvent event({}, {}, {}, QPoint(0, angle), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(amount, &event);
+    };
+    const std::pair<std::function<void()>, const char*> steps[] = {
+        {[&] { QTest::keyClick(amount, Qt::Key_Up); }, c.afterUp},
+        {[&] { QTest::keyClick(amount, Qt::Key_Down); }, c.afterDown},
+        {[&] { wheel(60), wheel(60); }, c.afterUp},
+        {[&] { wheel(-120); }, c.afterDown}};
+    for (const auto& [step, after] : steps) {
+        amount->setText(QString::fromUtf8(c.before));
+        step();
+        EXPECT_EQ(amount->text(), QString::fromUtf8(after));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Amounts, StepButtons,
     testing::Values(
@@ -61,7 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"FractionAboveLowerLimit", "-126.5", "-125.5", "-127"},
         StepCase{"FarAbove", "300", "127", "127"}, StepCase{"FarBelow", "-300", "-127", "-127"},
         StepCase{"Fraction", "2.5", "3.5", "1.5"}, StepCase{"NegativeHalf", "-0.5", ".5", "-1.5"},
-        StepCase{"Hexadecimal", "&H10", "17", "15"}, StepCase{"Blanks", " 1 2", "13", "11"}),
+        StepCase{"Hexadecimal", "&H10", "17", "15"}, StepCase{"Blanks", " 1 2", "13", "11"},
+        StepCase{"FullWidth", "１　２", "13", "11"}, StepCase{"FullWidthMinus", "－５", "-4", "-6"},
+        StepCase{"FullWidthFraction", "１２６．５", "127", "125.5"}),
     zelmod::testing::caseName);
 
 } // namespace

@@ -1,5 +1,6 @@
 // The text/number conversions of the shift amount beyond what the step
-// buttons' table covers: exponents, octal, overflow, locale and long values.
+// buttons' table covers: exponents, octal, overflow, locale, long values and
+// full-width characters.
 #include "job/amount/ShiftAmount.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,20 @@ INSTANTIATE_TEST_SUITE_P(
                     // Long digit runs that stay in range are read exactly.
                     FromTextCase{"0." + std::string(400, '0') + "1e401", 1},
                     FromTextCase{"1" + std::string(400, '0') + "e-400", 1}));
+
+// Full-width forms, as an input method types them, and broken UTF-8 near them.
+const std::string TwoBytesOfOne = "\xEF\xBC";
+INSTANTIATE_TEST_SUITE_P(
+    FullWidth, AmountFromText,
+    testing::Values(FromTextCase{"１２", 12}, FromTextCase{"－５", -5},
+                    FromTextCase{"＋７．５", 7.5}, FromTextCase{"１\u3000２", 12},
+                    FromTextCase{"１Ｅ２", 100}, FromTextCase{"２ｄ－１", 0.2},
+                    FromTextCase{"&Ｈ１０", 16}, FromTextCase{"&ｏ１７", 15},
+                    FromTextCase{"1２3", 123}, FromTextCase{"１２ａｂｃ", 12},
+                    FromTextCase{"１，５", 1}, FromTextCase{"１Ｆ", 1}, FromTextCase{"＆Ｈ１０", 0},
+                    FromTextCase{"一二", 0}, FromTextCase{TwoBytesOfOne + "1", 0},
+                    FromTextCase{TwoBytesOfOne + "１", 0}, FromTextCase{"5" + TwoBytesOfOne, 5},
+                    FromTextCase{"\xE3\x80 5", 0}, FromTextCase{"\xEF\xBE\x91", 0}));
 
 struct ToTextCase {
     double value;

@@ -13,12 +13,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -353,6 +356,9 @@ class RealDialog : public testing::TestWithParam<RealDialogCase> {
             GTEST_SKIP() << "needs a real display (QT_QPA_PLATFORM=xcb under Xvfb)";
         ASSERT_TRUE(folder.isValid());
         writeFile(folder.filePath("out.mid"), Content);
+        // The file dialog keeps its column widths there; each test starts afresh.
+        ASSERT_TRUE(settings.isValid());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
         dialog.setMessagePresenter([](const MessageRequest& message) {
             ADD_FAILURE() << "unexpected message " << message.text.toStdString();
         });
@@ -360,17 +366,41 @@ class RealDialog : public testing::TestWithParam<RealDialogCase> {
 
     const QByteArray Content = "MThd existing output";
     QTemporaryDir folder;
+    QTemporaryDir settings;
     QWidget window;
     CommonDialog dialog{&window};
 };
 
+// Whether every column of the listed folder is as wide as its texts and the
+// dialog as wide as its columns.
+bool columnsShowTheirTexts(QFileDialog& dialog) {
+    auto* tree = dialog.findChild<QTreeView*>("treeView");
+    const QAbstractItemView* list = tree;
+    QHeaderView* header = tree->header();
+    if (tree->model()->rowCount(tree->rootIndex()) == 0)
+        return false;
+    for (int column = 0; column < header->count(); ++column) {
+        if (header->sectionSize(column) < list->sizeHintForColumn(column))
+            return false;
+    }
+    return header->length() <= tree->viewport()->width();
+}
+
 TEST_P(RealDialog, ShowsTitleAndFiltersAndKeepsTheFile) {
     const RealDialogCase& c = GetParam();
+    {
+        // An earlier use left the columns narrow; the dialog restores them.
+        QFileDialog earlier;
+        QHeaderView* header = earlier.findChild<QTreeView*>("treeView")->header();
+        for (int column = 1; column < header->count(); ++column)
+            header->resizeSection(column, 8);
+    }
     SeenDialog seen;
     QString prompt;
     whenShown<QFileDialog>([&](QFileDialog* shown) {
         seen.read(shown);
         if (!c.save) {
+            EXPECT_TRUE(QTest::qWaitFor([shown] { return columnsShowTheirTexts(*shown); }));
             shown->reject();
             return;
         }
