@@ -1,0 +1,296 @@
+#include "transform/ReversePlayback.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <sstream>
+
+#include "converters/Converters.h"
+#include "files/Files.h"
+#include "tests/support/test_files.h"
+
+namespace zelmod::testing {
+namespace {
+
+using zelmod::testing::PrintTo;
+
+// Lines joined with CR LF, as the converters write them.
+std::string text(std::initializer_list<std::string_view> lines) {
+    std::string joined;
+    for (const std::string_view line : lines)
+        joined.append(line).append("\r\n");
+    return joined;
+}
+
+struct ReverseCase {
+    const char* name;
+    std::string input;
+    std::string expected;
+};
+
+class ReverseTable : public ::testing::TestWithParam<ReverseCase> {};
+
+TEST_P(ReverseTable, WritesTheMirroredEvents) {
+    EXPECT_EQ(reversePlaybackText(GetParam().input), GetParam().expected);
+}
+
+const std::string_view format0 = "MThd format=0 tracks=1 division=96";
+
+INSTANTIATE_TEST_SUITE_P(
+    HandMade, ReverseTable,
+    ::testing::Values(
+        // Legato: at each shared moment the ending note is let go before the next starts.
+        ReverseCase{
+            "Scale",
+            text({format0, "MTrk", "0 TrackName \"s\"", "0 On ch=1 n=60 v=100",
+                  "96 Off ch=1 n=60 v=64", "96 On ch=1 n=62 v=90", "192 On ch=1 n=62 v=0",
+                  "192 On ch=1 n=64 v=80", "288 Off ch=1 n=64 v=10", "288 EndOfTrack", "TrkEnd"}),
+            text({format0, "MTrk", "0 TrackName \"s\"", "0 On ch=1 n=64 v=80",
+                  "96 Off ch=1 n=64 v=10", "96 On ch=1 n=62 v=90", "192 On ch=1 n=62 v=0",
+                  "192 On ch=1 n=60 v=100", "288 Off ch=1 n=60 v=64", "288 EndOfTrack", "TrkEnd"})},
+        // First on, first off: B (10..30) and A (0..20) stay paired as 10..30 and 20..40.
+        ReverseCase{
+            "OverlappingNotes",
+            text({format0, "MTrk", "0 On ch=1 n=60 v=100", "10 On ch=1 n=60 v=90",
+                  "20 Off ch=1 n=60 v=1", "30 Off ch=1 n=60 v=2", "40 EndOfTrack", "TrkEnd"}),
+            text({format0, "MTrk", "10 On ch=1 n=60 v=90", "20 On ch=1 n=60 v=100",
+                  "30 Off ch=1 n=60 v=2", "40 Off ch=1 n=60 v=1", "40 EndOfTrack", "TrkEnd"})},
+        ReverseCase{"HeldPedal",
+                    text({format0, "MTrk", "0 Program ch=1 p=5", "0 Control ch=1 c=64 v=0",
+                          "10 Control ch=1 c=64 v=127", "20 Control ch=1 c=64 v=0", "40 EndOfTrack",
+                          "TrkEnd"}),
+                    text({format0, "MTrk", "0 Program ch=1 p=5", "0 Control ch=1 c=64 v=0",
+                          "20 Control ch=1 c=64 v=127", "30 Control ch=1 c=64 v=0", "40 EndOfTrack",
+                          "TrkEnd"})},
+        // The value in force at the end is set at tick 0, before the note it colours.
+        ReverseCase{"PitchBendRamp",
+                    text({format0, "MTrk", "0 On ch=2 n=50 v=100", "10 PitchBend ch=2 v=8192",
+                          "11 PitchBend ch=2 v=9000", "12 PitchBend ch=2 v=10000",
+                          "20 Off ch=2 n=50 v=0", "20 EndOfTrack", "TrkEnd"}),
+                    text({format0, "MTrk", "0 PitchBend ch=2 v=10000", "0 On ch=2 n=50 v=100",
+                          "8 PitchBend ch=2 v=9000", "9 PitchBend ch=2 v=8192",
+                          "20 Off ch=2 n=50 v=0", "20 EndOfTrack", "TrkEnd"})},
+        // The note sounds in the last quarter of a second; the slow tempo moves
+        // to the end and every track ends at the latest End of Track.
+        ReverseCase{
+            "TempoChange",
+            text({"MThd format=1 tracks=2 division=96", "MTrk", "0 Tempo 500000", "96 Tempo 250000",
+                  "192 EndOfTrack", "TrkEnd", "MTrk", "0 On ch=1 n=60 v=100", "48 On ch=1 n=60 v=0",
+                  "288 EndOfTrack", "TrkEnd"}),
+            text({"MThd format=1 tracks=2 division=96", "MTrk", "0 Tempo 500000", "0 Tempo 250000",
+                  "192 Tempo 500000", "288 EndOfTrack", "TrkEnd", "MTrk", "240 On ch=1 n=60 v=100",
+                  "288 On ch=1 n=60 v=0", "288 EndOfTrack", "TrkEnd"})},
+        ReverseCase{
+            "NeverEndedNote",
+            text({format0, "MTrk", "0 On ch=1 n=60 v=100", "30 On ch=1 n=64 v=90",
+                  "50 Off ch=1 n=60 v=64", "100 EndOfTrack", "TrkEnd"}),
+            text({format0, "MTrk", "0 On ch=1 n=64 v=90", "50 On ch=1 n=60 v=100",
+                  "70 Off ch=1 n=64 v=64", "100 Off ch=1 n=60 v=64", "100 EndOfTrack", "TrkEnd"})},
+        // Each track ends where it ends; chunks and the placement marks of moved events go.
+        ReverseCase{
+            "Format2",
+            text({"MThd format=2 tracks=2 division=-25/40", "MTrk rs=on", "0 On ch=1 n=60 v=100",
+                  "10 Off ch=1 n=60 v=0 rs=on dl=2", "40 EndOfTrack", "TrkEnd",
+                  "Chunk \"XFIH\" 01 02", "MTrk", "0 Tempo 500000", "0 On ch=1 n=62 v=80",
+                  "5 Off ch=1 n=62 v=0", "10 Marker \"m dl=1\"", "20 EndOfTrack", "TrkEnd"}),
+            text({"MThd format=2 tracks=2 division=-25/40", "MTrk rs=on", "30 On ch=1 n=60 v=100",
+                  "40 Off ch=1 n=60 v=0", "40 EndOfTrack", "TrkEnd", "Chunk \"XFIH\" 01 02", "MTrk",
+                  "0 Tempo 500000", "10 Marker \"m dl=1\"", "15 On ch=1 n=62 v=80",
+                  "20 Off ch=1 n=62 v=0", "20 EndOfTrack", "TrkEnd"})},
+        // A parameter and its data entry keep their order; a note of no length
+        // keeps its end after its start; a note-off that ends nothing goes.
+        ReverseCase{
+            "PointsAndOddNotes",
+            text({format0, "MTrk", "0 On ch=10 n=36 v=100", "0 Off ch=10 n=36 v=0",
+                  "5 Off ch=1 n=61 v=0", "10 Control ch=1 c=101 v=0", "10 Control ch=1 c=6 v=12",
+                  "10 SysEx 7E 7F 09 01 F7 len=300", "+ 01 02", "20 EndOfTrack", "TrkEnd"}),
+            text({format0, "MTrk", "10 Control ch=1 c=101 v=0", "10 Control ch=1 c=6 v=12",
+                  "10 SysEx 7E 7F 09 01 F7 len=300", "+ 01 02", "20 On ch=10 n=36 v=100",
+                  "20 Off ch=10 n=36 v=0", "20 EndOfTrack", "TrkEnd"})}),
+    caseName);
+
+struct BadCase {
+    const char* name;
+    std::string input;
+    std::string error;
+};
+
+class ReverseBadInput : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(ReverseBadInput, SaysWhichLine) {
+    try {
+        reversePlaybackText(GetParam().input, "in.txt");
+        FAIL() << "no error";
+    } catch (const convert::ConversionError& error) {
+        EXPECT_EQ(error.what(), GetParam().error);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReverseBadInput,
+    ::testing::Values(BadCase{"NoHeader", text({"MTrk"}),
+                              "in.txt: line 1: the text does not start with an MThd line"},
+                      BadCase{"UnknownEvent", text({format0, "MTrk", "0 Foo 1", "TrkEnd"}),
+                              "in.txt: line 3: unknown event name \"Foo\""},
+                      BadCase{"TickBackwards",
+                              text({format0, "MTrk", "5 Port 0", "4 Port 0", "TrkEnd"}),
+                              "in.txt: line 4: tick 4 is before the previous tick 5"},
+                      BadCase{"BadChannel",
+                              text({format0, "MTrk", "0 On ch=17 n=60 v=1", "TrkEnd"}),
+                              "in.txt: line 3: \"ch=17\" is out of range"},
+                      BadCase{"NoTrackEnd", text({format0, "MTrk", "0 EndOfTrack"}),
+                              "in.txt: line 3: the text ends inside a track (no TrkEnd line)"}),
+    caseName);
+
+// ---- Reversing twice gives back what sounds, over the corpus.
+
+// What sounds in a piece: its notes in seconds, and the states (tempo,
+// controllers, program, pressure, bend) in force at each note-on.
+struct Playback {
+    std::vector<std::array<double, 5>> notes; // track, channel * 128 + key, velocity, on, off
+    std::vector<std::map<std::string, std::string>> states; // at each note-on, in note order
+    double tick = 0;                                        // the longest tick, in seconds
+};
+
+struct Line {
+    std::uint64_t tick;
+    std::size_t track;
+    std::vector<std::string> fields;
+};
+
+// Where the value of a state event lies; 0 for events that are no state.
+std::size_t stateValueField(const std::string& name) {
+    if (name == "Tempo")
+        return 1;
+    if (name == "Program" || name == "PitchBend" || name == "ChanPressure")
+        return 2;
+    return name == "Control" ? 3 : 0;
+}
+
+Playback playback(const std::string& eventText) {
+    std::istringstream in(eventText);
+    std::vector<Line> lines;
+    std::size_t tracks = 0;
+    int format = 0, division = 0;
+    for (std::string raw; std::getline(in, raw);) {
+        std::istringstream words(raw.substr(0, raw.find('\r')));
+        std::vector<std::string> fields;
+        for (std::string word; words >> word;)
+            fields.push_back(word);
+        if (fields[0] == "MThd")
+            format = std::stoi(fields[1].substr(7)), division = std::stoi(fields[3].substr(9));
+        tracks += fields[0] == "MTrk";
+        if (std::isdigit(static_cast<unsigned char>(fields[0][0])))
+            lines.push_back({std::stoull(fields[0]), tracks, {fields.begin() + 1, fields.end()}});
+    }
+    // Formats 0 and 1 play all tracks on one timeline.
+    const auto timeline = [&](std::size_t track) { return format == 2 ? track : 0; };
+    std::stable_sort(lines.begin(), lines.end(), [&](const Line& a, const Line& b) {
+        return std::pair(timeline(a.track), a.tick) < std::pair(timeline(b.track), b.tick);
+    });
+    std::map<std::size_t, std::map<std::uint64_t, double>> tempoMaps;
+    std::map<std::size_t, std::uint64_t> ends;
+    for (const Line& line : lines) {
+        ends[timeline(line.track)] = line.tick;
+        if (line.fields[0] == "Tempo")
+            tempoMaps[timeline(line.track)][line.tick] = std::stod(line.fields[1]) / 1e6;
+    }
+    Playback played;
+    const auto seconds = [&](std::size_t track, std::uint64_t tick) {
+        if (division < 0) // SMPTE: frames per second times ticks per frame
+            return double(tick) / ((256 - (-division >> 8 & 255)) % 256 * (-division & 255));
+        double time = 0, tempo = 0.5, from = 0;
+        for (const auto& [at, value] : tempoMaps[timeline(track)]) {
+            if (at >= tick)
+                break;
+            time += (double(at) - from) * tempo / division, from = double(at), tempo = value;
+            played.tick = std::max(played.tick, tempo / division);
+        }
+        played.tick = std::max(played.tick, tempo / division);
+        return time + (double(tick) - from) * tempo / division;
+    };
+    std::map<std::string, std::deque<std::size_t>> open;
+    std::map<std::size_t, std::map<std::string, std::string>> states;
+    for (std::size_t first = 0, last = 0; first < lines.size(); first = last) {
+        // The states set at a tick are in force for the notes that start at it.
+        for (last = first; last < lines.size() && lines[last].tick == lines[first].tick &&
+                           timeline(lines[last].track) == timeline(lines[first].track);
+             ++last) {
+            const std::vector<std::string>& fields = lines[last].fields;
+            if (const std::size_t value = stateValueField(fields[0])) {
+                std::string key;
+                for (std::size_t i = 0; i < value; ++i)
+                    key += fields[i] + " ";
+                states[timeline(lines[last].track)][key] = fields[value];
+            }
+        }
+        for (std::size_t i = first; i < last; ++i) {
+            const Line& line = lines[i];
+            if (line.fields[0] != "On" && line.fields[0] != "Off")
+                continue;
+            const std::string key = std::to_string(line.track) + line.fields[1] + line.fields[2];
+            const double at = seconds(line.track, line.tick);
+            if (line.fields[0] == "On" && line.fields[3] != "v=0") {
+                open[key].push_back(played.notes.size());
+                played.notes.push_back({double(line.track),
+                                        std::stod(line.fields[1].substr(3)) * 128 +
+                                            std::stod(line.fields[2].substr(2)),
+                                        std::stod(line.fields[3].substr(2)), at, -1});
+                played.states.push_back(states[timeline(line.track)]);
+            } else if (!open[key].empty()) {
+                played.notes[open[key].front()][4] = at;
+                open[key].pop_front();
+            }
+        }
+    }
+    for (auto& note : played.notes) {
+        const auto track = std::size_t(note[0]);
+        if (note[4] < 0)
+            note[4] = seconds(track, ends[timeline(track)]);
+    }
+    return played;
+}
+
+std::string readable(const std::string& path) {
+    ScratchDir scratch;
+    try {
+        convert::midiToText(path, scratch.path("in.txt"));
+    } catch (const convert::ConversionError&) {
+        return {};
+    }
+    return readText(scratch.path("in.txt"));
+}
+
+TEST(ReversePlayback, TwiceGivesBackNotesTemposAndStatesOfTheCorpus) {
+    const std::vector<std::string> files = corpusFiles({"wellformed", "irregular"});
+    if (files.empty())
+        GTEST_SKIP() << "no corpus: set ZELMOD_CORPUS_DIR to the shared corpus folder";
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const std::string original = readable(file);
+        if (original.empty())
+            continue;
+        const Playback before = playback(original);
+        const Playback after = playback(reversePlaybackText(reversePlaybackText(original)));
+        auto notesBefore = before.notes, notesAfter = after.notes;
+        ASSERT_EQ(notesBefore.size(), notesAfter.size());
+        std::sort(notesBefore.begin(), notesBefore.end());
+        std::sort(notesAfter.begin(), notesAfter.end());
+        for (std::size_t i = 0; i < notesBefore.size(); ++i) {
+            for (std::size_t field = 0; field < 5; ++field)
+                ASSERT_NEAR(notesBefore[i][field], notesAfter[i][field], before.tick) << i;
+        }
+        // Notes in the order they start keep their states where the original set them.
+        for (std::size_t i = 0; i < before.states.size(); ++i) {
+            for (const auto& [key, value] : before.states[i])
+                ASSERT_EQ(after.states[i].at(key), value) << key << " at note " << i;
+        }
+    }
+}
+
+} // namespace
+} // namespace zelmod::testing
