@@ -97,12 +97,27 @@ struct Event {
     std::uint32_t key = None; // the state key, or channel and note of a note
 };
 
+// Where the first space of text is, or its size. Fields are a few
+// characters long: a plain loop beats the library's search.
+std::size_t spaceAt(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && text[at] != ' ')
+        ++at;
+    return at;
+}
+
+// Twenty digits can overflow 64 bits; nineteen cannot.
+constexpr std::size_t MaxDigits = 19;
+
 std::uint64_t decimal(std::string_view text) {
     std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [at, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || at != end)
-        throw LineError{shown(text) + " is not a decimal number"};
+    for (const char c : text) {
+        if (c < '0' || c > '9' || text.size() > MaxDigits)
+            throw LineError{shown(text) + " is not a decimal number of at most 19 digits"};
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (text.empty())
+        throw LineError{"empty number"};
     return value;
 }
 
@@ -120,7 +135,7 @@ std::uint64_t fieldValue(std::string_view field, std::string_view prefix, std::u
 std::array<std::string_view, 3> leadingFields(std::string_view text) {
     std::array<std::string_view, 3> fields;
     for (std::string_view& field : fields) {
-        const std::size_t space = std::min(text.find(' '), text.size());
+        const std::size_t space = spaceAt(text);
         field = text.substr(0, space);
         text.remove_prefix(std::min(space + 1, text.size()));
     }
@@ -188,8 +203,8 @@ void classifyMeta(const convert::EventName& name, Event& event) {
 }
 
 Event parseEvent(std::string_view line) {
-    const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos || space == 0 || line[0] < '0' || line[0] > '9')
+    const std::size_t space = spaceAt(line);
+    if (space == line.size() || space == 0 || line[0] < '0' || line[0] > '9')
         throw LineError{"expected an event line or TrkEnd, found " + shown(line)};
     Event event;
     event.tick = decimal(line.substr(0, space));
@@ -197,7 +212,7 @@ Event parseEvent(std::string_view line) {
     const convert::EventName* name = convert::findEventAt(event.payload);
     if (!name) {
         throw LineError{"unknown event name " +
-                        shown(event.payload.substr(0, event.payload.find(' ')))};
+                        shown(event.payload.substr(0, spaceAt(event.payload)))};
     }
     if (name->kind == convert::EventKind::Channel)
         classifyChannelEvent(*name, event);
@@ -208,7 +223,7 @@ Event parseEvent(std::string_view line) {
 
 // The first field of a line.
 std::string_view firstWord(std::string_view line) {
-    return line.substr(0, line.find(' '));
+    return line.substr(0, spaceAt(line));
 }
 
 // Takes the structure of event text apart: a header line, then tracks
@@ -607,24 +622,24 @@ class Reverser : public TextVisitor {
     void writeGroup(std::uint64_t tick, std::size_t first, std::size_t last) {
         const std::uint64_t at = end_ - tick;
         const bool atEnd = tick == end_;
-        group_.clear();
+        roles_.clear();
         for (std::size_t i = first; i < last; ++i)
-            group_.push_back(parsed(static_cast<std::uint32_t>(i)));
+            roles_.push_back(parsed(static_cast<std::uint32_t>(i)).role);
         for (std::size_t i = last; i-- > first;) {
             const auto index = static_cast<std::uint32_t>(i);
-            if (group_[i - first].role != Role::NoteStart)
+            if (roles_[i - first] != Role::NoteStart)
                 continue;
             const std::uint32_t noteEnd = stored_[index].partner;
             if (noteEnd == None && !atEnd)
-                writeNoteOff(at, group_[i - first]);
+                writeNoteOff(at, index);
             else if (noteEnd != None && tickOf(noteEnd) != tick)
                 writeEvent(at, noteEnd);
         }
         for (std::size_t i = first; i < last; ++i) {
             const auto index = static_cast<std::uint32_t>(i);
-            if (group_[i - first].role == Role::Point && tick != 0 && !atEnd)
+            if (roles_[i - first] == Role::Point && tick != 0 && !atEnd)
                 writeEvent(at, index);
-            else if (group_[i - first].role == Role::State)
+            else if (roles_[i - first] == Role::State)
                 writePreviousValue(at, index);
         }
         if (atEnd)
@@ -632,7 +647,7 @@ class Reverser : public TextVisitor {
         starts_.clear();
         for (std::size_t i = last; i-- > first;) {
             const std::uint32_t noteStart = stored_[i].partner;
-            if (group_[i - first].role == Role::NoteEnd && noteStart != None)
+            if (roles_[i - first] == Role::NoteEnd && noteStart != None)
                 starts_.push_back(noteStart);
         }
         if (atEnd) {
@@ -650,7 +665,7 @@ class Reverser : public TextVisitor {
         if (noteEnd != None && tickOf(noteEnd) == tickOf(start))
             writeEvent(at, noteEnd);
         else if (noteEnd == None && tickOf(start) == end_)
-            writeNoteOff(at, parsed(start));
+            writeNoteOff(at, start);
     }
 
     // The value that held until this change now holds from its mirrored moment.
@@ -678,7 +693,8 @@ class Reverser : public TextVisitor {
             if (last == None || tickOf(last) == 0 || tickOf(last) == end_)
                 continue;
             const std::uint32_t setup = setupOfKey_[key];
-            if (setup == None || payloadOf(setup) != payloadOf(last))
+            if (setup == None ||
+                fieldsBeforeMarks(payloadOf(setup)) != fieldsBeforeMarks(payloadOf(last)))
                 finals_.push_back(last);
         }
         std::sort(finals_.begin(), finals_.end());
@@ -702,12 +718,15 @@ class Reverser : public TextVisitor {
         }
     }
 
+    // The line after the tick, without the continuation lines.
     std::string_view payloadOf(std::uint32_t index) const {
-        return fieldsBeforeMarks(parsed(index).payload);
+        const std::string_view text = textOf(index);
+        const std::size_t tickEnd = spaceAt(text) + 1;
+        return text.substr(tickEnd, text.find('\n') - tickEnd);
     }
 
-    void writeNoteOff(std::uint64_t at, const Event& start) {
-        const auto fields = leadingFields(start.payload.substr(3));
+    void writeNoteOff(std::uint64_t at, std::uint32_t start) {
+        const auto fields = leadingFields(payloadOf(start).substr(3));
         std::string line = "Off ";
         line.append(fields[0]).append(" ").append(fields[1]).append(" v=64");
         writeLine(at, line);
@@ -716,10 +735,9 @@ class Reverser : public TextVisitor {
     // Writes the event at a new tick with its continuation lines. The marks
     // of its delta's size and running status described its old place.
     void writeEvent(std::uint64_t at, std::uint32_t index) {
+        writeLine(at, payloadOf(index));
         std::string_view text = textOf(index);
-        const std::size_t lineEnd = text.find('\n');
-        writeLine(at, parseEvent(text.substr(0, lineEnd)).payload);
-        text.remove_prefix(lineEnd + 1);
+        text.remove_prefix(text.find('\n') + 1);
         while (!text.empty()) {
             const std::size_t end = text.find('\n');
             writeLine(text.substr(0, end));
@@ -760,7 +778,7 @@ class Reverser : public TextVisitor {
     std::array<std::uint32_t, KeyCount> setupOfKey_{};
     KeySequence sequence_;
     std::vector<std::uint32_t> unended_;
-    std::vector<Event> group_;
+    std::vector<Role> roles_; // of the events of one tick
     std::vector<std::uint32_t> starts_;
     std::vector<std::uint32_t> finals_;
     std::vector<std::uint32_t> ends_;
