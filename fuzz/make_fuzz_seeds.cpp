@@ -272,6 +272,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < std::size(amounts); ++i)
         seeds.add("fuzz_amount", "amount" + std::to_string(i), amounts[i]);
     writeFile(out / "fuzz_t2mf.dict", textDictionary());
+    writeFile(out / "fuzz_reverse.dict", textDictionary());
     using namespace std::string_view_literals;
     std::string midiWords;
     for (const std::string_view word : {"MThd"sv, "MTrk"sv, "\xFF\x2F\x00"sv, "\0\0\0\x06"sv})
