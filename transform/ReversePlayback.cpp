@@ -143,7 +143,9 @@ std::array<std::string_view, 3> leadingFields(std::string_view text) {
 }
 
 void classifyChannelEvent(const convert::EventName& name, Event& event) {
-    const auto fields = leadingFields(event.payload.substr(name.name.size() + 1));
+    const std::string_view payload = event.payload;
+    const auto fields =
+        leadingFields(payload.substr(std::min(name.name.size() + 1, payload.size())));
     const std::uint64_t channel = fieldValue(fields[0], convert::ChannelField, 16) - 1;
     if (channel >= ChannelCount)
         throw LineError{"ch= takes 1..16"};

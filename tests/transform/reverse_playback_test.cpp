@@ -148,6 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReverseCase{"BadChannel",
                                   text({format0, "MTrk", "0 On ch=17 n=60 v=1", "TrkEnd"}),
                                   "in.txt: line 3: \"ch=17\" is out of range"},
+                      ReverseCase{"NoteWithoutFields", text({format0, "MTrk", "0 On", "TrkEnd"}),
+                                  "in.txt: line 3: expected ch=..., found \"\""},
                       ReverseCase{"NoTrackEnd", text({format0, "MTrk", "0 EndOfTrack"}),
                                   "in.txt: line 3: the text ends inside a track (no TrkEnd line)"}),
     caseName);
