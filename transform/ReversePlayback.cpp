@@ -452,6 +452,8 @@ class Reverser : public TextVisitor {
         text_.reserve(size.bytes);
         stored_.clear();
         stored_.reserve(size.events);
+        roles_.clear();
+        roles_.reserve(size.events);
         noteHead_.fill(None);
         noteTail_.fill(None);
         lastOfKey_.fill(None);
@@ -467,6 +469,7 @@ class Reverser : public TextVisitor {
             throw LineError{"a track of more than 4 GiB of event text"};
         const auto index = static_cast<std::uint32_t>(stored_.size());
         stored_.push_back({event.tick, static_cast<std::uint32_t>(text_.size()), None});
+        roles_.push_back(event.role);
         append(line);
         switch (event.role) {
         case Role::NoteStart:
@@ -579,11 +582,6 @@ class Reverser : public TextVisitor {
         return std::string_view(text_).substr(stored_[index].offset, end - stored_[index].offset);
     }
 
-    Event parsed(std::uint32_t index) const {
-        const std::string_view text = textOf(index);
-        return parseEvent(text.substr(0, text.find('\n')));
-    }
-
     std::uint64_t tickOf(std::uint32_t index) const { return stored_[index].tick; }
 
     void append(std::string_view line) {
@@ -594,7 +592,7 @@ class Reverser : public TextVisitor {
     // Set-up stays in front: what the track does at tick 0 other than notes.
     void writeSetup() {
         for (std::uint32_t i = 0; i < stored_.size() && tickOf(i) == 0; ++i) {
-            const Role role = parsed(i).role;
+            const Role role = roles_[i];
             if (role == Role::State || role == Role::Point) {
                 for (std::string_view text = textOf(i); !text.empty();) {
                     const std::size_t end = text.find('\n');
@@ -612,7 +610,7 @@ class Reverser : public TextVisitor {
         while (first > 0 && tickOf(static_cast<std::uint32_t>(first - 1)) == end_ && end_ != 0)
             --first;
         for (auto i = static_cast<std::uint32_t>(first); i < stored_.size(); ++i) {
-            if (parsed(i).role == Role::Point)
+            if (roles_[i] == Role::Point)
                 writeEvent(end_, i);
         }
     }
@@ -624,12 +622,9 @@ class Reverser : public TextVisitor {
     void writeGroup(std::uint64_t tick, std::size_t first, std::size_t last) {
         const std::uint64_t at = end_ - tick;
         const bool atEnd = tick == end_;
-        roles_.clear();
-        for (std::size_t i = first; i < last; ++i)
-            roles_.push_back(parsed(static_cast<std::uint32_t>(i)).role);
         for (std::size_t i = last; i-- > first;) {
             const auto index = static_cast<std::uint32_t>(i);
-            if (roles_[i - first] != Role::NoteStart)
+            if (roles_[i] != Role::NoteStart)
                 continue;
             const std::uint32_t noteEnd = stored_[index].partner;
             if (noteEnd == None && !atEnd)
@@ -639,9 +634,9 @@ class Reverser : public TextVisitor {
         }
         for (std::size_t i = first; i < last; ++i) {
             const auto index = static_cast<std::uint32_t>(i);
-            if (roles_[i - first] == Role::Point && tick != 0 && !atEnd)
+            if (roles_[i] == Role::Point && tick != 0 && !atEnd)
                 writeEvent(at, index);
-            else if (roles_[i - first] == Role::State)
+            else if (roles_[i] == Role::State)
                 writePreviousValue(at, index);
         }
         if (atEnd)
@@ -649,7 +644,7 @@ class Reverser : public TextVisitor {
         starts_.clear();
         for (std::size_t i = last; i-- > first;) {
             const std::uint32_t noteStart = stored_[i].partner;
-            if (roles_[i - first] == Role::NoteEnd && noteStart != None)
+            if (roles_[i] == Role::NoteEnd && noteStart != None)
                 starts_.push_back(noteStart);
         }
         if (atEnd) {
@@ -780,7 +775,7 @@ class Reverser : public TextVisitor {
     std::array<std::uint32_t, KeyCount> setupOfKey_{};
     KeySequence sequence_;
     std::vector<std::uint32_t> unended_;
-    std::vector<Role> roles_; // of the events of one tick
+    std::vector<Role> roles_; // of each held event
     std::vector<std::uint32_t> starts_;
     std::vector<std::uint32_t> finals_;
     std::vector<std::uint32_t> ends_;
