@@ -2,9 +2,11 @@
 # Times a whole job, zelmod-cli --job transpose --amount 12, on the generated
 # benchmark file against the same transposition done by midicsv | awk |
 # csvmidi and, where python3-mido is installed, by mido. Prints the best
-# wall time of several runs, the ratios and the peak memory.
+# wall time of several runs, the ratios and the peak memory; and beside the
+# line loop, the reverse playback step alone on the same event text, with
+# its peak memory against its bound (twice the largest track's text + 16 MiB).
 # Run by hand after building:
-#   cmake --build build --target zelmod-cli mf2t t2mf make_bench_midi rewrite_speed
+#   cmake --build build --target zelmod-cli mf2t t2mf make_bench_midi rewrite_speed reverse_speed
 #   bench/job.sh build
 # Needs midicsv and time (/usr/bin/time). Builds nothing.
 set -euo pipefail
@@ -13,7 +15,8 @@ build=${1:?usage: bench/job.sh BUILD_DIR}
 runs=${RUNS:-5}
 . "$(dirname "$0")/common.sh"
 require job.sh "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" \
-    "$build/bench/make_bench_midi" "$build/bench/rewrite_speed" midicsv csvmidi /usr/bin/time
+    "$build/bench/make_bench_midi" "$build/bench/rewrite_speed" "$build/bench/reverse_speed" \
+    midicsv csvmidi /usr/bin/time
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -53,6 +56,12 @@ read -r to_text _ < <(measure "$work/bench.txt" "$work/tool/mf2t" "$work/bench.m
 read -r to_midi _ < <(measure "$work/back.mid" "$work/tool/t2mf" "$work/bench.txt" "$work/back.mid")
 read -r loop_wall loop_processor loop_rate loop_processor_rate < <(
     "$build/bench/rewrite_speed" "$work/bench.txt" "$work/rewritten.txt" "$runs")
+read -r reverse_wall reverse_processor reverse_rate reverse_processor_rate < <(
+    "$build/bench/reverse_speed" "$work/bench.txt" "$work/reversed.txt" "$runs")
+read -r _ reverse_peak < <(runs=1 measure "$work/reversed.txt" \
+    "$build/bench/reverse_speed" "$work/bench.txt" "$work/reversed.txt" 1)
+largest_track=$(awk '/^MTrk/ { n = 0 } { n += length($0) + 1 } /^TrkEnd/ && n > m { m = n }
+    END { print m }' "$work/bench.txt")
 
 echo "best of $runs runs each:"
 report zelmod-cli "$ours" "$ours_peak"
@@ -62,6 +71,13 @@ awk -v w="$loop_wall" -v p="$loop_processor" -v r="$loop_rate" -v q="$loop_proce
     -v b="$(stat -c %s "$work/bench.txt")" 'BEGIN {
     printf "  line loop alone    %7.3f s   %.0f MB of event text: %.2f GB/s (%.2f GB/s of processor time)", w, b / 1e6, r, q
     printf " (target >= 1 GB/s): %s\n", (r >= 1) ? "met" : "NOT MET" }'
+awk -v w="$reverse_wall" -v p="$reverse_processor" -v r="$reverse_rate" \
+    -v q="$reverse_processor_rate" -v lp="$loop_processor" 'BEGIN {
+    printf "  reverse alone      %7.3f s   %.2f GB/s (%.2f GB/s of processor time),", w, r, q
+    printf " %.1fx the line loop'"'"'s processor time\n", p / lp }'
+awk -v m="$reverse_peak" -v t="$largest_track" 'BEGIN { bound = (2 * t) / 1048576 + 16
+    printf "  reverse peak memory %.1f MiB (bound: 2 x %.1f MiB largest track + 16 MiB = %.1f MiB): %s\n",
+        m / 1024, t / 1048576, bound, (m / 1024 <= bound) ? "met" : "NOT MET" }'
 report "midicsv|awk|csvmidi" "$peer" "$peer_peak"
 ratio zelmod-cli "midicsv|awk|csvmidi" "$ours" "$peer" 5
 if "$python" -c 'import mido' 2>/dev/null; then

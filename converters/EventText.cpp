@@ -72,6 +72,20 @@ constexpr Index lookup;
 
 } // namespace
 
+std::string shown(std::string_view field) {
+    constexpr std::size_t longest = 40;
+    constexpr char hex[] = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (const char c : field.substr(0, longest)) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (byte >= 0x20 && byte < 0x7F)
+            text += c;
+        else
+            text += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
+    }
+    return text + (field.size() > longest ? "...\"" : "\"");
+}
+
 std::size_t fixedSize(const EventName& event) {
     std::size_t size = 0;
     for (int i = 0; i < event.fieldCount; ++i)

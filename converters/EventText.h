@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace zelmod::convert {
@@ -59,6 +60,10 @@ constexpr std::size_t fieldSize(FieldForm form) {
         return 1;
     }
 }
+// A field as a message quotes it: bytes that are not printable ASCII (a NUL
+// would end the message) are written \xHH, and a long field is cut short.
+std::string shown(std::string_view field);
+
 // Bytes of the fixed-size fields of an event.
 std::size_t fixedSize(const EventName& event);
 bool hasVariableField(const EventName& event);

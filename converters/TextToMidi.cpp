@@ -19,22 +19,6 @@ struct TextError {
     std::string what;
 };
 
-// A field as a message quotes it: bytes that are not printable ASCII (a NUL
-// would end the message) are written \xHH.
-std::string shown(std::string_view field) {
-    constexpr std::size_t longest = 40;
-    constexpr char hex[] = "0123456789ABCDEF";
-    std::string text = "\"";
-    for (const char c : field.substr(0, longest)) {
-        const auto byte = static_cast<std::uint8_t>(c);
-        if (byte >= 0x20 && byte < 0x7F)
-            text += c;
-        else
-            text += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
-    }
-    return text + (field.size() > longest ? "...\"" : "\"");
-}
-
 // A decimal digit's value; above 9 for any other character.
 inline unsigned digitValue(char c) {
     return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';

@@ -109,7 +109,8 @@ void writeFile(const fs::path& path, const std::string& bytes) {
 class SeedWriter {
   public:
     explicit SeedWriter(fs::path out) : out_(std::move(out)) {
-        for (const char* target : {"fuzz_mf2t", "fuzz_t2mf", "fuzz_amount", "fuzz_transform"})
+        for (const char* target :
+             {"fuzz_mf2t", "fuzz_t2mf", "fuzz_amount", "fuzz_transform", "fuzz_reverse"})
             fs::create_directories(out_ / target);
     }
 
@@ -129,6 +130,7 @@ class SeedWriter {
     // Event text, with its note lines as seeds of the line rewriter.
     void addText(const std::string& name, const std::string& text) {
         add("fuzz_t2mf", name + ".txt", text);
+        add("fuzz_reverse", name + ".txt", text);
         std::size_t start = 0;
         int noteLines = 0;
         for (std::size_t end;
@@ -272,6 +274,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < std::size(amounts); ++i)
         seeds.add("fuzz_amount", "amount" + std::to_string(i), amounts[i]);
     writeFile(out / "fuzz_t2mf.dict", textDictionary());
+    writeFile(out / "fuzz_reverse.dict", textDictionary());
     using namespace std::string_view_literals;
     std::string midiWords;
     for (const std::string_view word : {"MThd"sv, "MTrk"sv, "\xFF\x2F\x00"sv, "\0\0\0\x06"sv})
