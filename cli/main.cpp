@@ -1,22 +1,19 @@
 // zelmod-cli: the conversion job without a window, for scripts and batches.
+#include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
-#include "cli/Interruption.h"
-#include "job/ConversionJob.h"
+#include "cli/Console.h"
+#include "cli/InputList.h"
+#include "cli/Report.h"
 #include "job/NativePath.h"
 #include "job/ToolFolders.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QDir>
+#include <QTemporaryDir>
 
-#include <cstdio>
+#include <optional>
 
 namespace {
-
-// Paths in the text come out with their own bytes.
-void print(std::FILE* stream, const QString& text) {
-    std::fputs(zelmod::nativePath(text).constData(), stream);
-    std::fflush(stream);
-}
 
 // Qt's own list would turn bytes that are not UTF-8 into U+FFFD.
 QStringList argumentsOf(int argc, char** argv) {
@@ -26,36 +23,11 @@ QStringList argumentsOf(int argc, char** argv) {
     return arguments;
 }
 
-// Answers the job's questions from the command line and prints its messages.
-class CliHost : public zelmod::JobHost {
-  public:
-    CliHost(const zelmod::CliRequest& request, const zelmod::FileJob& file)
-        : request_(request), file_(file) {}
-
-    void setControlsEnabled(bool) override {}
-    QString amountText() const override { return request_.amountText; }
-    void setAmountText(const QString&) override {}
-    bool isJobSelected(int index) const override { return index == int(request_.job); }
-    bool chooseInput(QString& path) override {
-        path = file_.input;
-        return true;
-    }
-    bool chooseOutput(QString& path) override {
-        path = file_.output;
-        return true;
-    }
-    void showMessage(const zelmod::JobMessage& message) override {
-        const bool error = message.icon == zelmod::JobMessage::Icon::None;
-        QString text = message.text;
-        text.replace(QLatin1Char('\n'), QLatin1String("\n    "));
-        print(error ? stderr : stdout,
-              zelmod::shownPath(file_.input) + QStringLiteral(": ") + text + QLatin1Char('\n'));
-    }
-
-  private:
-    const zelmod::CliRequest& request_;
-    const zelmod::FileJob& file_;
-};
+int usageError(const QString& error) {
+    zelmod::print(stderr,
+                  QStringLiteral("zelmod-cli: ") + error + QLatin1Char('\n') + zelmod::usageText());
+    return 2;
+}
 
 } // namespace
 
@@ -66,49 +38,39 @@ int main(int argc, char** argv) {
     zelmod::CliRequest request;
     QString error;
     if (!zelmod::parseCommandLine(argumentsOf(argc, argv), request, error)) {
-        if (error.isEmpty()) {
-            print(stdout, request.versionAsked ? QStringLiteral("zelmod-cli " ZELMOD_VERSION "\n")
-                                               : zelmod::usageText());
-            return 0;
+        if (!error.isEmpty())
+            return usageError(error);
+        zelmod::print(stdout, request.versionAsked
+                                  ? QStringLiteral("zelmod-cli " ZELMOD_VERSION "\n")
+                                  : zelmod::usageText());
+        return 0;
+    }
+    QList<zelmod::FileJob> files;
+    if (!zelmod::plannedFiles(request, files, error))
+        return usageError(error);
+    zelmod::ToolFolders folders = zelmod::toolFoldersOf(zelmod::programDirectory());
+    if (const QString refusal = zelmod::refusalOf(files, folders.workDir); !refusal.isEmpty()) {
+        zelmod::Console::complain(refusal);
+        return 1;
+    }
+    // Each run works in a folder of its own, so that runs never wait for
+    // one another; --batch-files works in the window's working folder.
+    std::optional<QTemporaryDir> jobDir;
+    if (!request.batchFiles) {
+        jobDir.emplace(QDir::tempPath() + QStringLiteral("/zelmod-cli-XXXXXX"));
+        if (!jobDir->isValid()) {
+            zelmod::Console::complain(jobDir->errorString());
+            return 1;
         }
-        print(stderr,
-              QStringLiteral("zelmod-cli: ") + error + QLatin1Char('\n') + zelmod::usageText());
-        return 2;
+        folders.workDir = jobDir->path();
     }
-    const zelmod::ToolFolders folders = zelmod::toolFoldersOf(zelmod::programDirectory());
-    if (const QString refusal = zelmod::refusalOf(request, folders.workDir); !refusal.isEmpty()) {
-        print(stderr, QStringLiteral("zelmod-cli: ") + refusal + QLatin1Char('\n'));
-        return 1;
+    zelmod::ReportFile report;
+    if (!request.reportPath.isEmpty()) {
+        if (const auto failure = report.create(request.reportPath)) {
+            zelmod::Console::complain(*failure);
+            return 1;
+        }
     }
-
-    zelmod::Interruption interruption;
-    int failures = 0;
-    // Interrupted: a job was cancelled or files were left undone. An
-    // interrupt after the last file was written changes nothing.
-    bool interrupted = false;
-    for (qsizetype i = 0; i < request.files.size() && !interrupted; ++i) {
-        const zelmod::FileJob& file = request.files[i];
-        if (request.files.size() > 1)
-            print(stderr, QStringLiteral("[%1/%2] %3\n")
-                              .arg(i + 1)
-                              .arg(request.files.size())
-                              .arg(zelmod::shownPath(file.input)));
-        CliHost host(request, file);
-        zelmod::JobFilePaths paths;
-        zelmod::ConversionJob job(folders, host, paths);
-        interruption.watch(&job);
-        const zelmod::ConversionJob::Outcome outcome = job.run();
-        interruption.watch(nullptr);
-        if (outcome != zelmod::ConversionJob::Outcome::Written)
-            ++failures;
-        interrupted = outcome == zelmod::ConversionJob::Outcome::Cancelled ||
-                      (interruption.happened() && i + 1 < request.files.size());
-    }
-    if (interrupted) {
-        print(stderr, QStringLiteral("zelmod-cli: ") +
-                          zelmod::jobMessage(zelmod::JobMessageId::Interrupted).text +
-                          QLatin1Char('\n'));
-        return 1;
-    }
-    return failures == 0 ? 0 : 1;
+    zelmod::BatchRun run(request, files, folders, report);
+    return run.run();
 }

@@ -3,6 +3,9 @@
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -33,17 +36,24 @@ class Cli : public testing::Test {
             << built.toStdString();
         tool.setConverters(FakeConverter::copying, FakeConverter::copying);
         writeFile(tool.outside(QStringLiteral("a.mid")), "0 On ch=1 n=60 v=1\n");
-        QDir().mkpath(tool.outside(QStringLiteral("b")));
+        QDir().mkpath(tool.outside(QStringLiteral("b/d")));
         QDir().mkpath(tool.outside(QStringLiteral("out")));
         writeFile(tool.outside(QStringLiteral("b/a.mid")), "0 On ch=1 n=61 v=1\n");
         writeFile(tool.outside(QStringLiteral("c.mid")), "0 On ch=1 n=62 v=1\n");
+        writeFile(tool.outside(QStringLiteral("b/d/e.MIDI")), "0 On ch=1 n=63 v=1\n");
+        writeFile(tool.outside(QStringLiteral("b/notes.txt")), "not a piece");
     }
 
-    CliRun run(const QStringList& arguments, const QStringList& prefix = {}) const {
+    // Runs in the folder that holds the tool's directory, with input as its standard input.
+    CliRun run(const QStringList& arguments, const QStringList& prefix = {},
+               const QByteArray& input = {}) const {
         QProcess process;
         QStringList command = prefix;
         command << tool.file(QStringLiteral("zelmod-cli")) << arguments;
+        process.setWorkingDirectory(tool.outside(QString()));
         process.start(command.takeFirst(), command);
+        process.write(input);
+        process.closeWriteChannel();
         process.waitForFinished(60000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()),
@@ -56,7 +66,7 @@ class Cli : public testing::Test {
     void startHangingRun(QProcess& cli) const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
         cli.start(tool.file(QStringLiteral("zelmod-cli")),
-                  {"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+                  {"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
         const QString childPid = tool.file(QStringLiteral("child.pid"));
         ASSERT_TRUE(waitUntil([&] { return QFile::exists(childPid); }, std::chrono::seconds(5)));
     }
@@ -67,6 +77,7 @@ class Cli : public testing::Test {
 struct UsageCase {
     const char* name;
     QStringList arguments;
+    const char* named = "zelmod-cli: "; // what the error names
 };
 
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
@@ -75,6 +86,8 @@ TEST_P(CliUsage, IsRefusedWithTheHelpText) {
     const CliRun result = run(GetParam().arguments);
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(result.err.contains(QStringLiteral("zelmod-cli [options]")))
+        << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().named)))
         << result.err.toStdString();
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
@@ -88,7 +101,29 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"both outputs", {"--job", "transpose", "-o", "x.mid", "--out-dir", ".", "a.mid"}},
         UsageCase{"-o with two inputs", {"--job", "transpose", "-o", "x.mid", "a.mid", "c.mid"}},
         UsageCase{"no input", {"--job", "transpose", "--out-dir", "."}},
-        UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}}));
+        UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}},
+        UsageCase{"amount with text after it",
+                  {"--job", "transpose", "--amount", "12abc", "-o", "x.mid", "a.mid"},
+                  "\"12abc\""},
+        UsageCase{"amount in C's hexadecimal",
+                  {"--job", "transpose", "--amount", "0x10", "-o", "x.mid", "a.mid"},
+                  "\"0x10\""},
+        UsageCase{"empty item in a list",
+                  {"--job", "transpose", "--amount", "1,,3", "--out-dir", "out", "a.mid"},
+                  "\"\""},
+        UsageCase{"range of fractions",
+                  {"--job", "transpose", "--amount", "1.5..3", "--out-dir", "out", "a.mid"},
+                  "\"1.5..3\""},
+        UsageCase{"range backwards",
+                  {"--job", "transpose", "--amount", "5..1", "--out-dir", "out", "a.mid"},
+                  "\"5..1\""},
+        UsageCase{"-o with a folder", {"--job", "transpose", "-o", "x.mid", "b"}},
+        UsageCase{"-o with two amounts",
+                  {"--job", "transpose", "--amount", "1,2", "-o", "x.mid", "a.mid"}},
+        UsageCase{"-0 without a list", {"--job", "transpose", "-0", "--out-dir", "out", "a.mid"}},
+        UsageCase{"missing list",
+                  {"--job", "transpose", "--files-from", "none.txt", "--out-dir", "out"},
+                  "none.txt"}));
 
 TEST_F(Cli, HelpGoesToStandardOutput) {
     const CliRun result = run({QStringLiteral("--help")});
@@ -119,7 +154,9 @@ TEST_P(CliAmount, IsReadLikeTheWindowsAmountBox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Amounts, CliAmount,
-    testing::Values(AmountCase{"12abc", "transpose", "0 On ch=1 n=72 v=1\r\n"},
+    testing::Values(AmountCase{" 1 2\t", "transpose", "0 On ch=1 n=72 v=1\r\n"},
+                    AmountCase{"&H10", "transpose", "0 On ch=1 n=76 v=1\r\n"},
+                    AmountCase{"1.5", "transpose", "0 On ch=1 n=62 v=1\r\n"},
                     AmountCase{"-12", "transpose", "0 On ch=1 n=48 v=1\r\n"},
                     AmountCase{"300", "velocity-shift", "0 On ch=1 n=60 v=128\r\n"},
                     AmountCase{"5", "pitch-mirror", "0 On ch=1 n=69 v=1\r\n"},
@@ -133,6 +170,93 @@ TEST_F(Cli, WritesEachInputIntoTheFolderUnderItsOwnName) {
     EXPECT_EQ(readFile(at("out/c.mid")), "0 On ch=1 n=63 v=1\r\n");
     EXPECT_TRUE(result.err.contains(QStringLiteral("[2/2]")));
     EXPECT_EQ(result.out.count(QStringLiteral("変換完了！")), 2);
+}
+
+struct LayoutCase {
+    const char* name;
+    QStringList arguments; // run in the folder of a.mid, b/a.mid, b/d/e.MIDI and c.mid
+    QByteArray list;       // standard input
+    QStringList outputs;   // every file below the output folder, and its note
+};
+
+class CliLayout : public Cli, public testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(CliLayout, MirrorsTheInputsBelowTheOutputFolder) {
+    const LayoutCase& c = GetParam();
+    const CliRun result =
+        run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments, {}, c.list);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QString outDir = at("out");
+    QStringList written;
+    for (QDirIterator it(outDir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        const QByteArray note = readFile(path).mid(12, 2);
+        written << QDir(outDir).relativeFilePath(path) + QLatin1Char(' ') +
+                       QString::fromLatin1(note);
+    }
+    written.sort();
+    EXPECT_EQ(written, c.outputs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliLayout,
+    testing::Values(LayoutCase{"a folder's tree",
+                               {"--out-dir", "out/new", "b"},
+                               {},
+                               {"new/a.mid 62", "new/d/e.MIDI 64"}},
+                    LayoutCase{"several amounts",
+                               {"--amount", "-1,1", "--out-dir", "out", "a.mid"},
+                               {},
+                               {"transpose+1/a.mid 61", "transpose-1/a.mid 59"}},
+                    LayoutCase{"a range of amounts",
+                               {"--amount", "-1..0", "--out-dir", "out", "c.mid"},
+                               {},
+                               {"transpose+0/c.mid 62", "transpose-1/c.mid 61"}},
+                    LayoutCase{"a list keeps its folders",
+                               {"--files-from", "-", "--out-dir", "out"},
+                               "b/a.mid\nc.mid\n",
+                               {"b/a.mid 62", "c.mid 63"}},
+                    LayoutCase{"a list ending names with NUL",
+                               {"--files-from", "-", "-0", "--out-dir", "out", "a.mid"},
+                               QByteArray("b/d/../a.mid\0b/d\0", 18),
+                               {"a.mid 61", "b/a.mid 62", "b/d/e.MIDI 64"}}));
+
+// A second run goes on where the first stopped, and each says in its record what it did.
+TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
+    const QStringList files{"--out-dir", "out", "c.mid", "missing.mid"};
+    EXPECT_EQ(run(QStringList{"--job", "transpose", "--report", "first.json"} + files).exitCode, 1);
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(at("first.json").toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    QDir().mkpath(at("out/d"));
+    writeFile(at("out/d/e.MIDI"), "kept");
+    const CliRun again =
+        run(QStringList{"--job", "transpose", "--skip-existing", "--report", "-", "b"} + files);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(readFile(at("out/d/e.MIDI")), "kept");
+    QStringList statuses;
+    for (const QByteArray& line : (readFile(at("first.json")) + again.out.toUtf8()).split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        EXPECT_TRUE(line.isEmpty() || !record.isEmpty()) << line.toStdString();
+        if (!record.isEmpty())
+            statuses << record[QStringLiteral("status")].toString() + QLatin1Char(' ') +
+                            QFileInfo(record[QStringLiteral("input")].toString()).fileName();
+    }
+    EXPECT_EQ(statuses, QStringList({"written c.mid", "failed missing.mid", "written a.mid",
+                                     "skipped e.MIDI", "skipped c.mid", "failed missing.mid"}));
+    EXPECT_TRUE(again.err.contains(QStringLiteral("written 1, skipped 2, failed 1")))
+        << again.err.toStdString();
+    const CliRun refused = run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("first.json"))) << refused.err.toStdString();
+}
+
+TEST_F(Cli, WithTheOutputOnStandardOutputSaysEverythingElseOnErrorOutput) {
+    const CliRun result = run({"--job", "transpose", "--amount", "2", "-o", "-", "a.mid"});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, QStringLiteral("0 On ch=1 n=62 v=1\r\n"));
+    EXPECT_TRUE(result.err.contains(QStringLiteral("変換完了！")));
+    EXPECT_TRUE(result.err.contains(QStringLiteral("written 1")));
 }
 
 TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
@@ -186,6 +310,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"output onto itself", {"a.mid"}, ".", "保存先が入力ファイルと同じです"},
         RefusalCase{
             "-o onto its input", {"a.mid"}, "a.mid", "保存先が入力ファイルと同じです", "-o"},
+        RefusalCase{"a folder and a file in it", {"b", "b/a.mid"}, "out", "同じ名前の入力ファイル"},
         RefusalCase{"input is an intermediate file",
                     {"tool/Zeltmp2.dat"},
                     "out",
@@ -208,14 +333,17 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
     EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
 }
 
+// With batch files a run takes the window's working folder; without, a folder of its own.
 TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     zelmod::JobLock other(tool.path());
     ASSERT_EQ(other.tryLock(), std::nullopt);
-    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const CliRun result =
+        run({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QStringLiteral("別の変換が実行中")))
         << result.err.toStdString();
     EXPECT_FALSE(QFile::exists(at("out.mid")));
+    EXPECT_EQ(run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")}).exitCode, 0);
 }
 
 TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
@@ -247,7 +375,8 @@ TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
     EXPECT_FALSE(tool.leftovers().isEmpty());
 
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
-    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const CliRun result =
+        run({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
 }
@@ -300,7 +429,8 @@ TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
     QFile::setPermissions(at(GetParam().folder),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                               QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const CliRun result =
+        runAsNobody({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
         << result.err.toStdString();
@@ -335,8 +465,9 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     makeWritableForAll(at("data"));
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
-    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                      {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
+    const CliRun result =
+        runAsNobody({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+                    {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
     EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.textPart)))
         << result.err.toStdString();
