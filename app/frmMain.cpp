@@ -6,6 +6,7 @@
 #include "app/basDatFileManager.h"
 #include "app/basStrSub.h"
 #include "app/frmAbout.h"
+#include "job/ConverterRun.h"
 #include "job/NativePath.h"
 #include "job/amount/ShiftAmount.h"
 #include "job/choosers/CommonDialog.h"
@@ -163,21 +164,28 @@ void frmMain::setTabOrder() {
     QWidget::setTabOrder(cmdUp, cmdDown);
 }
 
-// Runs one whole conversion job; the dialogs start from the files chosen
-// in the previous job.
+// Starts one conversion job; the dialogs start from the files chosen in
+// the previous job.
 void frmMain::cmdJob1_Click() {
-    zelmod::JobFilePaths paths{basStrSub::InputFilePath, basStrSub::OutputFilePath};
-    zelmod::ConversionJob job(toolFolders, *this, paths);
-    runningJob = &job;
-    job.run();
+    jobPaths = {basStrSub::InputFilePath, basStrSub::OutputFilePath};
+    runningJob = new zelmod::ConversionJob(toolFolders, *this, jobPaths,
+                                           new zelmod::ConverterRun(toolFolders), this);
+    connect(runningJob, &zelmod::ConversionJob::finished, this, &frmMain::jobEnded);
+    runningJob->start();
+}
+
+void frmMain::jobEnded() {
+    basStrSub::InputFilePath = jobPaths.input;
+    basStrSub::OutputFilePath = jobPaths.output;
+    runningJob->deleteLater();
     runningJob = nullptr;
-    basStrSub::InputFilePath = paths.input;
-    basStrSub::OutputFilePath = paths.output;
     if (closeWhenJobEnds)
         close();
 }
 
 void frmMain::setControlsEnabled(bool enabled) {
+    if (enabled && heldMessage)
+        return;
     cmdClose->setEnabled(enabled);
     cmdJob1->setEnabled(enabled);
     fmeOption->setEnabled(enabled);
@@ -205,6 +213,10 @@ bool frmMain::chooseOutput(QString& path) {
 }
 
 void frmMain::showMessage(const zelmod::JobMessage& message) {
+    if (aboutShown) {
+        heldMessage = message;
+        return;
+    }
     const bool exclamation = message.icon == zelmod::JobMessage::Icon::Exclamation;
     dlgCommonDialog->showMessage(
         {message.text, message.caption, exclamation ? QMessageBox::Warning : QMessageBox::NoIcon});
@@ -297,13 +309,20 @@ void frmMain::mousePressEvent(QMouseEvent* event) {
         Form_MouseDown();
 }
 
+// A job goes on while the About window is open.
 void frmMain::Form_MouseDown() {
     frmAbout about;
+    aboutShown = true;
     about.exec();
+    aboutShown = false;
+    if (heldMessage) {
+        showMessage(*std::exchange(heldMessage, std::nullopt));
+        setControlsEnabled(true);
+    }
 }
 
-// Closing while a job waits for a converter stops the job first; the
-// window closes once the job has cleaned up.
+// Closing during a job stops the job first; the window closes once the
+// job has cleaned up.
 void frmMain::closeEvent(QCloseEvent* event) {
     if (runningJob) {
         closeWhenJobEnds = true;

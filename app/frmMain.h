@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class QGroupBox;
 class QLabel;
@@ -27,8 +28,8 @@ class frmMain : public QWidget, private zelmod::JobHost {
 
     explicit frmMain(QWidget* parent = nullptr);
 
-    // Whether the job option button of this index is selected; the line
-    // transformer asks this for every line it rewrites.
+    // Whether the job option button of this index is selected; a job asks
+    // this before it rewrites the lines.
     bool isJobSelected(int index) const override;
 
     // The folder of the converters and the one of the job's files; the
@@ -49,6 +50,7 @@ class frmMain : public QWidget, private zelmod::JobHost {
 
   private:
     void cmdJob1_Click();
+    void jobEnded();
     void cmdUp_Click();
     void cmdDown_Click();
     void stepAmount(double step);
@@ -86,7 +88,12 @@ class frmMain : public QWidget, private zelmod::JobHost {
     zelmod::CommonDialog* dlgCommonDialog = nullptr; // shows the Open and Save dialogs
 
     zelmod::ToolFolders toolFolders;
+    zelmod::JobFilePaths jobPaths;
     zelmod::ConversionJob* runningJob = nullptr;
     bool closeWhenJobEnds = false;
+    // A job that ends while the About window is open shows its message, and
+    // enables its controls, once that window has closed.
+    bool aboutShown = false;
+    std::optional<zelmod::JobMessage> heldMessage;
     bool waitCursorShown = false;
 };

@@ -1,11 +1,14 @@
 #include "cli/BatchRun.h"
 
 #include "job/ConversionJob.h"
+#include "job/ConverterRun.h"
+#include "job/InProcessConverterRun.h"
 #include "job/NativePath.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace zelmod {
@@ -44,24 +47,117 @@ FileRecord failed(const JobFailure& failure) {
 
 } // namespace
 
+// One of the jobs that run at once, and the file it converts.
+struct BatchRun::Slot {
+    std::size_t number = 0; // names its working folder
+    qsizetype index = -1;   // the file; -1 while the slot is free
+    std::unique_ptr<CliHost> host;
+    JobFilePaths paths;
+    ConversionJob* job = nullptr;
+    QElapsedTimer clock;
+};
+
 BatchRun::BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolFolders folders,
                    ReportFile& report, QObject* parent)
     : QObject(parent), request_(request), files_(files), folders_(std::move(folders)),
       report_(report), console_(request.quiet, request.messagesToErrorOutput(), files.size()),
-      interruption_(this), records_(files.size()) {}
-
-int BatchRun::run() {
-    for (qsizetype i = 0; i < files_.size() && !interrupted_; ++i) {
-        console_.fileStarted(i, files_[i]);
-        records_[i] = convert(files_[i]);
-        if (records_[i].status != FileStatus::Interrupted)
-            console_.fileEnded(files_[i], records_[i]);
-        // An interrupt after the last file was written changes nothing.
-        interrupted_ = records_[i].status == FileStatus::Interrupted ||
-                       (interruption_.happened() && i + 1 < files_.size());
+      records_(files.size()), ended_(std::size_t(files.size()), false) {
+    const int jobs = request.batchFiles ? 1 : std::max(1, request.jobs);
+    for (int i = 0; i < jobs; ++i) {
+        slots_.push_back(std::make_unique<Slot>());
+        slots_.back()->number = std::size_t(i);
     }
-    for (qsizetype i = 0; i < files_.size(); ++i)
-        report_.write(files_[i], request_.job, records_[i]);
+    connect(&interruption_, &Interruption::interrupted, this, &BatchRun::interrupt);
+}
+
+BatchRun::~BatchRun() = default;
+
+void BatchRun::start() {
+    startFiles();
+}
+
+// Fills the free slots. A file that needs no job ends at once.
+void BatchRun::startFiles() {
+    for (auto& slot : slots_) {
+        while (slot->index < 0 && next_ < files_.size() && !interrupted_) {
+            const qsizetype index = next_++;
+            console_.fileStarted(index, files_[index]);
+            if (std::optional<FileRecord> record = recordBeforeJob(files_[index]))
+                fileEnded(index, *record);
+            else
+                startJob(*slot, index);
+        }
+    }
+    if (running_ == 0 && !finished_)
+        finish();
+}
+
+ToolFolders BatchRun::slotFolders(std::size_t slot) const {
+    if (request_.batchFiles)
+        return folders_;
+    return {folders_.programDir, folders_.workDir + QStringLiteral("/%1").arg(slot)};
+}
+
+void BatchRun::startJob(Slot& slot, qsizetype index) {
+    const ToolFolders folders = slotFolders(slot.number);
+    ConverterRunner* runner = request_.batchFiles
+                                  ? static_cast<ConverterRunner*>(new ConverterRun(folders))
+                                  : new InProcessConverterRun(folders);
+    slot.index = index;
+    slot.host = std::make_unique<CliHost>(request_.job, files_[index]);
+    slot.job = new ConversionJob(folders, *slot.host, slot.paths, runner, this);
+    connect(slot.job, &ConversionJob::finished, this,
+            [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, int(outcome)); });
+    ++running_;
+    slot.clock.start();
+    slot.job->start();
+}
+
+void BatchRun::jobEnded(Slot& slot, int outcome) {
+    FileRecord record{FileStatus::Failed, slot.host->message()};
+    if (outcome == int(ConversionJob::Outcome::Written)) {
+        record.status = FileStatus::Written;
+        record.clamped = record.message == jobMessage(JobMessageId::CompletedWithLimit).text;
+    } else if (outcome == int(ConversionJob::Outcome::Cancelled)) {
+        record.status = FileStatus::Interrupted;
+    }
+    record.seconds = slot.clock.elapsed() / 1000.0;
+    const qsizetype index = slot.index;
+    slot.job->deleteLater();
+    slot.job = nullptr;
+    slot.index = -1;
+    --running_;
+    fileEnded(index, record);
+    // The next files from the event loop, which handles a pending interrupt first.
+    QMetaObject::invokeMethod(this, &BatchRun::startFiles, Qt::QueuedConnection);
+}
+
+void BatchRun::fileEnded(qsizetype index, const FileRecord& record) {
+    records_[index] = record;
+    ended_[std::size_t(index)] = true;
+    if (record.status != FileStatus::Interrupted)
+        console_.fileEnded(files_[index], record);
+    for (; reported_ < files_.size() && ended_[std::size_t(reported_)]; ++reported_)
+        report_.write(files_[reported_], request_.job, records_[reported_]);
+}
+
+void BatchRun::interrupt() {
+    interrupted_ = interrupted_ || next_ < files_.size() || running_ > 0;
+    for (auto& slot : slots_) {
+        if (slot->job)
+            slot->job->cancel();
+    }
+}
+
+void BatchRun::finish() {
+    finished_ = true;
+    if (interrupted_ || next_ < files_.size()) {
+        // Interrupted: files were left undone. An interrupt after the last
+        // file was written changes nothing.
+        interrupted_ = true;
+        for (qsizetype i = reported_; i < files_.size(); ++i)
+            report_.write(files_[i], request_.job, records_[i]);
+    }
     console_.summarize(files_, records_);
     const bool reported = report_.close();
     if (!reported)
@@ -71,7 +167,7 @@ int BatchRun::run() {
     const bool allDone = std::all_of(records_.begin(), records_.end(), [](const FileRecord& r) {
         return r.status == FileStatus::Written || r.status == FileStatus::Skipped;
     });
-    return allDone && reported ? 0 : 1;
+    emit finished(allDone && reported ? 0 : 1);
 }
 
 // A file that need not or cannot go to the job: its folder could not be
@@ -90,28 +186,6 @@ std::optional<FileRecord> BatchRun::recordBeforeJob(const FileJob& file) const {
         return failed(fileFailure(JobMessageId::OutputUncreatable, file.output,
                                   QString::fromLocal8Bit(error.message())));
     return std::nullopt;
-}
-
-FileRecord BatchRun::convert(const FileJob& file) {
-    if (std::optional<FileRecord> record = recordBeforeJob(file))
-        return *record;
-    QElapsedTimer clock;
-    clock.start();
-    CliHost host(request_.job, file);
-    JobFilePaths paths;
-    ConversionJob job(folders_, host, paths);
-    interruption_.watch(&job);
-    const ConversionJob::Outcome outcome = job.run();
-    interruption_.watch(nullptr);
-    FileRecord record{FileStatus::Failed, host.message()};
-    if (outcome == ConversionJob::Outcome::Written) {
-        record.status = FileStatus::Written;
-        record.clamped = host.message() == jobMessage(JobMessageId::CompletedWithLimit).text;
-    } else if (outcome == ConversionJob::Outcome::Cancelled) {
-        record.status = FileStatus::Interrupted;
-    }
-    record.seconds = clock.elapsed() / 1000.0;
-    return record;
 }
 
 } // namespace zelmod

@@ -1,4 +1,6 @@
-// Converts the planned files one after another and keeps a record of each.
+// Converts the planned files, a number of them at once, and keeps a record
+// of each: the report and the summary in input order, whatever order the
+// files end in.
 #pragma once
 
 #include "cli/Console.h"
@@ -10,20 +12,40 @@
 #include <QList>
 #include <QObject>
 
+#include <memory>
+#include <vector>
+
 namespace zelmod {
+
+class ConversionJob;
 
 class BatchRun : public QObject {
     Q_OBJECT
   public:
+    // Each of the jobs at once works in a folder of its own below
+    // folders.workDir, unless the request runs them through batch files,
+    // which the window's working folder takes one at a time.
     BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolFolders folders,
              ReportFile& report, QObject* parent = nullptr);
+    ~BatchRun() override;
 
-    // Runs every file, prints the summary and gives the exit status.
-    int run();
+    void start();
+
+  signals:
+    // After the summary: every file has ended or the run was interrupted.
+    void finished(int exitStatus);
 
   private:
-    FileRecord convert(const FileJob& file);
+    struct Slot;
+
+    void startFiles();
+    void startJob(Slot& slot, qsizetype index);
+    void jobEnded(Slot& slot, int outcome);
+    void fileEnded(qsizetype index, const FileRecord& record);
+    void interrupt();
+    void finish();
     std::optional<FileRecord> recordBeforeJob(const FileJob& file) const;
+    ToolFolders slotFolders(std::size_t slot) const;
 
     const CliRequest& request_;
     const QList<FileJob>& files_;
@@ -31,8 +53,14 @@ class BatchRun : public QObject {
     ReportFile& report_;
     Console console_;
     Interruption interruption_;
+    std::vector<std::unique_ptr<Slot>> slots_;
     QList<FileRecord> records_;
+    std::vector<bool> ended_;
+    qsizetype next_ = 0;     // the next file to start
+    qsizetype reported_ = 0; // the files before it are in the report
+    int running_ = 0;
     bool interrupted_ = false;
+    bool finished_ = false;
 };
 
 } // namespace zelmod

@@ -5,12 +5,16 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <array>
 #include <filesystem>
 
 namespace zelmod {
 namespace {
+
+// More would only hold more files open at once.
+constexpr int maxJobs = 256;
 
 struct JobName {
     const char* name;
@@ -69,6 +73,10 @@ const QCommandLineOption batchFilesOption(
     QStringLiteral("batch-files"),
     QStringLiteral("run the converters as the window does, through batch files in its "
                    "working folder, one run at a time"));
+const QCommandLineOption jobsOption(QStringList{QStringLiteral("j"), QStringLiteral("jobs")},
+                                    QStringLiteral("convert N files at once (default: the "
+                                                   "number of processors)"),
+                                    QStringLiteral("N"));
 const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                     QStringLiteral("print this help and exit"));
 const QCommandLineOption versionOption(QStringLiteral("version"),
@@ -83,8 +91,8 @@ void describeOptions(QCommandLineParser& parser) {
         "interrupted, 2 usage error."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({jobOption, amountOption, outputOption, outDirOption, filesFromOption,
-                       nulOption, skipOption, quietOption, reportOption, batchFilesOption,
-                       helpOption, versionOption});
+                       nulOption, skipOption, quietOption, reportOption, jobsOption,
+                       batchFilesOption, helpOption, versionOption});
     parser.addPositionalArgument(QStringLiteral("IN"),
                                  QStringLiteral("the files and folders to rewrite"),
                                  QStringLiteral("IN..."));
@@ -209,6 +217,15 @@ bool parseCommandLine(const QStringList& arguments, CliRequest& request, QString
     request.quiet = parser.isSet(quietOption);
     request.reportPath = parser.value(reportOption);
     request.batchFiles = parser.isSet(batchFilesOption);
+    bool whole = true;
+    request.jobs = parser.isSet(jobsOption) ? parser.value(jobsOption).toInt(&whole)
+                                            : QThread::idealThreadCount();
+    if (!whole || request.jobs < 1 || request.jobs > maxJobs) {
+        error = QStringLiteral("-j: \"%1\" is not a number of files from 1 to %2")
+                    .arg(parser.value(jobsOption))
+                    .arg(maxJobs);
+        return false;
+    }
     error = conflictIn(parser, request);
     return error.isEmpty();
 }

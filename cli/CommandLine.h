@@ -20,6 +20,7 @@ struct CliRequest {
     bool nulSeparated = false;
     bool skipExisting = false;
     bool quiet = false;
+    int jobs = 1;              // files converted at once
     bool batchFiles = false;   // run the converters as the window does, in its working folder
     QString reportPath;        // --report: a record per input, for scripts
     bool versionAsked = false; // --version: print it and do nothing else

@@ -1,9 +1,5 @@
 #include "cli/Interruption.h"
 
-#include "job/ConversionJob.h"
-
-#include <QCoreApplication>
-
 #ifndef Q_OS_WIN
 #include <QSocketNotifier>
 
@@ -48,14 +44,7 @@ void Interruption::interrupt() {
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }
 #endif
-    happened_ = true;
-    if (job_)
-        job_->cancel();
-}
-
-bool Interruption::happened() {
-    QCoreApplication::processEvents();
-    return happened_;
+    emit interrupted();
 }
 
 } // namespace zelmod

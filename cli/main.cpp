@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Each run works in a folder of its own, so that runs never wait for
-    // one another; --batch-files works in the window's working folder.
+    // one another, and calls the converters in its own process;
+    // --batch-files works as the window does, in its working folder.
     std::optional<QTemporaryDir> jobDir;
     if (!request.batchFiles) {
         jobDir.emplace(QDir::tempPath() + QStringLiteral("/zelmod-cli-XXXXXX"));
@@ -72,5 +73,7 @@ int main(int argc, char** argv) {
         }
     }
     zelmod::BatchRun run(request, files, folders, report);
-    return run.run();
+    QObject::connect(&run, &zelmod::BatchRun::finished, &app, &QCoreApplication::exit);
+    QMetaObject::invokeMethod(&run, &zelmod::BatchRun::start, Qt::QueuedConnection);
+    return QCoreApplication::exec();
 }

@@ -3,60 +3,74 @@
 #include "files/Files.h"
 #include "job/EventTextRewrite.h"
 #include "job/JobFiles.h"
-#include "job/JobLock.h"
 #include "job/NativePath.h"
 #include "job/ReplaceFile.h"
 #include "job/ToolFolders.h"
+#include "job/WorkerThread.h"
 #include "job/amount/ShiftAmount.h"
 
-#include <QCoreApplication>
 #include <QFile>
+
+#include <array>
 
 namespace zelmod {
 
 ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
-                             QObject* parent)
+                             ConverterRunner* runner, QObject* parent)
     : QObject(parent), workDir_(folders.workDir), programDir_(folders.programDir), host_(host),
-      paths_(paths), converterRun_(folders) {}
+      paths_(paths), runner_(runner) {
+    runner_->setParent(this);
+    connect(runner_, &ConverterRunner::finished, this, &ConversionJob::converterEnded);
+}
 
-ConversionJob::Outcome ConversionJob::run() {
+ConversionJob::~ConversionJob() {
+    cancelled_ = true;
+    delete runner_; // its converter ends first
+    if (worker_)
+        worker_->wait();
+    if (lock_)
+        removeIntermediateFiles(workDir_, CleanUp::AfterJob);
+}
+
+void ConversionJob::start() {
     convert::reportWritesBeyondSizeLimit(); // also for the converters, which inherit it
     running_ = true;
     cancelled_ = false;
     limitReached_ = false;
     host_.setControlsEnabled(false);
-    const End end = runLocked();
-    host_.setBusy(false);
-    if (end.failure)
-        host_.showMessage(jobMessage(*end.failure));
-    else if (end.outcome == Outcome::Written)
-        host_.showMessage(
-            jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed));
-    host_.setControlsEnabled(true);
-    running_ = false;
-    return end.outcome;
+    QMetaObject::invokeMethod(this, &ConversionJob::lockAndChooseInput, Qt::QueuedConnection);
 }
 
 void ConversionJob::cancel() {
-    if (!running_)
+    if (!running_ || cancelled_)
         return;
     cancelled_ = true;
-    converterRun_.cancel();
+    if (converting_)
+        runner_->cancel();
+}
+
+template <typename Work, typename Done> void ConversionJob::startWorker(Work work, Done done) {
+    worker_ = startWorkerThread(this, std::move(work), std::move(done));
 }
 
 // The lock is taken before anything in the working folder is touched and
-// given back once the intermediate files are gone. A cancelled job ends
-// without a message, whatever step it was in.
-ConversionJob::End ConversionJob::runLocked() {
+// given back once the intermediate files are gone.
+void ConversionJob::lockAndChooseInput() {
     if (auto failure = makeWorkDir(workDir_))
-        return *failure;
-    JobLock lock(workDir_);
-    if (auto failure = lock.tryLock())
-        return *failure;
+        return end(*failure);
+    lock_.emplace(workDir_);
+    if (auto failure = lock_->tryLock()) {
+        lock_.reset();
+        return end(*failure);
+    }
     removeIntermediateFiles(workDir_, CleanUp::BeforeJob);
-    const End end = runSteps();
-    removeIntermediateFiles(workDir_, CleanUp::AfterJob);
-    return cancelled_ ? Outcome::Cancelled : end;
+    shiftAmount_ = takeShiftAmount();
+    if (!host_.chooseInput(paths_.input))
+        return end(Outcome::NoInputChosen);
+    if (isJobFile(paths_.input, workDir_))
+        return end(JobFailure{JobMessageId::InputIsWorkFile, {shownPath(paths_.input)}});
+    startWorker([this] { return copyInput(); },
+                [this](const std::optional<JobFailure>& failure) { inputCopied(failure); });
 }
 
 double ConversionJob::takeShiftAmount() {
@@ -65,33 +79,10 @@ double ConversionJob::takeShiftAmount() {
     return amount;
 }
 
-ConversionJob::End ConversionJob::runSteps() {
-    const double shiftAmount = takeShiftAmount();
-    if (!host_.chooseInput(paths_.input))
-        return Outcome::NoInputChosen;
-    if (auto failure = copyInput())
-        return *failure;
-    if (!host_.chooseOutput(paths_.output))
-        return Outcome::NoOutputChosen;
-    if (auto failure = refuseOutput())
-        return *failure;
-    if (auto end = convert(toTextCommand(), WorkFile::eventText, false))
-        return *end;
-    if (auto failure = rewrite(shiftAmount))
-        return *failure;
-    if (auto end = convert(toMidiCommand(), WorkFile::outputMidi, true))
-        return *end;
-    if (auto failure = replaceOutput())
-        return *failure;
-    return Outcome::Written;
-}
-
 // The input is read only when it is a regular file: a pipe without a
-// writer would hold the job, and the lock, with no way to interrupt it.
+// writer would hold the worker, and the lock, with no way to interrupt it.
 std::optional<JobFailure> ConversionJob::copyInput() {
     const QString& inputPath = paths_.input;
-    if (isJobFile(inputPath, workDir_))
-        return JobFailure{JobMessageId::InputIsWorkFile, {shownPath(inputPath)}};
     QFile input;
     if (auto failure =
             openNative(input, inputPath, QIODevice::ReadOnly, JobMessageId::InputUncopyable))
@@ -104,13 +95,25 @@ std::optional<JobFailure> ConversionJob::copyInput() {
                                   JobMessageId::WorkFileUncreatable))
         return failure;
     QByteArray piece(256 * 1024, Qt::Uninitialized);
-    for (qint64 count = 0; (count = input.read(piece.data(), piece.size())) != 0;) {
+    for (qint64 count = 0; !cancelled_ && (count = input.read(piece.data(), piece.size())) != 0;) {
         if (count < 0)
             return fileFailure(JobMessageId::InputUncopyable, inputPath, input.errorString());
         if (!writeAll(copy, piece.constData(), count))
             return fileFailure(JobMessageId::WorkFileUncreatable, copyPath, copy.errorString());
     }
     return std::nullopt;
+}
+
+void ConversionJob::inputCopied(const std::optional<JobFailure>& failure) {
+    if (failure)
+        return end(*failure);
+    if (cancelled_)
+        return end(Outcome::Cancelled);
+    if (!host_.chooseOutput(paths_.output))
+        return end(Outcome::NoOutputChosen);
+    if (auto refusal = refuseOutput())
+        return end(*refusal);
+    convert(toTextCommand());
 }
 
 std::optional<JobFailure> ConversionJob::refuseOutput() {
@@ -122,49 +125,104 @@ std::optional<JobFailure> ConversionJob::refuseOutput() {
     return std::nullopt;
 }
 
-std::optional<ConversionJob::End> ConversionJob::convert(const ConverterCommand& command,
-                                                         const QString& outputName,
-                                                         bool mayCapValues) {
+void ConversionJob::convert(const ConverterCommand& command) {
     if (cancelled_) // while a dialog was open
-        return Outcome::Cancelled;
+        return end(Outcome::Cancelled);
     host_.setBusy(true);
-    const ConverterRunResult result = converterRun_.run(command);
-    if (result.cancelled)
+    converting_ = &command;
+    runner_->start(command);
+}
+
+void ConversionJob::converterEnded(const ConverterRunResult& result) {
+    if (auto stop = converterEnd(result))
+        return end(*stop);
+    if (std::exchange(converting_, nullptr) == &toTextCommand())
+        return rewrite();
+    limitReached_ = limitReached_ || result.exitCode == cappedExitCode;
+    startWorker([this] { return replaceOutput(); },
+                [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
+}
+
+// Only the converter back to MIDI may end with its code for capped values.
+std::optional<ConversionJob::End>
+ConversionJob::converterEnd(const ConverterRunResult& result) const {
+    if (result.cancelled || cancelled_)
         return Outcome::Cancelled;
     if (result.failure)
         return *result.failure;
+    const ConverterCommand& command = *converting_;
     const QString converter = shownPath(workPath(programDir_, command.converterName));
-    const bool capped = mayCapValues && result.exitCode == cappedExitCode;
+    const bool capped = &command == &toMidiCommand() && result.exitCode == cappedExitCode;
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
-    const QString output = workPath(workDir_, outputName);
+    const QString output = workPath(workDir_, &command == &toMidiCommand() ? WorkFile::outputMidi
+                                                                           : WorkFile::eventText);
     if (!existsNative(output))
         return JobFailure{JobMessageId::ConverterNoOutput, {converter, shownPath(output)}};
-    limitReached_ = limitReached_ || capped;
     return std::nullopt;
 }
 
-std::optional<JobFailure> ConversionJob::rewrite(double shiftAmount) {
-    const JobOptionQuery isSelected = [this](int index) { return host_.isJobSelected(index); };
-    const RewriteResult result =
-        rewriteEventText(workPath(workDir_, WorkFile::eventText),
-                         workPath(workDir_, WorkFile::rewrittenText), shiftAmount, isSelected);
-    limitReached_ = result.limitReached;
-    return result.failure;
+// The job selection cannot change during a job (its options are disabled),
+// so the worker asks a copy of it at every line.
+void ConversionJob::rewrite() {
+    std::array<bool, JobCount> selected{};
+    for (int index = 0; index < JobCount; ++index)
+        selected[index] = host_.isJobSelected(index);
+    startWorker(
+        [this, selected] {
+            return rewriteEventText(
+                workPath(workDir_, WorkFile::eventText),
+                workPath(workDir_, WorkFile::rewrittenText), shiftAmount_,
+                [selected](int index) { return selected[index]; }, [this] { return !cancelled_; });
+        },
+        [this](const RewriteResult& result) { rewritten(result); });
 }
 
-// An interrupt during the copy abandons it, so that a job either says it
-// wrote the output or leaves the old one. The intermediate files are removed
-// while the output's data goes to the disk: removing a large text takes about
-// as long. runLocked removes them again on every road, and then finds none.
+void ConversionJob::rewritten(const RewriteResult& result) {
+    if (cancelled_)
+        return end(Outcome::Cancelled);
+    if (result.failure)
+        return end(*result.failure);
+    limitReached_ = result.limitReached;
+    convert(toMidiCommand());
+}
+
+// A cancel during the copy abandons it, so that a job either says it wrote
+// the output or leaves the old one. The intermediate files are removed
+// while the output's data goes to the disk: removing a large text takes
+// about as long. end() removes them again on every road, and then finds none.
 std::optional<JobFailure> ConversionJob::replaceOutput() {
-    const auto stillWanted = [this] {
-        QCoreApplication::processEvents();
-        return !cancelled_;
-    };
-    return replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output, stillWanted,
-                               [this] { removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
+    return replaceFileWithCopy(
+        workPath(workDir_, WorkFile::outputMidi), paths_.output, [this] { return !cancelled_; },
+        [this] { removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
+}
+
+void ConversionJob::outputReplaced(const std::optional<JobFailure>& failure) {
+    if (cancelled_)
+        return end(Outcome::Cancelled);
+    if (failure)
+        return end(*failure);
+    end(Outcome::Written);
+}
+
+// A cancelled job ends without a message, whatever step it was in.
+void ConversionJob::end(const End& end) {
+    converting_ = nullptr;
+    if (lock_) {
+        removeIntermediateFiles(workDir_, CleanUp::AfterJob);
+        lock_.reset();
+    }
+    const Outcome outcome = cancelled_ ? Outcome::Cancelled : end.outcome;
+    host_.setBusy(false);
+    if (outcome == Outcome::Failed)
+        host_.showMessage(jobMessage(*end.failure));
+    else if (outcome == Outcome::Written)
+        host_.showMessage(
+            jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed));
+    host_.setControlsEnabled(true);
+    running_ = false;
+    emit finished(outcome);
 }
 
 } // namespace zelmod

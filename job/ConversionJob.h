@@ -3,15 +3,21 @@
 // (the window, or the command line).
 #pragma once
 
-#include "job/ConverterRun.h"
+#include "job/ConverterRunner.h"
+#include "job/JobLock.h"
 #include "job/JobMessages.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QThread>
 
+#include <atomic>
 #include <optional>
 
 namespace zelmod {
+
+struct RewriteResult;
 
 // What a job needs of the program that runs it.
 class JobHost {
@@ -37,21 +43,32 @@ struct JobFilePaths {
     QString output;
 };
 
+// A job runs as a chain of steps on the event loop of the thread that
+// starts it: the host's questions there, the converters through their
+// runner, and the copies and the rewrite on a worker thread, which looks
+// for a cancel between pieces.
 class ConversionJob : public QObject {
     Q_OBJECT
   public:
     enum class Outcome { Written, NoInputChosen, NoOutputChosen, Failed, Cancelled };
 
+    // The job takes runner, which runs its converters.
     ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
-                  QObject* parent = nullptr);
+                  ConverterRunner* runner, QObject* parent = nullptr);
+    // Only when the program quits during a job: stops it and removes its files.
+    ~ConversionJob() override;
 
-    // Runs one whole job and shows its completion or error message.
-    Outcome run();
+    // Starts one whole job and returns; finished follows once the job's
+    // completion or error message has been shown.
+    void start();
 
     // Stops a running job: the converter is stopped, the intermediate files
     // removed, the output left untouched; no message is shown.
     void cancel();
     bool isRunning() const { return running_; }
+
+  signals:
+    void finished(zelmod::ConversionJob::Outcome outcome);
 
   private:
     // How a job ends, and the failure it shows when it failed.
@@ -62,24 +79,36 @@ class ConversionJob : public QObject {
         std::optional<JobFailure> failure;
     };
 
-    End runLocked();
-    End runSteps();
-    // Each step gives nothing when the job goes on, or why it stops there.
+    // The steps, in their order; each ends the job or starts the next.
+    void lockAndChooseInput();
+    void inputCopied(const std::optional<JobFailure>& failure);
+    void convert(const ConverterCommand& command);
+    void converterEnded(const ConverterRunResult& result);
+    void rewrite();
+    void rewritten(const RewriteResult& result);
+    void outputReplaced(const std::optional<JobFailure>& failure);
+    void end(const End& end);
+
+    // What the worker thread does.
     std::optional<JobFailure> copyInput();
-    std::optional<JobFailure> refuseOutput();
-    std::optional<End> convert(const ConverterCommand& command, const QString& outputName,
-                               bool mayCapValues);
-    std::optional<JobFailure> rewrite(double shiftAmount);
     std::optional<JobFailure> replaceOutput();
+
     double takeShiftAmount();
+    std::optional<JobFailure> refuseOutput();
+    std::optional<End> converterEnd(const ConverterRunResult& result) const;
+    template <typename Work, typename Done> void startWorker(Work work, Done done);
 
     QString workDir_;
     QString programDir_;
     JobHost& host_;
     JobFilePaths& paths_;
-    ConverterRun converterRun_;
+    ConverterRunner* runner_;
+    std::optional<JobLock> lock_;
+    QPointer<QThread> worker_;
+    const ConverterCommand* converting_ = nullptr;
+    double shiftAmount_ = 0;
     bool running_ = false;
-    bool cancelled_ = false;
+    std::atomic<bool> cancelled_ = false;
     bool limitReached_ = false;
 };
 

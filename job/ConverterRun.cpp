@@ -4,10 +4,8 @@
 #include "job/NativePath.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -47,10 +45,26 @@ void enterAndLeadOwnGroup(const QByteArray& workDir) {
 }
 #endif
 
+ConverterRunResult failedRun(std::optional<JobFailure> failure) {
+    ConverterRunResult result;
+    result.failure = std::move(failure);
+    return result;
+}
+
 } // namespace
 
 ConverterRun::ConverterRun(ToolFolders folders, QObject* parent)
-    : QObject(parent), folders_(std::move(folders)) {}
+    : ConverterRunner(parent), folders_(std::move(folders)) {}
+
+// Only when the program quits during a run: the converter must not outlive
+// the job, nor write into the next job's files.
+ConverterRun::~ConverterRun() {
+    if (!process_)
+        return;
+    process_->disconnect(this);
+    killTree();
+    process_->waitForFinished();
+}
 
 std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
                                                     const ConverterCommand& command) {
@@ -69,92 +83,94 @@ std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
 
 // The interpreter runs the script from the working folder. On POSIX it
 // leads a process group of its own, so that cancel() reaches the converter.
-void ConverterRun::startScript(QProcess& process, const QString& scriptPath) {
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
+void ConverterRun::startScript(const QString& scriptPath) {
+    process_ = new QProcess(this);
+    connect(process_, &QProcess::errorOccurred, this, &ConverterRun::processFailed);
+    connect(process_, &QProcess::finished, this, &ConverterRun::processEnded);
+    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->setStandardOutputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
-    process.setWorkingDirectory(folders_.workDir);
-    hideWindow(process);
+    process_->setWorkingDirectory(folders_.workDir);
+    hideWindow(*process_);
     const QString interpreter = qEnvironmentVariable("ComSpec", QStringLiteral("cmd.exe"));
     // A relative path keeps the directory's characters away from cmd's own parsing.
-    process.start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
-                                QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
+    process_->start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
+                                  QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
 #else
     // Qt would pass the directory's and the script's names in UTF-8, which
     // may not be their bytes.
-    process.setChildProcessModifier(
+    process_->setChildProcessModifier(
         [workDir = nativePath(folders_.workDir)] { enterAndLeadOwnGroup(workDir); });
-    process.start(QStringLiteral("/bin/sh"), {QFileInfo(scriptPath).fileName()});
+    process_->start(QStringLiteral("/bin/sh"), {QFileInfo(scriptPath).fileName()});
 #endif
 }
 
-void ConverterRun::killTree(QProcess& process) {
+// The interpreter ends once its tree is gone; Windows ends the tree by a
+// program of its own, which is not waited for.
+void ConverterRun::killTree() {
 #ifdef Q_OS_WIN
-    QProcess taskkill;
-    hideWindow(taskkill);
-    taskkill.start(QStringLiteral("taskkill"),
-                   {QStringLiteral("/F"), QStringLiteral("/T"), QStringLiteral("/PID"),
-                    QString::number(process.processId())});
-    taskkill.waitForFinished();
+    auto* taskkill = new QProcess(this);
+    hideWindow(*taskkill);
+    connect(taskkill, &QProcess::finished, taskkill, &QObject::deleteLater);
+    connect(taskkill, &QProcess::finished, process_, &QProcess::kill);
+    taskkill->start(QStringLiteral("taskkill"),
+                    {QStringLiteral("/F"), QStringLiteral("/T"), QStringLiteral("/PID"),
+                     QString::number(process_->processId())});
 #else
-    ::kill(-pid_t(process.processId()), SIGKILL);
+    ::kill(-pid_t(process_->processId()), SIGKILL);
+    process_->kill();
 #endif
-    process.kill();
-    process.waitForFinished();
 }
 
-ConverterRunResult ConverterRun::run(const ConverterCommand& command) {
-    ConverterRunResult result;
+void ConverterRun::start(const ConverterCommand& command) {
     cancelled_ = false;
     const QString scriptPath = workPath(folders_.workDir, command.scriptName);
-    result.failure = writeScript(scriptPath, command);
-    if (result.failure)
-        return result;
-    const QString converter = workPath(folders_.programDir, command.converterName);
+    if (auto failure = writeScript(scriptPath, command))
+        return finishLater(failedRun(failure));
+    converter_ = workPath(folders_.programDir, command.converterName);
 #ifndef Q_OS_WIN
     // A missing converter would only show as the shell's exit code 127.
-    if (::access(nativePath(converter).constData(), X_OK) != 0) {
-        result.failure =
-            fileFailure(JobMessageId::ConverterNotStarted, converter, systemErrorText(errno));
-        return result;
-    }
+    if (::access(nativePath(converter_).constData(), X_OK) != 0)
+        return finishLater(failedRun(
+            fileFailure(JobMessageId::ConverterNotStarted, converter_, systemErrorText(errno))));
 #endif
+    startScript(scriptPath);
+}
 
-    QProcess process;
-    QEventLoop loop;
-    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    startScript(process, scriptPath);
-    if (!process.waitForStarted(-1)) {
-        result.failure =
-            fileFailure(JobMessageId::ConverterNotStarted, converter, process.errorString());
-        return result;
-    }
+// A crash is reported by finished, which follows it.
+void ConverterRun::processFailed(QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart)
+        endRun(failedRun(
+            fileFailure(JobMessageId::ConverterNotStarted, converter_, process_->errorString())));
+}
 
-    // Waiting in an event loop rather than polling leaves the processor
-    // free while the window still repaints and answers.
-    process_ = &process;
-    loop.exec();
-    process_ = nullptr;
-    if (process.state() != QProcess::NotRunning) {
-        // The program is quitting and ended every event loop.
-        cancelled_ = true;
-        killTree(process);
-    }
-
-    result.converterText = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    result.exitCode = process.exitCode();
+void ConverterRun::processEnded() {
+    ConverterRunResult result;
+    result.converterText = QString::fromLocal8Bit(process_->readAllStandardError()).trimmed();
+    result.exitCode = process_->exitCode();
     result.cancelled = cancelled_;
-    if (!cancelled_ && process.exitStatus() == QProcess::CrashExit)
+    if (!cancelled_ && process_->exitStatus() == QProcess::CrashExit)
         result.failure =
-            fileFailure(JobMessageId::ConverterCrashed, converter, result.converterText);
-    return result;
+            fileFailure(JobMessageId::ConverterCrashed, converter_, result.converterText);
+    endRun(result);
+}
+
+void ConverterRun::endRun(const ConverterRunResult& result) {
+    process_->deleteLater();
+    process_ = nullptr;
+    emit finished(result);
+}
+
+void ConverterRun::finishLater(const ConverterRunResult& result) {
+    QMetaObject::invokeMethod(
+        this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
 }
 
 void ConverterRun::cancel() {
     if (!process_)
         return;
     cancelled_ = true;
-    killTree(*process_);
+    killTree();
 }
 
 } // namespace zelmod

@@ -1,47 +1,37 @@
-// Runs one converter through its script in the working folder and waits
-// for it while the program keeps handling its events.
+// Runs one converter program through its script in the working folder,
+// while the program goes on handling its events.
 #pragma once
 
-#include "job/BatchScript.h"
-#include "job/JobMessages.h"
+#include "job/ConverterRunner.h"
 
-#include <QObject>
-#include <QString>
-
-class QProcess;
+#include <QProcess>
 
 namespace zelmod {
 
-// How a run ended. Without a failure and not cancelled, the script ran to
-// its end and exitCode is the converter's.
-struct ConverterRunResult {
-    // The script could not be written (or not encoded for the console), the
-    // converter not started, or it ended abnormally.
-    std::optional<JobFailure> failure;
-    bool cancelled = false; // stopped by cancel(), or the program is quitting
-    int exitCode = 0;
-    QString converterText; // what the converter wrote to its error output
-};
-
-class ConverterRun : public QObject {
+class ConverterRun : public ConverterRunner {
     Q_OBJECT
   public:
     explicit ConverterRun(ToolFolders folders, QObject* parent = nullptr);
+    // Ends a converter that still runs, together with everything it started.
+    ~ConverterRun() override;
 
-    // Writes the script into the working folder, starts it without a window
-    // and returns once it has ended. Events are handled meanwhile.
-    ConverterRunResult run(const ConverterCommand& command);
-
-    // Stops a running converter together with everything it started.
-    void cancel();
+    // Writes the script into the working folder and starts it without a window.
+    void start(const ConverterCommand& command) override;
+    // Stops the running converter together with everything it started.
+    void cancel() override;
     bool isRunning() const { return process_ != nullptr; }
 
   private:
     std::optional<JobFailure> writeScript(const QString& path, const ConverterCommand& command);
-    void startScript(QProcess& process, const QString& scriptPath);
-    void killTree(QProcess& process);
+    void startScript(const QString& scriptPath);
+    void processFailed(QProcess::ProcessError error);
+    void processEnded();
+    void endRun(const ConverterRunResult& result);
+    void finishLater(const ConverterRunResult& result);
+    void killTree();
 
     ToolFolders folders_;
+    QString converter_; // the running converter's path, for its failures
     QProcess* process_ = nullptr;
     bool cancelled_ = false;
 };

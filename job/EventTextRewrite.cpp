@@ -138,7 +138,8 @@ QString shownLine(std::string_view line) {
 } // namespace
 
 RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
-                               double shiftAmount, const JobOptionQuery& isSelected) {
+                               double shiftAmount, const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted) {
     QFile target;
     if (auto failure = openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
                                   JobMessageId::WorkFileUncreatable))
@@ -158,6 +159,8 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
         const BatchReader::Status status = reader.next(batch);
         if (status == BatchReader::Status::End)
             break;
+        if (stillWanted && !stillWanted())
+            return result;
         if (status == BatchReader::Status::Failed)
             return failure(JobMessageId::EventTextUnreadable, lineNumber + 1, sourcePath, source);
         while (!batch.empty()) {

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace zelmod {
 
 struct RewriteResult {
@@ -19,8 +21,11 @@ struct RewriteResult {
 };
 
 // Reads source, where a line ends with LF or CR LF, and writes every line as
-// the transformer returns it to target, each followed by CR LF.
+// the transformer returns it to target, each followed by CR LF. stillWanted,
+// when given, is asked between batches; when it says no, the rewrite stops
+// there without a failure: the caller that said no knows.
 RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
-                               double shiftAmount, const JobOptionQuery& isSelected);
+                               double shiftAmount, const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted = {});
 
 } // namespace zelmod

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ struct CliRun {
 
 // zelmod-cli copied into a tool's directory of its own, beside fake converters.
 class Cli : public testing::Test {
-  protected:
+  public:
     void SetUp() override {
         const QString built =
             qEnvironmentVariable("ZELMOD_TOOL_DIR") + QStringLiteral("/zelmod-cli");
@@ -49,7 +50,10 @@ class Cli : public testing::Test {
                const QByteArray& input = {}) const {
         QProcess process;
         QStringList command = prefix;
-        command << tool.file(QStringLiteral("zelmod-cli")) << arguments;
+        command << tool.file(QStringLiteral("zelmod-cli"));
+        if (batchFiles)
+            command << QStringLiteral("--batch-files");
+        command << arguments;
         process.setWorkingDirectory(tool.outside(QString()));
         process.start(command.takeFirst(), command);
         process.write(input);
@@ -61,6 +65,25 @@ class Cli : public testing::Test {
     }
 
     QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
+    void writeMidi(const QString& name, unsigned seed) const {
+        QDir().mkpath(QFileInfo(tool.outside(name)).path());
+        writeFile(std::filesystem::path(tool.outside(name).toStdString()), noteFile(20, seed));
+    }
+    // Pieces in nested folders below pieces/, real MIDI files.
+    void writePieces(int count) const {
+        for (int i = 0; i < count; ++i)
+            writeMidi(QStringLiteral("pieces/%1/piece%2.mid").arg(i % 3).arg(i), unsigned(i));
+    }
+    // Every file below the folder with its bytes, by relative path.
+    QMap<QString, QByteArray> tree(const char* folder) const {
+        QMap<QString, QByteArray> files;
+        for (QDirIterator it(at(folder), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString path = it.next();
+            files.insert(QDir(at(folder)).relativeFilePath(path), readFile(path));
+        }
+        return files;
+    }
 
     // Starts a run whose first converter hangs, and returns once it hangs.
     void startHangingRun(QProcess& cli) const {
@@ -72,6 +95,9 @@ class Cli : public testing::Test {
     }
 
     FakeToolDir tool;
+    // Through the fake converters beside the program, which take the
+    // inputs' text for MIDI; without, zelmod-cli converts real files itself.
+    bool batchFiles = true;
 };
 
 struct UsageCase {
@@ -259,6 +285,94 @@ TEST_F(Cli, WithTheOutputOnStandardOutputSaysEverythingElseOnErrorOutput) {
     EXPECT_TRUE(result.err.contains(QStringLiteral("written 1")));
 }
 
+// In process, several at once, or through the programs as the window runs them:
+// the same bytes, and the records in input order.
+TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
+    writePieces(12);
+    for (const char* converter : {"mf2t", "t2mf"}) {
+        QFile::remove(tool.file(QString::fromLatin1(converter)));
+        QFile::copy(qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + converter,
+                    tool.file(QString::fromLatin1(converter)));
+    }
+    const QStringList job{"--job", "pitch-mirror", "--report", "-", "pieces"};
+    const CliRun windowsWay = run(job + QStringList{"--out-dir", "window"});
+    batchFiles = false;
+    const CliRun oneByOne = run(job + QStringList{"-j", "1", "--out-dir", "one"});
+    const CliRun atOnce = run(job + QStringList{"-j", "3", "--out-dir", "three"});
+    EXPECT_EQ(atOnce.exitCode, 0) << atOnce.err.toStdString();
+    EXPECT_EQ(tree("window").size(), 12);
+    EXPECT_EQ(tree("one"), tree("window"));
+    EXPECT_EQ(tree("three"), tree("window"));
+    const auto inputs = [](const CliRun& result) {
+        QStringList names;
+        for (const QByteArray& line : result.out.toUtf8().split('\n'))
+            names << QJsonDocument::fromJson(line).object()[QStringLiteral("input")].toString();
+        return names;
+    };
+    EXPECT_EQ(inputs(atOnce), inputs(windowsWay));
+    EXPECT_EQ(inputs(oneByOne), inputs(windowsWay));
+}
+
+struct BadInputCase {
+    const char* name;
+    std::function<void(const Cli&)> spoil; // of the pieces below pieces/
+    const char* input;                     // its record
+    const char* textPart;
+    int written; // the other records
+};
+
+class CliBadInput : public Cli, public testing::WithParamInterface<BadInputCase> {};
+
+// Each is one failed record with its reason; the others are written.
+TEST_P(CliBadInput, FailsAloneAndLeavesNothing) {
+    const BadInputCase& c = GetParam();
+    writePieces(6);
+    c.spoil(*this);
+    batchFiles = false;
+    QDir().mkpath(at("tmp"));
+    const CliRun result = run({"--job", "transpose", "-j", "2", "--report", "-", "--out-dir",
+                               "result", "--files-from", "list", "pieces"},
+                              {"env", "TMPDIR=" + at("tmp")});
+    EXPECT_EQ(result.exitCode, 1);
+    QStringList failed;
+    int written = 0;
+    for (const QByteArray& line : result.out.toUtf8().split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        written += record[QStringLiteral("status")] == QStringLiteral("written");
+        if (record[QStringLiteral("status")] == QStringLiteral("failed"))
+            failed << QDir(at("")).relativeFilePath(record[QStringLiteral("input")].toString()) +
+                          QLatin1Char(' ') + record[QStringLiteral("message")].toString();
+    }
+    ASSERT_EQ(failed.size(), 1) << result.out.toStdString();
+    EXPECT_TRUE(failed[0].startsWith(QString::fromUtf8(c.input))) << failed[0].toStdString();
+    EXPECT_TRUE(failed[0].contains(QString::fromUtf8(c.textPart))) << failed[0].toStdString();
+    EXPECT_EQ(written, c.written);
+    for (const QString& name : tree("result").keys())
+        EXPECT_FALSE(name.endsWith(QStringLiteral(".tmp"))) << name.toStdString();
+    EXPECT_TRUE(tree("tmp").isEmpty() && QDir(at("tmp")).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliBadInput,
+    testing::Values(
+        BadInputCase{"damaged file",
+                     [](const Cli& cli) {
+                         writeFile(cli.at("pieces/1/piece1.mid"), "MThd, and then nothing");
+                         writeFile(cli.at("list"), "");
+                     },
+                     "pieces/1/piece1.mid", "変換プログラムがエラーで終了しました", 5},
+        BadInputCase{"vanished input",
+                     [](const Cli& cli) { writeFile(cli.at("list"), "pieces/gone.mid\n"); },
+                     "pieces/gone.mid", "変換対象のファイルを読み込めません", 6},
+        BadInputCase{"name that cannot be written",
+                     [](const Cli& cli) {
+                         QDir().mkpath(cli.at("result"));
+                         writeFile(cli.at("result/mine"), "a file where a folder is wanted");
+                         cli.writeMidi("mine/x.mid", 9);
+                         writeFile(cli.at("list"), "mine/x.mid\n");
+                     },
+                     "mine/x.mid", "変換ファイルを保存できません", 6}));
+
 TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
     const CliRun result =
         run({"--job", "transpose", "--out-dir", at("out"), at("missing.mid"), at("c.mid")});
@@ -326,8 +440,9 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
     for (const char* name : {"zelmod-cli", "mf2t", "t2mf"})
         fs::copy_file(QFile::encodeName(tool.file(name)).toStdString(), toolDir + "/" + name);
     fs::copy_file(QFile::encodeName(at("a.mid")).toStdString(), root + "/in\x82\xA0.mid");
-    const std::string command = "cd '" + root + "' && './to\xE9ol/zelmod-cli' --job transpose " +
-                                "--amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
+    const std::string command = "cd '" + root +
+                                "' && './to\xE9ol/zelmod-cli' --batch-files --job " +
+                                "transpose --amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(readText(root + "/out\xE9.mid"), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
@@ -337,13 +452,14 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
 TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     zelmod::JobLock other(tool.path());
     ASSERT_EQ(other.tryLock(), std::nullopt);
-    const CliRun result =
-        run({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QStringLiteral("別の変換が実行中")))
         << result.err.toStdString();
     EXPECT_FALSE(QFile::exists(at("out.mid")));
-    EXPECT_EQ(run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")}).exitCode, 0);
+    batchFiles = false;
+    writeMidi("piece.mid", 1);
+    EXPECT_EQ(run({"--job", "transpose", "-o", at("out.mid"), at("piece.mid")}).exitCode, 0);
 }
 
 TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
@@ -375,8 +491,7 @@ TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
     EXPECT_FALSE(tool.leftovers().isEmpty());
 
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
-    const CliRun result =
-        run({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const CliRun result = run({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
 }
@@ -429,8 +544,7 @@ TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
     QFile::setPermissions(at(GetParam().folder),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                               QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const CliRun result =
-        runAsNobody({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains(QString::fromUtf8(GetParam().textPart)))
         << result.err.toStdString();
@@ -465,9 +579,8 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     makeWritableForAll(at("data"));
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
-    const CliRun result =
-        runAsNobody({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                    {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
+    const CliRun result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+                                      {QStringLiteral("XDG_DATA_HOME=") + at(c.dataHome)});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
     EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.textPart)))
         << result.err.toStdString();

@@ -1,13 +1,17 @@
 #include "job/ConversionJob.h"
+#include "job/InProcessConverterRun.h"
+#include "job/JobFiles.h"
 #include "job/JobLock.h"
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 #include "transform/TransformEventLine.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <vector>
@@ -21,69 +25,96 @@ using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = ConversionJob::Outcome;
 
-// Stands in for the window: answers the dialogs and records what the job shows.
-class FakeHost : public zelmod::JobHost {
-  public:
-    QString amount = QStringLiteral("12");
-    zelmod::Job job = zelmod::Job::Transpose;
-    std::optional<QString> input;  // nothing: the Open dialog is cancelled
-    std::optional<QString> output; // nothing: the Save dialog is cancelled
-    std::vector<bool> controlStates;
-    std::vector<JobMessage> messages;
-    QStringList dialogStarts; // the path each dialog started from
-    bool busy = false;
-    bool wasBusy = false;
-    bool busyAtAMessage = false;
+// A MIDI file of one track of these events, which the converters write
+// back byte for byte.
+QByteArray midiOf(std::initializer_list<std::uint8_t> events) {
+    const Bytes file = midiFile({join({Bytes(events), {0x00, 0xff, 0x2f, 0x00}})});
+    return QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
+}
+// Notes on channels 1 and 10 at once, and the end of the first.
+QByteArray notesAt(std::uint8_t note) {
+    return midiOf({0x00, 0x90, note, 0x64, 0x00, 0x99, 60, 0x64, 0x83, 0x60, 0x80, note, 0x00});
+}
 
-    void setControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
-    QString amountText() const override { return amount; }
-    void setAmountText(const QString& text) override { amount = text; }
-    bool isJobSelected(int index) const override {
-        selectionQuestions.push_back(index);
-        return index == int(job);
+const QByteArray input = notesAt(60);
+const QByteArray transposed = notesAt(72);
+const QByteArray oldOutput = "the user's old file";
+
+// What a converter does in place of the real one: writes its output (the
+// text, repeated), then ends with the code and the error line, or runs
+// until it is cancelled.
+struct StandIn {
+    const char* output = nullptr;
+    int repeat = 1;
+    int exitCode = 0;
+    const char* error = "";
+    bool hangs = false;
+};
+
+const StandIn failing{.exitCode = 1, .error = "fake: Zeltmp.dat: not what was expected"};
+const StandIn silent{};
+const StandIn capping{.output = "MThd",
+                      .exitCode = zelmod::cappedExitCode,
+                      .error = "t2mf: Zeltmpd.txt: capped 2 note values above 127 to 127"};
+const StandIn invalidLine{.output = "0 On ch=1 n=60 v=1\r\n0 On ch=1 n=abc v=1\r\n"};
+const StandIn largeText{.output = "0 On ch=1 n=60 v=100\r\n", .repeat = 2'000'000}; // 44 MB
+const StandIn hanging{.hangs = true};
+
+// The converters in process, each but where a stand-in takes its place.
+class StandInRun : public zelmod::InProcessConverterRun {
+  public:
+    StandInRun(const zelmod::ToolFolders& folders, const StandIn* toText, const StandIn* toMidi)
+        : InProcessConverterRun(folders), workDir_(folders.workDir), toText_(toText),
+          toMidi_(toMidi) {}
+
+    void start(const zelmod::ConverterCommand& command) override {
+        const StandIn* standIn = &command == &zelmod::toTextCommand() ? toText_ : toMidi_;
+        if (!standIn)
+            return InProcessConverterRun::start(command);
+        if (standIn->output)
+            writeFile(zelmod::workPath(workDir_, command.arguments.split(' ').last()),
+                      QByteArray(standIn->output).repeated(standIn->repeat));
+        hanging_ = standIn->hangs;
+        if (!hanging_)
+            finishLater({std::nullopt, false, standIn->exitCode, standIn->error});
     }
-    mutable std::vector<int> selectionQuestions;
-    bool chooseInput(QString& path) override { return choose(input, path); }
-    bool chooseOutput(QString& path) override { return choose(output, path); }
-    void showMessage(const JobMessage& message) override {
-        messages.push_back(message);
-        busyAtAMessage = busyAtAMessage || busy;
-    }
-    void setBusy(bool converting) override {
-        busy = converting;
-        wasBusy = wasBusy || converting;
+    void cancel() override {
+        if (!std::exchange(hanging_, false))
+            return InProcessConverterRun::cancel();
+        finishLater({std::nullopt, true, 0, QString()});
     }
 
   private:
-    bool choose(const std::optional<QString>& answer, QString& path) {
-        dialogStarts.append(path);
-        if (answer)
-            path = *answer;
-        return answer.has_value();
+    void finishLater(const zelmod::ConverterRunResult& result) {
+        QMetaObject::invokeMethod(
+            this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
     }
+
+    QString workDir_;
+    const StandIn* toText_;
+    const StandIn* toMidi_;
+    bool hanging_ = false;
 };
 
-const QByteArray eventText = "MFile 1 1 480\r\nMTrk\r\n0 On ch=1 n=60 v=100\r\n"
-                             "0 On ch=10 n=60 v=100\r\n480 Off ch=1 n=60 v=0\r\nTrkEnd\r\n";
-const QByteArray transposed = "MFile 1 1 480\r\nMTrk\r\n0 On ch=1 n=72 v=100\r\n"
-                              "0 On ch=10 n=60 v=100\r\n480 Off ch=1 n=72 v=0\r\nTrkEnd\r\n";
-const QByteArray oldOutput = "the user's old file";
-
-// A tool's directory whose converters copy, so that the input is event text
-// and the output is the rewritten text.
+// A tool's directory whose converters run in process, each but where a
+// test puts a stand-in in its place.
 class JobFlow : public testing::Test {
   protected:
     void SetUp() override {
-        tool.setConverters(FakeConverter::copying, FakeConverter::copying);
-        writeFile(inputPath, eventText);
+        writeFile(inputPath, input);
         writeFile(outputPath, oldOutput);
         host.input = inputPath;
         host.output = outputPath;
     }
 
+    ConversionJob* newJob() {
+        return new ConversionJob(tool.folders(), host, paths,
+                                 new StandInRun(tool.folders(), toText, toMidi));
+    }
+
     Outcome runJob() {
-        ConversionJob job(tool.folders(), host, paths);
-        return job.run();
+        std::unique_ptr<ConversionJob> job(newJob());
+        return runToEnd(*job);
     }
 
     void expectCleanEnd() {
@@ -95,15 +126,10 @@ class JobFlow : public testing::Test {
         EXPECT_EQ(lock.tryLock(), std::nullopt);
     }
 
-    QString shownMessages() const {
-        QStringList texts;
-        for (const JobMessage& message : host.messages)
-            texts.append(message.caption + QLatin1Char('|') + message.text);
-        return texts.join('\n');
-    }
-
     FakeToolDir tool;
-    FakeHost host;
+    RecordingHost host;
+    const StandIn* toText = nullptr; // nothing: the real converter
+    const StandIn* toMidi = nullptr;
     zelmod::JobFilePaths paths;
     QString inputPath = tool.outside(QStringLiteral("in.mid"));
     QString outputPath = tool.outside(QStringLiteral("out.mid"));
@@ -124,22 +150,19 @@ TEST_F(JobFlow, WritesTheRewrittenFileAndSaysSo) {
     expectCleanEnd();
 }
 
-// The job options are asked afresh for every line, in index order up to the
-// selected one.
-TEST_F(JobFlow, AsksTheWindowForTheJobAtEveryLine) {
-    host.job = zelmod::Job::VelocityMirror;
+// The options are disabled during a job: the job asks for each once, on
+// the host's thread, and the rewrite follows the one selected.
+TEST_F(JobFlow, AsksTheWindowForTheJobOnceBeforeTheRewrite) {
+    host.job = zelmod::Job::PitchMirror;
     EXPECT_EQ(runJob(), Outcome::Written);
-    const int lines = int(eventText.count('\n'));
-    std::vector<int> expected;
-    for (int line = 0; line < lines; ++line)
-        expected.insert(expected.end(), {0, 1, 2});
-    EXPECT_EQ(host.selectionQuestions, expected);
+    EXPECT_EQ(host.selectionQuestions, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(readFile(outputPath), notesAt(69));
 }
 
 struct WarningCase {
     const char* name;
     const char* amount;
-    const char* toMidi;
+    const StandIn* toMidi;
     const char* expectedText;
 };
 
@@ -147,7 +170,7 @@ class CompletionWarning : public JobFlow, public testing::WithParamInterface<War
 
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
     host.amount = QString::fromUtf8(GetParam().amount);
-    tool.setConverter(QStringLiteral("t2mf"), GetParam().toMidi);
+    toMidi = GetParam().toMidi;
     EXPECT_EQ(runJob(), Outcome::Written);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, QString::fromUtf8(GetParam().expectedText));
@@ -158,20 +181,18 @@ const char* const plainCompletion = "変換完了！";
 const char* const warningCompletion =
     "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます";
 
-INSTANTIATE_TEST_SUITE_P(Jobs, CompletionWarning,
-                         testing::Values(WarningCase{"no clamp", "12", FakeConverter::copying,
-                                                     plainCompletion},
-                                         WarningCase{"clamped by the rewrite", "-60",
-                                                     FakeConverter::copying, warningCompletion},
-                                         WarningCase{"capped by the converter", "12",
-                                                     FakeConverter::capping, warningCompletion}));
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, CompletionWarning,
+    testing::Values(WarningCase{"no clamp", "12", nullptr, plainCompletion},
+                    WarningCase{"clamped by the rewrite", "-60", nullptr, warningCompletion},
+                    WarningCase{"capped by the converter", "12", &capping, warningCompletion}));
 
 using PathOf = QString (*)(const FakeToolDir&);
 
 struct FailureCase {
     const char* name;
-    const char* toText;
-    const char* toMidi;
+    const StandIn* toText;
+    const StandIn* toMidi;
     std::vector<const char*> textParts; // all appear in the error message
     PathOf input = nullptr;             // instead of the usual input
     PathOf output = nullptr;            // instead of the usual output
@@ -181,9 +202,8 @@ class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCas
 
 TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     const FailureCase& c = GetParam();
-    tool.setConverters(c.toText ? c.toText : "", c.toMidi);
-    if (!c.toText)
-        QFile::remove(tool.file(QStringLiteral("mf2t")));
+    toText = c.toText;
+    toMidi = c.toMidi;
     if (c.input)
         host.input = c.input(tool);
     if (c.output)
@@ -193,7 +213,7 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     EXPECT_EQ(host.messages[0].caption, QStringLiteral("§ エラー"));
     for (const char* part : c.textParts)
         EXPECT_TRUE(host.messages[0].text.contains(QString::fromUtf8(part)))
-            << shownMessages().toStdString();
+            << host.shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     expectCleanEnd();
 }
@@ -201,51 +221,68 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Converters, JobFailure,
     testing::Values(FailureCase{"first converter fails",
-                                FakeConverter::failing,
-                                FakeConverter::copying,
+                                &failing,
+                                nullptr,
                                 {"エラーで終了", "終了コード 1", "mf2t",
                                  "fake: Zeltmp.dat: not what was expected"}},
                     FailureCase{"first converter writes nothing",
-                                FakeConverter::silent,
-                                FakeConverter::copying,
+                                &silent,
+                                nullptr,
                                 {"出力ファイルを作成しませんでした", "Zeltmps.txt"}},
                     FailureCase{"second converter fails",
-                                FakeConverter::copying,
-                                FakeConverter::failing,
-                                {"終了コード 1", "t2mf", "fake: Zeltmpd.txt"}},
-                    FailureCase{"second converter writes nothing",
-                                FakeConverter::copying,
-                                FakeConverter::silent,
-                                {"Zeltmp2.dat"}},
-                    FailureCase{"a line that cannot be converted",
-                                FakeConverter::invalidLine,
-                                FakeConverter::copying,
-                                {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
-                    FailureCase{"converter runs a missing program",
-                                "exec ./nothing-here",
-                                FakeConverter::copying,
-                                {"終了コード 127"}},
-                    FailureCase{"converter missing",
                                 nullptr,
-                                FakeConverter::copying,
-                                {"変換プログラムを起動できません", "mf2t"}}));
+                                &failing,
+                                {"終了コード 1", "t2mf", "not what was expected"}},
+                    FailureCase{
+                        "second converter writes nothing", nullptr, &silent, {"Zeltmp2.dat"}},
+                    FailureCase{"a line that cannot be converted",
+                                &invalidLine,
+                                nullptr,
+                                {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
+                    // The converter's error line as its program would write it.
+                    FailureCase{"input that is no MIDI file",
+                                nullptr,
+                                nullptr,
+                                {"終了コード 1", "mf2t: Zeltmp.dat: byte 0: "},
+                                [](const FakeToolDir& t) {
+                                    writeFile(t.outside("text.mid"), "not MIDI");
+                                    return t.outside("text.mid");
+                                }}));
 
-TEST_F(JobFlow, ACancelStopsTheConverterAndCleansUp) {
-    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-    ConversionJob job(tool.folders(), host, paths);
+struct CancelCase {
+    const char* name;
+    const StandIn* toText;
+    bool (*cancelNow)(const RecordingHost& host, const FakeToolDir& tool);
+};
+
+class CancelledJob : public JobFlow, public testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelledJob, EndsWithoutLeftoversAndKeepsTheOldOutput) {
+    toText = GetParam().toText;
+    std::unique_ptr<ConversionJob> job(newJob());
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (QFile::exists(tool.file(QStringLiteral("child.pid"))))
-            job.cancel();
+        if (GetParam().cancelNow(host, tool))
+            job->cancel();
     });
-    poll.start(20);
-    EXPECT_EQ(job.run(), Outcome::Cancelled);
-    EXPECT_FALSE(job.isRunning());
+    poll.start(1);
+    EXPECT_EQ(runToEnd(*job), Outcome::Cancelled);
+    EXPECT_FALSE(job->isRunning());
     EXPECT_TRUE(host.wasBusy);
-    EXPECT_TRUE(host.messages.empty()) << shownMessages().toStdString();
+    EXPECT_TRUE(host.messages.empty()) << host.shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     expectCleanEnd();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, CancelledJob,
+    testing::Values(
+        CancelCase{"during a converter", &hanging,
+                   [](const RecordingHost& host, const FakeToolDir&) { return host.busy; }},
+        CancelCase{"during the rewrite of a large text", &largeText,
+                   [](const RecordingHost&, const FakeToolDir& tool) {
+                       return QFileInfo(tool.file(QStringLiteral("Zeltmpd.txt"))).size() > 0;
+                   }}));
 
 TEST_F(JobFlow, RefusesWhileAnotherJobHoldsTheDirectory) {
     zelmod::JobLock other(tool.path());
@@ -276,7 +313,7 @@ TEST_P(DialogCancelled, EndsQuietlyWithTheAmountRewritten) {
         host.output.reset();
     EXPECT_EQ(runJob(), GetParam().outcome);
     EXPECT_EQ(host.amount, QStringLiteral("127"));
-    EXPECT_TRUE(host.messages.empty()) << shownMessages().toStdString();
+    EXPECT_TRUE(host.messages.empty()) << host.shownMessages().toStdString();
     EXPECT_EQ(readFile(outputPath), oldOutput);
     EXPECT_FALSE(host.wasBusy);
     expectCleanEnd();
@@ -290,45 +327,45 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, DialogCancelled,
 INSTANTIATE_TEST_SUITE_P(
     Files, JobFailure,
     testing::Values(FailureCase{"input missing",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換対象のファイルを読み込めません", "none.mid"},
                                 [](const FakeToolDir& t) { return t.outside("none.mid"); }},
                     FailureCase{"output is an intermediate file",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"作業用のファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
                     FailureCase{"input is a pipe",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"通常のファイルではありません", "fifo"},
                                 [](const FakeToolDir& t) {
                                     ::mkfifo(QFile::encodeName(t.outside("fifo")), 0600);
                                     return t.outside("fifo");
                                 }},
                     FailureCase{"input is an intermediate file",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"作業用のファイルは変換できません"},
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
                     FailureCase{"output is a converter",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換ツールのファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("t2mf"); }},
                     // The first line ends where it would say that an earlier file is kept.
                     FailureCase{"output folder missing",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換ファイルを保存できません\n"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.outside("none/out.mid"); }},
                     FailureCase{"output is a folder",
-                                FakeConverter::copying,
-                                FakeConverter::copying,
+                                nullptr,
+                                nullptr,
                                 {"変換ファイルを保存できません、元のファイルはそのままです"},
                                 nullptr,
                                 [](const FakeToolDir& t) {
@@ -337,9 +374,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}));
 
 TEST_F(JobFlow, PreCleanKeepsStaleFilesFromStandingInForMissingOutput) {
-    tool.setConverter(QStringLiteral("mf2t"), FakeConverter::silent);
+    toText = &silent;
     for (const QString& name : jobFileNames.mid(0, 6)) {
-        writeFile(tool.file(name), eventText);
+        writeFile(tool.file(name), input);
         QFile::setPermissions(tool.file(name), QFileDevice::ReadOwner);
     }
     EXPECT_EQ(runJob(), Outcome::Failed);
@@ -365,10 +402,10 @@ TEST_F(JobFlow, DialogsStartWhereThePreviousJobEnded) {
 
 TEST_F(JobFlow, AFractionalAmountReachesTheRewriteUnrounded) {
     host.amount = QStringLiteral("2.5");
-    writeFile(inputPath, "0 On ch=1 n=60 v=1\n0 On ch=1 n=61 v=1\n");
+    writeFile(inputPath, midiOf({0x00, 0x90, 60, 0x01, 0x00, 0x80, 61, 0x01}));
     EXPECT_EQ(runJob(), Outcome::Written);
     EXPECT_EQ(host.amount, QStringLiteral("2.5"));
-    EXPECT_EQ(readFile(outputPath), "0 On ch=1 n=62 v=1\r\n0 On ch=1 n=64 v=1\r\n");
+    EXPECT_EQ(readFile(outputPath), midiOf({0x00, 0x90, 62, 0x01, 0x00, 0x80, 64, 0x01}));
 }
 
 } // namespace

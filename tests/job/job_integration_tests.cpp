@@ -1,6 +1,7 @@
 // The whole job with the real converters, on generated files and on the
 // corpus of files from other writers.
 #include "job/ConversionJob.h"
+#include "job/ConverterRun.h"
 #include "tests/support/qt_test_kit.h"
 #include "transform/TransformEventLine.h"
 
@@ -22,30 +23,6 @@ QString realConverter(const char* name) {
     return qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + QLatin1String(name);
 }
 
-// Answers the dialogs with fixed files and keeps the job's message.
-class FixedHost : public zelmod::JobHost {
-  public:
-    FixedHost(Job job, QString amount, QString input, QString output)
-        : job_(job), amount_(std::move(amount)), input_(std::move(input)),
-          output_(std::move(output)) {}
-
-    QString message;
-
-    void setControlsEnabled(bool) override {}
-    QString amountText() const override { return amount_; }
-    void setAmountText(const QString&) override {}
-    bool isJobSelected(int index) const override { return index == int(job_); }
-    bool chooseInput(QString& path) override { return (path = input_), true; }
-    bool chooseOutput(QString& path) override { return (path = output_), true; }
-    void showMessage(const zelmod::JobMessage& shown) override { message = shown.text; }
-
-  private:
-    Job job_;
-    QString amount_;
-    QString input_;
-    QString output_;
-};
-
 class RealConverters : public testing::Test {
   protected:
     void SetUp() override {
@@ -58,10 +35,16 @@ class RealConverters : public testing::Test {
     }
 
     ConversionJob::Outcome runJob(Job job, double amount, const QString& input, QString& message) {
-        FixedHost host(job, QString::number(amount), input, output);
+        RecordingHost host;
+        host.job = job;
+        host.amount = QString::number(amount);
+        host.input = input;
+        host.output = output;
         zelmod::JobFilePaths paths;
-        const ConversionJob::Outcome outcome = ConversionJob(tool.folders(), host, paths).run();
-        message = host.message;
+        ConversionJob conversion(tool.folders(), host, paths,
+                                 new zelmod::ConverterRun(tool.folders()));
+        const ConversionJob::Outcome outcome = runToEnd(conversion);
+        message = host.messages.empty() ? QString() : host.messages.back().text;
         EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
         return outcome;
     }

@@ -5,10 +5,12 @@
 #include "job/choosers/CommonDialog.h"
 #include "tests/support/qt_test_kit.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -79,6 +81,12 @@ class WindowJob : public testing::Test {
     }
 
     void start() { control<QPushButton>("cmdJob1")->click(); }
+    // Starts a job and handles events until its controls are enabled again.
+    void runJob() {
+        start();
+        EXPECT_FALSE(anyControlEnabled());
+        EXPECT_TRUE(handleEventsUntil([&] { return anyControlEnabled(); }));
+    }
 
     FakeToolDir tool;
     QString input = tool.outside(QStringLiteral("in.mid"));
@@ -95,7 +103,7 @@ TEST_F(WindowJob, StartButtonRunsAWholeJob) {
     selectJob(1);
     control<QLineEdit>("txtTrans")->setText(QStringLiteral("12abc"));
     answers = {input, output};
-    start();
+    runJob();
     EXPECT_EQ(readFile(output), "0 On ch=1 n=72 v=100\r\n0 On ch=10 n=60 v=100\r\n");
     EXPECT_EQ(control<QLineEdit>("txtTrans")->text(), QStringLiteral("12"));
     ASSERT_EQ(dialogs.size(), 2u);
@@ -117,7 +125,7 @@ TEST_F(WindowJob, StartButtonRunsAWholeJob) {
 TEST_F(WindowJob, AFailureShowsTheErrorBox) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::failing);
     answers = {input, output};
-    start();
+    runJob();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, QStringLiteral("§ エラー"));
     EXPECT_EQ(messages[0].icon, QMessageBox::NoIcon);
@@ -128,7 +136,7 @@ TEST_F(WindowJob, AFailureShowsTheErrorBox) {
 
 TEST_F(WindowJob, CancelledOpenDialogEndsQuietly) {
     answers = {std::nullopt};
-    start();
+    runJob();
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(anyControlEnabled());
     EXPECT_TRUE(basStrSub::InputFilePath.isEmpty());
@@ -137,20 +145,41 @@ TEST_F(WindowJob, CancelledOpenDialogEndsQuietly) {
 TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
     answers = {input, output};
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (QFile::exists(tool.file(QStringLiteral("child.pid")))) {
-            poll.stop();
-            EXPECT_TRUE(waitCursorShown());
-            window.close();
-            EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up
-        }
-    });
-    poll.start(20);
     start();
-    EXPECT_FALSE(window.isVisible());
+    ASSERT_TRUE(handleEventsUntil([&] { return QFile::exists(tool.file("child.pid")); }));
+    EXPECT_TRUE(waitCursorShown());
+    window.close();
+    EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up
+    EXPECT_TRUE(handleEventsUntil([&] { return !window.isVisible(); }));
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(readFile(output), "the user's old file");
+    EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
+}
+
+// The job ends while the About window is open; its message and its enabled
+// controls wait until that window is closed.
+TEST_F(WindowJob, AnAboutWindowOpenedDuringAJobHoldsOnlyItsMessage) {
+    tool.setConverter(QStringLiteral("mf2t"), "while [ ! -e ../go ]; do sleep 0.01; done; "
+                                              "cp \"$1\" \"$2\"");
+    answers = {input, output};
+    start();
+    ASSERT_TRUE(handleEventsUntil([&] { return waitCursorShown(); }));
+    bool endedWithMessageHeld = false;
+    QTimer::singleShot(0, [&] {
+        writeFile(tool.outside(QStringLiteral("go")), "");
+        endedWithMessageHeld = handleEventsUntil([&] { return !waitCursorShown(); }) &&
+                               readFile(output) != "the user's old file" && messages.empty() &&
+                               !anyControlEnabled();
+        QApplication::activeModalWidget()->close();
+    });
+    const QPointF picture(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, picture, window.mapToGlobal(picture),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &press); // returns once the About window is closed
+    EXPECT_TRUE(endedWithMessageHeld);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("変換完了！"));
+    EXPECT_TRUE(anyControlEnabled());
     EXPECT_TRUE(tool.leftovers().isEmpty()) << tool.leftovers().join(' ').toStdString();
 }
 

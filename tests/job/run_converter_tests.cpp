@@ -3,10 +3,10 @@
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -30,7 +30,7 @@ TEST_P(ConverterOutcome, IsReportedWithTheConvertersMessage) {
     tool.setConverter(QStringLiteral("mf2t"), c.converter);
     writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "data");
     ConverterRun run(tool.folders());
-    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    const ConverterRunResult result = runToEnd(run, zelmod::toTextCommand());
     EXPECT_EQ(result.failure, std::nullopt);
     EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(result.exitCode, c.exitCode);
@@ -41,55 +41,68 @@ TEST_P(ConverterOutcome, IsReportedWithTheConvertersMessage) {
 INSTANTIATE_TEST_SUITE_P(Converters, ConverterOutcome,
                          testing::Values(RunCase{"ends at once", FakeConverter::copying, 0, ""},
                                          RunCase{"fails", FakeConverter::failing, 1,
-                                                 "fake: Zeltmp.dat: not what was expected"}));
+                                                 "fake: Zeltmp.dat: not what was expected"},
+                                         RunCase{"runs a missing program", "exec ./nothing-here",
+                                                 127, "nothing-here"}));
 
 TEST(ConverterRun, RunsInADirectoryWhoseNameTheShellMustNotInterpret) {
     FakeToolDir tool(QStringLiteral("to ol $HOME `echo x` \"q\" \\ 'n\nl;*"));
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::copying);
     writeFile(tool.file(QStringLiteral("Zeltmp.dat")), "event text");
     ConverterRun run(tool.folders());
-    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    const ConverterRunResult result = runToEnd(run, zelmod::toTextCommand());
     EXPECT_EQ(result.failure, std::nullopt);
     EXPECT_EQ(result.exitCode, 0) << result.converterText.toStdString();
     EXPECT_EQ(readFile(tool.file(QStringLiteral("Zeltmps.txt"))), "event text");
 }
 
-TEST(ConverterRun, ReportsAScriptThatCannotBeWritten) {
+struct StartFailureCase {
+    const char* name;
+    bool scriptFolderMissing; // otherwise the converter is missing
+    zelmod::JobMessageId id;
+};
+
+class StartFailure : public testing::TestWithParam<StartFailureCase> {};
+
+TEST_P(StartFailure, IsReportedWithTheSystemsReason) {
     FakeToolDir tool;
-    ConverterRun run({tool.path(), tool.file(QStringLiteral("no such folder"))});
-    const ConverterRunResult result = run.run(zelmod::toTextCommand());
+    const QString missing = tool.file(QStringLiteral("no such folder"));
+    ConverterRun run(GetParam().scriptFolderMissing ? zelmod::ToolFolders{tool.path(), missing}
+                                                    : tool.folders());
+    const ConverterRunResult result = runToEnd(run, zelmod::toTextCommand());
     ASSERT_TRUE(result.failure);
-    EXPECT_EQ(result.failure->id, zelmod::JobMessageId::ScriptUnwritable);
+    EXPECT_EQ(result.failure->id, GetParam().id);
     EXPECT_FALSE(result.failure->arguments.last().isEmpty());
 }
 
-TEST(ConverterRun, HandlesEventsWhileTheConverterRuns) {
+INSTANTIATE_TEST_SUITE_P(Runs, StartFailure,
+                         testing::Values(StartFailureCase{"script cannot be written", true,
+                                                          zelmod::JobMessageId::ScriptUnwritable},
+                                         StartFailureCase{
+                                             "converter missing", false,
+                                             zelmod::JobMessageId::ConverterNotStarted}));
+
+TEST(ConverterRun, StartReturnsWhileTheConverterRuns) {
     FakeToolDir tool;
-    tool.setConverter(QStringLiteral("mf2t"), "sleep 1");
+    tool.setConverter(QStringLiteral("mf2t"), "while [ ! -e go ]; do sleep 0.01; done");
     ConverterRun run(tool.folders());
-    bool timerFired = false;
-    QTimer::singleShot(100, [&] { timerFired = true; });
-    const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_EQ(result.failure, std::nullopt);
-    EXPECT_TRUE(timerFired);
+    std::optional<ConverterRunResult> result;
+    QObject::connect(&run, &ConverterRun::finished,
+                     [&](const ConverterRunResult& end) { result = end; });
+    run.start(zelmod::toTextCommand());
+    EXPECT_TRUE(run.isRunning());
+    writeFile(tool.file(QStringLiteral("go")), "");
+    ASSERT_TRUE(handleEventsUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(result->exitCode, 0);
 }
 
-// Cancels as soon as the hanging converter has started its child and
-// written its number (the file exists a moment before that).
-void cancelOnceStarted(const FakeToolDir& tool, const std::function<void()>& stop) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [&tool, stop, timer] {
-        if (readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong() <= 0)
-            return;
-        timer->deleteLater();
-        stop();
-    });
-    timer->start(20);
+qint64 childOf(const FakeToolDir& tool) {
+    return readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
 }
 
 struct StopCase {
     const char* name;
-    bool quitProgram; // the program quits instead of cancelling the job
+    bool programQuits; // the runner is destroyed instead of cancelled
 };
 
 class StoppingAConverter : public testing::TestWithParam<StopCase> {};
@@ -97,26 +110,23 @@ class StoppingAConverter : public testing::TestWithParam<StopCase> {};
 TEST_P(StoppingAConverter, EndsItAndEverythingItStarted) {
     FakeToolDir tool;
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-    ConverterRun run(tool.folders());
-    cancelOnceStarted(tool, [&] {
-        EXPECT_TRUE(run.isRunning());
-        if (GetParam().quitProgram)
-            QCoreApplication::exit(0);
-        else
-            run.cancel();
-    });
-    const ConverterRunResult result = run.run(zelmod::toTextCommand());
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_FALSE(run.isRunning());
-    const qint64 child = readFile(tool.file(QStringLiteral("child.pid"))).trimmed().toLongLong();
-    ASSERT_GT(child, 0);
-    EXPECT_TRUE(endsWithin(pid_t(child), std::chrono::seconds(5)))
-        << "the converter's child " << child << " still runs";
-    if (GetParam().quitProgram) {
-        // Event loops may run again once the program's own loop has ended.
-        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-        QCoreApplication::exec();
+    auto run = std::make_unique<ConverterRun>(tool.folders());
+    std::optional<ConverterRunResult> result;
+    QObject::connect(run.get(), &ConverterRun::finished,
+                     [&](const ConverterRunResult& end) { result = end; });
+    run->start(zelmod::toTextCommand());
+    ASSERT_TRUE(handleEventsUntil([&] { return childOf(tool) > 0; }));
+    EXPECT_TRUE(run->isRunning());
+    if (GetParam().programQuits) {
+        run.reset();
+    } else {
+        run->cancel();
+        ASSERT_TRUE(handleEventsUntil([&] { return result.has_value(); }));
+        EXPECT_TRUE(result->cancelled);
+        EXPECT_FALSE(run->isRunning());
     }
+    EXPECT_TRUE(endsWithin(pid_t(childOf(tool)), std::chrono::seconds(5)))
+        << "the converter's child " << childOf(tool) << " still runs";
 }
 
 INSTANTIATE_TEST_SUITE_P(Stops, StoppingAConverter,

@@ -1,8 +1,14 @@
 #include "tests/support/qt_test_kit.h"
 
+#include <gtest/gtest.h>
+
 #ifdef Q_OS_UNIX
 #include "tests/support/test_processes.h"
 #endif
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
 
 #include <stdexcept>
 
@@ -64,12 +70,71 @@ void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
 }
 
 QStringList FakeToolDir::leftovers() const {
-    QStringList found;
-    for (const QString& name : jobFileNames) {
-        if (QFile::exists(file(name)))
-            found.append(name);
-    }
+    static const QStringList kept{QStringLiteral("mf2t"), QStringLiteral("t2mf"),
+                                  QStringLiteral("zelmod-cli"), QStringLiteral("child.pid")};
+    QStringList found = QDir(path_).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    found.removeIf([](const QString& name) { return kept.contains(name); });
     return found;
+}
+
+bool handleEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+ConversionJob::Outcome runToEnd(ConversionJob& job) {
+    std::optional<ConversionJob::Outcome> outcome;
+    QObject::connect(&job, &ConversionJob::finished,
+                     [&outcome](ConversionJob::Outcome end) { outcome = end; });
+    job.start();
+    EXPECT_TRUE(handleEventsUntil([&] { return outcome.has_value(); })) << "the job never ended";
+    return outcome.value_or(ConversionJob::Outcome::Failed);
+}
+
+ConverterRunResult runToEnd(ConverterRunner& runner, const ConverterCommand& command) {
+    std::optional<ConverterRunResult> result;
+    const QMetaObject::Connection connection =
+        QObject::connect(&runner, &ConverterRunner::finished,
+                         [&result](const ConverterRunResult& end) { result = end; });
+    runner.start(command);
+    EXPECT_TRUE(handleEventsUntil([&] { return result.has_value(); })) << "the run never ended";
+    QObject::disconnect(connection);
+    return result.value_or(ConverterRunResult{});
+}
+
+bool RecordingHost::isJobSelected(int index) const {
+    selectionQuestions.push_back(index);
+    return index == int(job);
+}
+
+void RecordingHost::showMessage(const JobMessage& message) {
+    messages.push_back(message);
+    busyAtAMessage = busyAtAMessage || busy;
+}
+
+void RecordingHost::setBusy(bool converting) {
+    busy = converting;
+    wasBusy = wasBusy || converting;
+}
+
+QString RecordingHost::shownMessages() const {
+    QStringList texts;
+    for (const JobMessage& message : messages)
+        texts.append(message.caption + QLatin1Char('|') + message.text);
+    return texts.join('\n');
+}
+
+bool RecordingHost::choose(const std::optional<QString>& answer, QString& path) {
+    dialogStarts.append(path);
+    if (answer)
+        path = *answer;
+    return answer.has_value();
 }
 
 WarningCapture::WarningCapture() : previous(qInstallMessageHandler(capture)) {

@@ -1,10 +1,13 @@
 // The test kit's Qt part: readable failure messages for Qt's types, whole
 // files, the program's own files, a throw-away tool's directory with
-// converters made of small shell scripts, and the warnings Qt reports.
+// converters made of small shell scripts, a recording host for jobs, waits
+// that handle events, and the warnings Qt reports.
 #pragma once
 
+#include "job/ConversionJob.h"
 #include "job/ToolFolders.h"
 #include "tests/support/test_files.h"
+#include "transform/TransformEventLine.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -14,7 +17,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <ostream>
+#include <vector>
 
 // Readable failure messages for the texts and bytes the tests compare.
 inline std::ostream& operator<<(std::ostream& out, const QString& text) {
@@ -89,12 +96,52 @@ class FakeToolDir {
 
     void setConverter(const QString& name, const char* body) const;
     void setConverters(const char* toText, const char* toMidi) const;
-    // The job's own files that are still there.
+    // Whatever the directory holds besides the programs and the hanging
+    // converter's child.pid.
     QStringList leftovers() const;
 
   private:
     QTemporaryDir root_;
     QString path_;
+};
+
+// Handles events until the condition holds, at most for limit; whether it came.
+bool handleEventsUntil(const std::function<bool()>& condition,
+                       std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// Starts the job and handles events until it has ended.
+ConversionJob::Outcome runToEnd(ConversionJob& job);
+// Starts the converter and handles events until its run has ended.
+ConverterRunResult runToEnd(ConverterRunner& runner, const ConverterCommand& command);
+
+// Stands in for a window: answers the dialogs and records what the job shows.
+class RecordingHost : public JobHost {
+  public:
+    QString amount = QStringLiteral("12");
+    Job job = Job::Transpose;
+    std::optional<QString> input;  // nothing: the Open dialog is cancelled
+    std::optional<QString> output; // nothing: the Save dialog is cancelled
+    std::vector<bool> controlStates;
+    std::vector<JobMessage> messages;
+    QStringList dialogStarts; // the path each dialog started from
+    mutable std::vector<int> selectionQuestions;
+    bool busy = false;
+    bool wasBusy = false;
+    bool busyAtAMessage = false;
+
+    void setControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
+    QString amountText() const override { return amount; }
+    void setAmountText(const QString& text) override { amount = text; }
+    bool isJobSelected(int index) const override;
+    bool chooseInput(QString& path) override { return choose(input, path); }
+    bool chooseOutput(QString& path) override { return choose(output, path); }
+    void showMessage(const JobMessage& message) override;
+    void setBusy(bool converting) override;
+    // Caption and text of every message, one a line.
+    QString shownMessages() const;
+
+  private:
+    bool choose(const std::optional<QString>& answer, QString& path);
 };
 
 // Collects the warnings the program reports while it lives.

@@ -1,0 +1,40 @@
+// What a job needs to run its converters: a start, a cancel and the end of
+// a run as a signal. ConverterRun starts the programs through their
+// scripts; InProcessConverterRun calls the converters' library.
+#pragma once
+
+#include "job/BatchScript.h"
+#include "job/JobMessages.h"
+
+#include <QObject>
+#include <QString>
+
+namespace zelmod {
+
+// How a run ended. Without a failure and not cancelled, the converter ran to
+// its end and exitCode is its exit code.
+struct ConverterRunResult {
+    // The script could not be written (or not encoded for the console), the
+    // converter not started, or it ended abnormally.
+    std::optional<JobFailure> failure;
+    bool cancelled = false; // stopped by cancel()
+    int exitCode = 0;
+    QString converterText; // what the converter wrote to its error output
+};
+
+class ConverterRunner : public QObject {
+    Q_OBJECT
+  public:
+    using QObject::QObject;
+
+    // Starts the converter of command in the working folder and returns;
+    // finished follows, never before start has returned.
+    virtual void start(const ConverterCommand& command) = 0;
+    // Stops the running converter; finished then says cancelled.
+    virtual void cancel() = 0;
+
+  signals:
+    void finished(const zelmod::ConverterRunResult& result);
+};
+
+} // namespace zelmod

@@ -1,0 +1,81 @@
+#include "job/InProcessConverterRun.h"
+
+#include "converters/Converters.h"
+#include "job/JobFiles.h"
+#include "job/NativePath.h"
+#include "job/WorkerThread.h"
+
+#include <QFileInfo>
+
+#include <exception>
+
+namespace zelmod {
+namespace {
+
+// The converter's arguments as its program would get them: file names in
+// the working folder.
+struct Conversion {
+    bool toMidi;
+    QString name; // mf2t or t2mf, as the program calls itself
+    QString input;
+    QString output;
+};
+
+Conversion conversionOf(const ConverterCommand& command) {
+    const QStringList files = command.arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return {command.converterName == toMidiCommand().converterName,
+            QFileInfo(command.converterName).baseName().toLower(), files.value(0), files.value(1)};
+}
+
+// What the program would write to its error output and end with.
+ConverterRunResult runConversion(const Conversion& conversion, const QString& workDir) {
+    const std::string input = nativeString(workPath(workDir, conversion.input));
+    const std::string output = nativeString(workPath(workDir, conversion.output));
+    try {
+        if (!conversion.toMidi) {
+            convert::midiToText(input, output);
+            return {};
+        }
+        if (const std::uint64_t capped = convert::textToMidi(input, output))
+            return {std::nullopt, false, cappedExitCode,
+                    QStringLiteral("t2mf: %1: capped %2 note values above 127 to 127")
+                        .arg(conversion.input)
+                        .arg(capped)};
+        return {};
+    } catch (const std::exception& error) {
+        // The program names its files as it got them: without the folder.
+        QString text = pathFromNative(QByteArray(error.what()));
+        text.remove(workDir + QLatin1Char('/'));
+        return {std::nullopt, false, 1, conversion.name + QStringLiteral(": ") + text};
+    }
+}
+
+} // namespace
+
+InProcessConverterRun::InProcessConverterRun(ToolFolders folders, QObject* parent)
+    : ConverterRunner(parent), folders_(std::move(folders)) {}
+
+InProcessConverterRun::~InProcessConverterRun() {
+    if (worker_)
+        worker_->wait();
+}
+
+void InProcessConverterRun::start(const ConverterCommand& command) {
+    cancelled_ = false;
+    worker_ = startWorkerThread(
+        this,
+        [conversion = conversionOf(command), workDir = folders_.workDir] {
+            return runConversion(conversion, workDir);
+        },
+        [this](ConverterRunResult result) {
+            result.cancelled = cancelled_;
+            emit finished(result);
+        });
+}
+
+void InProcessConverterRun::cancel() {
+    if (worker_)
+        cancelled_ = true;
+}
+
+} // namespace zelmod
