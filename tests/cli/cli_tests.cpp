@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -313,6 +314,43 @@ TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
     EXPECT_EQ(inputs(oneByOne), inputs(windowsWay));
 }
 
+// Shards of one list, run at once by GNU parallel into one tree, as on many
+// machines, give the tree of one run; a shard run again skips what it wrote.
+TEST_F(Cli, ShardsUnderGnuParallelGiveTheTreeOfOneRun) {
+    const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
+    if (parallel.isEmpty())
+        GTEST_SKIP() << "GNU parallel is missing; dev.sh installs it with the test packages";
+    writePieces(12);
+    batchFiles = false;
+    QStringList shards(4);
+    const QStringList pieces = tree("pieces").keys();
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        shards[i % 4] += QStringLiteral("pieces/") + pieces[i] + QLatin1Char('\n');
+    writeFile(at("list"), shards.join(QString()).toUtf8());
+    const QStringList job{"--job", "transpose", "--amount", "-1..1", "-j", "1", "--out-dir"};
+    QStringList command{"--will-cite", tool.file(QStringLiteral("zelmod-cli"))};
+    command << job << "sharded"
+            << "--files-from"
+            << "{}"
+            << ":::";
+    for (qsizetype i = 0; i < shards.size(); ++i) {
+        command << QStringLiteral("shard%1").arg(i);
+        writeFile(at(command.last().toUtf8().constData()), shards[i].toUtf8());
+    }
+    QProcess sharded;
+    sharded.setWorkingDirectory(at(""));
+    sharded.start(parallel, command);
+    ASSERT_TRUE(sharded.waitForFinished(60000));
+    EXPECT_EQ(sharded.exitCode(), 0) << sharded.readAllStandardError().toStdString();
+    EXPECT_EQ(run(job + QStringList{"single", "--files-from", "list"}).exitCode, 0);
+    EXPECT_EQ(tree("sharded").size(), 36);
+    EXPECT_EQ(tree("sharded"), tree("single"));
+    const CliRun again =
+        run(job + QStringList{"sharded", "--files-from", "shard1", "--skip-existing"});
+    EXPECT_TRUE(again.out.contains(QStringLiteral("written 0, skipped 9, failed 0")))
+        << again.out.toStdString();
+}
+
 struct BadInputCase {
     const char* name;
     std::function<void(const Cli&)> spoil; // of the pieces below pieces/
@@ -520,6 +558,23 @@ class CliAsNobody : public Cli {
         return run(arguments, asNobody(QStringList{"env"} + environment));
     }
 };
+
+TEST_F(CliAsNobody, AFolderThatCannotBeSearchedIsOneFailedRecord) {
+    writePieces(3);
+    QFile::setPermissions(at("pieces/1"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    batchFiles = false;
+    const CliRun result =
+        runAsNobody({"--job", "transpose", "--report", "-", "--out-dir", "result", "pieces"});
+    EXPECT_EQ(result.exitCode, 1);
+    const QList<QByteArray> records = result.out.toUtf8().trimmed().split('\n');
+    ASSERT_EQ(records.size(), 3) << result.out.toStdString();
+    const QJsonObject locked = QJsonDocument::fromJson(records[1]).object();
+    EXPECT_EQ(locked[QStringLiteral("input")].toString(), QStringLiteral("pieces/1"));
+    EXPECT_EQ(locked[QStringLiteral("status")].toString(), QStringLiteral("failed"));
+    EXPECT_TRUE(locked[QStringLiteral("message")].toString().contains(
+        QStringLiteral("変換対象のファイルを読み込めません")));
+    EXPECT_EQ(tree("result").keys(), QStringList({"0/piece0.mid", "2/piece2.mid"}));
+}
 
 TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     makeWritableForAll(at("out.mid"));
