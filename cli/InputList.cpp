@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <filesystem>
@@ -110,6 +111,23 @@ QString amountFolder(Job job, const QString& amountText) {
            QString::fromStdString(amountToText(amount)) + QLatin1Char('/');
 }
 
+// Where paths lead (pathIdentity), each folder resolved once: a collection
+// has many files to a folder.
+class PathIdentities {
+  public:
+    QString of(const QString& path) {
+        const QFileInfo file(path);
+        const QString folder = file.absolutePath();
+        auto resolved = folders_.constFind(folder);
+        if (resolved == folders_.constEnd())
+            resolved = folders_.insert(folder, resolvedFolder(folder));
+        return *resolved + QLatin1Char('/') + file.fileName();
+    }
+
+  private:
+    QHash<QString, QString> folders_;
+};
+
 } // namespace
 
 bool plannedFiles(const CliRequest& request, QList<FileJob>& files, QString& error) {
@@ -150,6 +168,7 @@ QString refusalOf(const QList<FileJob>& files, const QString& workDir) {
         const int order = a.key.compare(b.key, fileNameCase);
         return order != 0 ? order < 0 : a.index < b.index;
     };
+    PathIdentities identities;
     std::vector<Keyed> outputs;
     std::vector<QString> inputs;
     for (qsizetype i = 0; i < files.size(); ++i) {
@@ -157,11 +176,11 @@ QString refusalOf(const QList<FileJob>& files, const QString& workDir) {
         if (file.failure)
             continue;
         // The job clears its work files before it reads the input.
-        if (isJobFile(file.input, workDir))
+        if (!workDir.isEmpty() && isJobFile(file.input, workDir))
             return jobMessage(JobMessageId::InputIsWorkFile, {shownPath(file.input)}).text;
         outputs.push_back(
-            {file.output == QLatin1String("-") ? QString() : pathIdentity(file.output), i});
-        inputs.push_back(pathIdentity(file.input));
+            {file.output == QLatin1String("-") ? QString() : identities.of(file.output), i});
+        inputs.push_back(identities.of(file.input));
     }
     std::sort(outputs.begin(), outputs.end(), byKey);
     for (std::size_t i = 1; i < outputs.size(); ++i) {

@@ -27,9 +27,9 @@ struct FileJob {
 bool plannedFiles(const CliRequest& request, QList<FileJob>& files, QString& error);
 
 // Why the files cannot be converted as asked, checked before any work
-// starts: an input that is one of the job's work files in workDir, two
-// inputs for one output, or an output that is one of the inputs. Empty
-// when they can. Sorts instead of comparing every pair.
+// starts: an input that is one of the job's work files in workDir (when
+// given), two inputs for one output, or an output that is one of the
+// inputs. Empty when they can. Sorts instead of comparing every pair.
 QString refusalOf(const QList<FileJob>& files, const QString& workDir);
 
 } // namespace zelmod

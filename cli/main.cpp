@@ -49,7 +49,9 @@ int main(int argc, char** argv) {
     if (!zelmod::plannedFiles(request, files, error))
         return usageError(error);
     zelmod::ToolFolders folders = zelmod::toolFoldersOf(zelmod::programDirectory());
-    if (const QString refusal = zelmod::refusalOf(files, folders.workDir); !refusal.isEmpty()) {
+    // A run in a private folder shares no work files with the window.
+    const QString sharedWorkDir = request.batchFiles ? folders.workDir : QString();
+    if (const QString refusal = zelmod::refusalOf(files, sharedWorkDir); !refusal.isEmpty()) {
         zelmod::Console::complain(refusal);
         return 1;
     }
