@@ -1,6 +1,5 @@
 #include "cli/BatchRun.h"
 
-#include "job/ConversionJob.h"
 #include "job/ConverterRun.h"
 #include "job/InProcessConverterRun.h"
 #include "job/NativePath.h"
@@ -107,18 +106,18 @@ void BatchRun::startJob(Slot& slot, qsizetype index) {
     slot.host = std::make_unique<CliHost>(request_.job, files_[index]);
     slot.job = new ConversionJob(folders, *slot.host, slot.paths, runner, this);
     connect(slot.job, &ConversionJob::finished, this,
-            [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, int(outcome)); });
+            [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
     ++running_;
     slot.clock.start();
     slot.job->start();
 }
 
-void BatchRun::jobEnded(Slot& slot, int outcome) {
+void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
     FileRecord record{FileStatus::Failed, slot.host->message()};
-    if (outcome == int(ConversionJob::Outcome::Written)) {
+    if (outcome == ConversionJob::Outcome::Written) {
         record.status = FileStatus::Written;
         record.clamped = record.message == jobMessage(JobMessageId::CompletedWithLimit).text;
-    } else if (outcome == int(ConversionJob::Outcome::Cancelled)) {
+    } else if (outcome == ConversionJob::Outcome::Cancelled) {
         record.status = FileStatus::Interrupted;
     }
     record.seconds = slot.clock.elapsed() / 1000.0;

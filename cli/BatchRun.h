@@ -7,6 +7,7 @@
 #include "cli/InputList.h"
 #include "cli/Interruption.h"
 #include "cli/Report.h"
+#include "job/ConversionJob.h"
 #include "job/ToolFolders.h"
 
 #include <QList>
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace zelmod {
-
-class ConversionJob;
 
 class BatchRun : public QObject {
     Q_OBJECT
@@ -40,7 +39,7 @@ class BatchRun : public QObject {
 
     void startFiles();
     void startJob(Slot& slot, qsizetype index);
-    void jobEnded(Slot& slot, int outcome);
+    void jobEnded(Slot& slot, ConversionJob::Outcome outcome);
     void fileEnded(qsizetype index, const FileRecord& record);
     void interrupt();
     void finish();
