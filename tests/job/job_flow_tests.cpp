@@ -25,15 +25,11 @@ using zelmod::testing::PrintTo;
 using namespace zelmod::testing;
 using Outcome = ConversionJob::Outcome;
 
-// A MIDI file of one track of these events, which the converters write
-// back byte for byte.
-QByteArray midiOf(std::initializer_list<std::uint8_t> events) {
-    const Bytes file = midiFile({join({Bytes(events), {0x00, 0xff, 0x2f, 0x00}})});
-    return QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
-}
-// Notes on channels 1 and 10 at once, and the end of the first.
+// Notes on channels 1 and 10 at once, and the end of the first, which the
+// converters write back byte for byte.
 QByteArray notesAt(std::uint8_t note) {
-    return midiOf({0x00, 0x90, note, 0x64, 0x00, 0x99, 60, 0x64, 0x83, 0x60, 0x80, note, 0x00});
+    return midiBytes({{0x00, 0x90, note, 0x64, 0x00, 0x99, 60, 0x64, 0x83, 0x60, 0x80, note, 0x00,
+                       0x00, 0xff, 0x2f, 0x00}});
 }
 
 const QByteArray input = notesAt(60);
@@ -191,11 +187,11 @@ using PathOf = QString (*)(const FakeToolDir&);
 
 struct FailureCase {
     const char* name;
-    const StandIn* toText;
-    const StandIn* toMidi;
     std::vector<const char*> textParts; // all appear in the error message
     PathOf input = nullptr;             // instead of the usual input
     PathOf output = nullptr;            // instead of the usual output
+    const StandIn* toText = nullptr;
+    const StandIn* toMidi = nullptr;
 };
 
 class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCase> {};
@@ -220,29 +216,24 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Converters, JobFailure,
-    testing::Values(FailureCase{"first converter fails",
-                                &failing,
-                                nullptr,
-                                {"エラーで終了", "終了コード 1", "mf2t",
-                                 "fake: Zeltmp.dat: not what was expected"}},
-                    FailureCase{"first converter writes nothing",
-                                &silent,
-                                nullptr,
-                                {"出力ファイルを作成しませんでした", "Zeltmps.txt"}},
-                    FailureCase{"second converter fails",
-                                nullptr,
-                                &failing,
-                                {"終了コード 1", "t2mf", "not what was expected"}},
-                    FailureCase{
-                        "second converter writes nothing", nullptr, &silent, {"Zeltmp2.dat"}},
-                    FailureCase{"a line that cannot be converted",
-                                &invalidLine,
-                                nullptr,
-                                {"2行目を変換できません", "0 On ch=1 n=abc v=1"}},
+    testing::Values(FailureCase{.name = "first converter fails",
+                                .textParts = {"エラーで終了", "終了コード 1", "mf2t",
+                                              "fake: Zeltmp.dat: not what was expected"},
+                                .toText = &failing},
+                    FailureCase{.name = "first converter writes nothing",
+                                .textParts = {"出力ファイルを作成しませんでした", "Zeltmps.txt"},
+                                .toText = &silent},
+                    FailureCase{.name = "second converter fails",
+                                .textParts = {"終了コード 1", "t2mf", "not what was expected"},
+                                .toMidi = &failing},
+                    FailureCase{.name = "second converter writes nothing",
+                                .textParts = {"Zeltmp2.dat"},
+                                .toMidi = &silent},
+                    FailureCase{.name = "a line that cannot be converted",
+                                .textParts = {"2行目を変換できません", "0 On ch=1 n=abc v=1"},
+                                .toText = &invalidLine},
                     // The converter's error line as its program would write it.
                     FailureCase{"input that is no MIDI file",
-                                nullptr,
-                                nullptr,
                                 {"終了コード 1", "mf2t: Zeltmp.dat: byte 0: "},
                                 [](const FakeToolDir& t) {
                                     writeFile(t.outside("text.mid"), "not MIDI");
@@ -327,45 +318,31 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, DialogCancelled,
 INSTANTIATE_TEST_SUITE_P(
     Files, JobFailure,
     testing::Values(FailureCase{"input missing",
-                                nullptr,
-                                nullptr,
                                 {"変換対象のファイルを読み込めません", "none.mid"},
                                 [](const FakeToolDir& t) { return t.outside("none.mid"); }},
                     FailureCase{"output is an intermediate file",
-                                nullptr,
-                                nullptr,
                                 {"作業用のファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
                     FailureCase{"input is a pipe",
-                                nullptr,
-                                nullptr,
                                 {"通常のファイルではありません", "fifo"},
                                 [](const FakeToolDir& t) {
                                     ::mkfifo(QFile::encodeName(t.outside("fifo")), 0600);
                                     return t.outside("fifo");
                                 }},
                     FailureCase{"input is an intermediate file",
-                                nullptr,
-                                nullptr,
                                 {"作業用のファイルは変換できません"},
                                 [](const FakeToolDir& t) { return t.file("Zeltmp2.dat"); }},
                     FailureCase{"output is a converter",
-                                nullptr,
-                                nullptr,
                                 {"変換ツールのファイルには保存できません"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.file("t2mf"); }},
                     // The first line ends where it would say that an earlier file is kept.
                     FailureCase{"output folder missing",
-                                nullptr,
-                                nullptr,
                                 {"変換ファイルを保存できません\n"},
                                 nullptr,
                                 [](const FakeToolDir& t) { return t.outside("none/out.mid"); }},
                     FailureCase{"output is a folder",
-                                nullptr,
-                                nullptr,
                                 {"変換ファイルを保存できません、元のファイルはそのままです"},
                                 nullptr,
                                 [](const FakeToolDir& t) {
@@ -402,10 +379,10 @@ TEST_F(JobFlow, DialogsStartWhereThePreviousJobEnded) {
 
 TEST_F(JobFlow, AFractionalAmountReachesTheRewriteUnrounded) {
     host.amount = QStringLiteral("2.5");
-    writeFile(inputPath, midiOf({0x00, 0x90, 60, 0x01, 0x00, 0x80, 61, 0x01}));
+    writeFile(inputPath, midiBytes({hexBytes("00903c0100803d0100ff2f00")}));
     EXPECT_EQ(runJob(), Outcome::Written);
     EXPECT_EQ(host.amount, QStringLiteral("2.5"));
-    EXPECT_EQ(readFile(outputPath), midiOf({0x00, 0x90, 62, 0x01, 0x00, 0x80, 64, 0x01}));
+    EXPECT_EQ(readFile(outputPath), midiBytes({hexBytes("00903e010080400100ff2f00")}));
 }
 
 } // namespace

@@ -96,32 +96,19 @@ void expectRewritten(const std::vector<std::string>& input, const std::vector<st
 // A small format 1 file: meta events, running status, notes on channels 1
 // and 10, a controller and a note high enough to be clamped.
 QByteArray generatedMidi() {
-    const QByteArray track1 = QByteArray::fromHex("00ff030454657374" // track name
-                                                  "00c005"           // program change
-                                                  "00b00740"         // controller, volume
-                                                  "00903c64"
-                                                  "60407f" // ch 1: 60 on, 64 on (running)
-                                                  "00997824"
-                                                  "60993664" // ch 10: 120, 54
-                                                  "0090786e" // ch 1: 120 on
-                                                  "6080"
-                                                  "3c40" // ch 1: 60 off
-                                                  "00804000"
-                                                  "00807800"         // 64 off, 120 off
-                                                  "0089782400893600" // ch 10 offs
-                                                  "00ff2f00");
-    const QByteArray track2 = QByteArray::fromHex("00ff51030f4240" // tempo
-                                                  "00910a01"
-                                                  "10910a00" // ch 2: 10 on, on v=0
-                                                  "00ff2f00");
-    auto chunk = [](const char* id, const QByteArray& body) {
-        QByteArray bytes(id);
-        for (int shift : {24, 16, 8, 0})
-            bytes.append(char((body.size() >> shift) & 0xff));
-        return bytes + body;
-    };
-    return chunk("MThd", QByteArray::fromHex("000100020060")) + chunk("MTrk", track1) +
-           chunk("MTrk", track2);
+    return midiBytes({hexBytes("00ff030454657374" // track name
+                               "00c005"           // program change
+                               "00b00740"         // controller, volume
+                               "00903c6460407f"   // ch 1: 60 on, 64 on (running)
+                               "0099782460993664" // ch 10: 120, 54
+                               "0090786e"         // ch 1: 120 on
+                               "60803c40"         // ch 1: 60 off
+                               "0080400000807800" // 64 off, 120 off
+                               "0089782400893600" // ch 10 offs
+                               "00ff2f00"),
+                      hexBytes("00ff51030f4240"   // tempo
+                               "00910a0110910a00" // ch 2: 10 on, on v=0
+                               "00ff2f00")});
 }
 
 struct JobCase {

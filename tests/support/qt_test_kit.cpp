@@ -44,6 +44,16 @@ bool hasNormalMode(const QString& path) {
     return (QFile::permissions(path) & normal) == normal;
 }
 
+QByteArray midiBytes(std::initializer_list<Bytes> trackBodies) {
+    const Bytes file = midiFile(trackBodies);
+    return QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
+}
+
+Bytes hexBytes(const char* hex) {
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
 #ifdef Q_OS_UNIX
 QStringList asNobody(const QStringList& command) {
     QStringList words;
@@ -70,8 +80,9 @@ void FakeToolDir::setConverters(const char* toText, const char* toMidi) const {
 }
 
 QStringList FakeToolDir::leftovers() const {
-    static const QStringList kept{QStringLiteral("mf2t"), QStringLiteral("t2mf"),
-                                  QStringLiteral("zelmod-cli"), QStringLiteral("child.pid")};
+    static const QStringList kept{QStringLiteral("mf2t"),       QStringLiteral("t2mf"),
+                                  QStringLiteral("zelmod-cli"), QStringLiteral("Zelmod"),
+                                  QStringLiteral("Zelmod.dat"), QStringLiteral("child.pid")};
     QStringList found = QDir(path_).entryList(QDir::Files | QDir::Hidden | QDir::System);
     found.removeIf([](const QString& name) { return kept.contains(name); });
     return found;

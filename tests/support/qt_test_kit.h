@@ -56,6 +56,11 @@ bool hasNormalMode(const QString& path);
 QStringList asNobody(const QStringList& command);
 #endif
 
+// A MIDI file of one MTrk per body (midiFile), as Qt bytes.
+QByteArray midiBytes(std::initializer_list<Bytes> trackBodies);
+// Bytes given in hexadecimal.
+Bytes hexBytes(const char* hex);
+
 // The whole setup file as the program writes it.
 inline const QByteArray SetupFileBytes = "Zelmod Setup File Ver.1.00\r\n";
 
@@ -70,11 +75,8 @@ inline const QStringList jobFileNames{
 namespace FakeConverter {
 inline const char* const copying = "cp \"$1\" \"$2\"";
 inline const char* const failing = "echo \"fake: $1: not what was expected\" >&2; exit 1";
-inline const char* const silent = "exit 0";
 inline const char* const capping =
     "cp \"$1\" \"$2\"; echo \"t2mf: $1: capped 2 note values above 127 to 127\" >&2; exit 3";
-inline const char* const invalidLine =
-    "printf '0 On ch=1 n=60 v=1\\r\\n0 On ch=1 n=abc v=1\\r\\n' > \"$2\"";
 // Leaves a child of its own running and waits; the child's id is in child.pid,
 // which is renamed into place whole, so that a test never reads it empty.
 inline const char* const hanging =
@@ -96,8 +98,8 @@ class FakeToolDir {
 
     void setConverter(const QString& name, const char* body) const;
     void setConverters(const char* toText, const char* toMidi) const;
-    // Whatever the directory holds besides the programs and the hanging
-    // converter's child.pid.
+    // Whatever the directory holds besides the programs, the setup file and
+    // the hanging converter's child.pid.
     QStringList leftovers() const;
 
   private:
