@@ -58,15 +58,16 @@ for (const file of fs.readFileSync(list, 'utf8').split('\n').filter(Boolean)) {
 }
 JS
 
-# timed NAME FILES COMMAND...: runs it, appends "NAME seconds peak_KiB" to
-# the round's figures.
+# timed NAME FILES COMMAND...: runs it, appends "NAME seconds peak_KiB
+# files processor_seconds" to the figures. On a shared machine the
+# processor time (user and system, children included) is the steadier.
 timed() {
     local name=$1 count=$2; shift 2
     local start=$EPOCHREALTIME
-    /usr/bin/time -f %M -o "$work/rss.txt" "$@" >/dev/null 2>"$work/err.txt" ||
+    /usr/bin/time -f "%M %U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" ||
         { cat "$work/err.txt" >&2; exit 1; }
-    awk -v n="$name" -v c="$count" -v s="$start" -v e="$EPOCHREALTIME" -v m="$(tail -n 1 "$work/rss.txt")" \
-        'BEGIN { printf "%s %.4f %d %d\n", n, e - s, m, c }' >>"$work/figures.txt"
+    tail -n 1 "$work/time.txt" | awk -v n="$name" -v c="$count" -v s="$start" -v e="$EPOCHREALTIME" \
+        '{ printf "%s %.4f %d %d %.3f\n", n, e - s, $1, c, $2 + $3 }' >>"$work/figures.txt"
 }
 ours() { "$work/tool/zelmod-cli" --quiet --job transpose --amount 12 -j "$1" --out-dir "$work/out" "$work/in"; }
 peer_loop() {
@@ -90,6 +91,11 @@ median_rate() {
         awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 peak() { awk -v n="$1" '$1 == n && $3 > m { m = $3 } END { print m }' "$work/figures.txt"; }
+# The median processor milliseconds a file.
+median_cpu() {
+    awk -v n="$1" '$1 == n { print $5 * 1000 / $4 }' "$work/figures.txt" | sort -g |
+        awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
 j1=$(median_rate j1) j2=$(median_rate j2) node=$(median_rate node) peer=$(median_rate peer)
 awk -v j1="$j1" -v j2="$j2" -v node="$node" -v peer="$peer" \
     -v p1="$(peak j1)" -v p2="$(peak j2)" -v pn="$(peak node)" 'BEGIN {
@@ -98,6 +104,8 @@ awk -v j1="$j1" -v j2="$j2" -v node="$node" -v peer="$peer" \
     printf "  zelmod-cli -j 2                 %8.1f   peak %5.1f MiB, %.1f MiB a job\n", j2, p2 / 1024, p2 / 2048
     printf "  node + midi-file, one process   %8.1f   peak %5.1f MiB\n", node, pn / 1024
     printf "  midicsv|awk|csvmidi loop        %8.1f\n", peer }'
+printf 'median processor ms a file: -j 1 %.2f, -j 2 %.2f, node %.2f, midicsv loop %.2f\n' \
+    "$(median_cpu j1)" "$(median_cpu j2)" "$(median_cpu node)" "$(median_cpu peer)"
 awk '{ printf "%s%s %.1f/s", (NR > 1 ? "," : "each run:"), $1, $4 / $2 } END { printf "\n" }' "$work/figures.txt"
 # ratio takes times: one second over each rate.
 inverse() { awk -v r="$1" 'BEGIN { print 1 / r }'; }
