@@ -2,10 +2,22 @@
 
 #include "job/NativePath.h"
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace zelmod {
 namespace {
+
+bool errorOutputIsTerminal() {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr));
+#else
+    return ::isatty(STDERR_FILENO);
+#endif
+}
 
 // The progress line is redrawn at most this often.
 constexpr qint64 progressIntervalMs = 100;
@@ -28,7 +40,7 @@ void print(std::FILE* stream, const QString& text) {
 }
 
 Console::Console(bool quiet, bool messagesToErrorOutput, qsizetype total)
-    : quiet_(quiet), onTerminal_(!quiet && ::isatty(STDERR_FILENO)),
+    : quiet_(quiet), onTerminal_(!quiet && errorOutputIsTerminal()),
       messages_(messagesToErrorOutput ? stderr : stdout), total_(total) {
     clock_.start();
 }

@@ -3,11 +3,33 @@
 #include "job/NativePath.h"
 #include "job/amount/ShiftAmount.h"
 
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <unistd.h>
+#endif
+
+#include <cerrno>
 
 namespace zelmod {
 namespace {
+
+// A new file at path, open to its owner alone, or nullptr with errno set
+// when a file or a link is there or it cannot be made.
+std::FILE* createdAfresh(const QString& path) {
+#ifdef Q_OS_WIN
+    return _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()), L"wbx");
+#else
+    const int fd = ::open(nativePath(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    if (fd >= 0 && !file) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
+#endif
+}
 
 const char* statusName(FileStatus status) {
     switch (status) {
@@ -51,15 +73,10 @@ std::optional<QString> ReportFile::create(const QString& path) {
         file_ = stdout;
         return std::nullopt;
     }
-    const int fd = ::open(nativePath(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        file_ = ::fdopen(fd, "w");
+    file_ = createdAfresh(path);
     if (file_)
         return std::nullopt;
     const QString reason = systemErrorText(errno);
-    if (fd >= 0)
-        ::close(fd);
     return QStringLiteral("--report: %1: %2").arg(shownPath(path), reason);
 }
 
