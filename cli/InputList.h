@@ -22,8 +22,8 @@ struct FileJob {
 };
 
 // The files of the request in the order given, a folder's files sorted by
-// name, each once per amount. On a usage error (a list that cannot be
-// read, -o with a folder) gives false and sets error.
+// name, each once per amount. When the --files-from list cannot be read,
+// gives false and sets error.
 bool plannedFiles(const CliRequest& request, QList<FileJob>& files, QString& error);
 
 // Why the files cannot be converted as asked, checked before any work
