@@ -17,7 +17,7 @@ cd "$here"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 build_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev fonts-ipafont-gothic)
-test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales python3-mido)
+test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux locales python3-mido parallel)
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
 bench_packages=(midicsv time)

@@ -1,81 +1,116 @@
 #!/usr/bin/env bash
-# Times zelmod-cli --job transpose --amount 12 --out-dir on many copies of a
-# small piece against the midicsv | awk | csvmidi loop, a file at a time,
-# the two alternated in every round, and prints where a file's time goes.
+# Times zelmod-cli on a collection: 2,000 small real pieces (the corpus's
+# pieces under 30 KB, copied round) in 20 folders, transposed by 12 into a
+# mirrored tree. Against it: the midicsv | awk | csvmidi loop, a file at a
+# time, and one Node.js process with the npm package midi-file (parse,
+# transpose, write). The commands alternate in every round. Prints files
+# per second, the ratios and the peak memory a job.
 # Run by hand after building:
-#   cmake --build build --target zelmod-cli mf2t t2mf make_bench_midi
+#   cmake --build build --target zelmod-cli
+#   npm install --prefix build/node midi-file   # not committed
 #   bench/small_files.sh build
-# FILES (200) copies, ROUNDS (5) rounds. Needs midicsv and time (/usr/bin/time).
-# Builds nothing.
+# FOLDERS (20) x PER_FOLDER (100) pieces, ROUNDS (3) rounds; the midicsv loop
+# converts PEER_FILES (200) of them a round, being slow. Needs midicsv, node
+# and time (/usr/bin/time). Builds nothing.
 set -euo pipefail
 
 build=${1:?usage: bench/small_files.sh BUILD_DIR}
-files=${FILES:-200}
-rounds=${ROUNDS:-5}
+folders=${FOLDERS:-20}
+per_folder=${PER_FOLDER:-100}
+rounds=${ROUNDS:-3}
+peer_files=${PEER_FILES:-200}
+corpus=${CORPUS:-$(dirname "$0")/../../shared/corpus/music}
 . "$(dirname "$0")/common.sh"
-require small_files.sh "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" \
-    "$build/bench/make_bench_midi" midicsv csvmidi /usr/bin/time
+require small_files.sh "$build/tool/zelmod-cli" midicsv csvmidi node /usr/bin/time
+[ -d "$build/node/node_modules/midi-file" ] ||
+    { echo "small_files.sh: npm install --prefix $build/node midi-file" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-tool=$work/tool
-mkdir "$tool" "$work/in" "$work/ours" "$work/peer"
-cp "$build/tool/zelmod-cli" "$build/tool/mf2t" "$build/tool/t2mf" "$tool/"
-# 16 tracks of 103 notes: about the size of a short piano piece.
-"$build/bench/make_bench_midi" "$work/piece.mid" 103
-for ((i = 0; i < files; i++)); do cp "$work/piece.mid" "$work/in/song$i.mid"; done
-echo "$files copies of a piece of $(stat -c %s "$work/piece.mid") bytes, $rounds rounds"
-
-# per_file FUNCTION: runs it once and prints its wall time and its processor
-# time (user and system, children included) a file, in ms. On a shared
-# machine the processor time is the steadier of the two.
-per_file() {
-    /usr/bin/time -f "%e %U %S" -o "$work/time.txt" bash -c "$1" >/dev/null 2>&1
-    awk -v n="$files" '{ printf "%.3f %.3f\n", $1 * 1000 / n, ($2 + $3) * 1000 / n }' "$work/time.txt"
-}
-ours() { "$tool/zelmod-cli" --job transpose --amount 12 --out-dir "$work/ours" "$work"/in/*.mid; }
-peer() { for f in "$work"/in/*.mid; do midicsv_transpose "$f" "$work/peer/${f##*/}" 12; done; }
-# The parts of a file's run: a bare process start from the loop (/bin/true,
-# linked dynamically: a static converter may start faster), the two
-# shells that start the converters, and each converter started alone.
-starts() { for f in "$work"/in/*.mid; do /bin/true; done; }
-shells() { for f in "$work"/in/*.mid "$work"/in/*.mid; do /bin/sh -c 'exec /bin/true'; done; }
-to_text() { for f in "$work"/in/*.mid; do "$tool/mf2t" "$f" "$work/piece.txt"; done; }
-to_midi() { for f in "$work"/in/*.mid; do "$tool/t2mf" "$work/piece.txt" "$work/back.mid"; done; }
-export -f midicsv_transpose ours peer starts shells to_text to_midi
-export tool work
-"$tool/mf2t" "$work/piece.mid" "$work/piece.txt"
-
-# One line a round: wall and processor ms a file of each command.
-: >"$work/rounds.txt"
-for ((r = 0; r < rounds; r++)); do
-    rm -f "$work"/ours/* "$work"/peer/*
-    line=
-    for part in ours peer starts shells to_text to_midi; do
-        line+="$(per_file "$part") "
-    done
-    echo "$line" >>"$work/rounds.txt"
+mkdir "$work/tool" "$work/in"
+cp "$build/tool/zelmod-cli" "$work/tool/"
+mapfile -t pieces < <(find "$corpus" -name '*.mid' -size -30k | sort)
+files=$((folders * per_folder))
+for ((i = 0; i < files; i++)); do
+    folder=$work/in/folder$((i % folders))
+    mkdir -p "$folder"
+    cp "${pieces[i % ${#pieces[@]}]}" "$folder/piece$i.mid"
 done
-cmp -s "$work/ours/song0.mid" "$work/peer/song0.mid" ||
-    echo "note: the two outputs differ in their bytes (running status, note-off form)"
+find "$work/in" -name '*.mid' | sort >"$work/all.txt"
+head -n "$peer_files" "$work/all.txt" >"$work/peer.txt"
+echo "$files pieces of $(du -sk "$work/in" | cut -f1) KiB in $folders folders" \
+    "(${#pieces[@]} corpus pieces copied round), $rounds rounds"
 
-# The median round of each column, and the ratio in every round.
-median() { cut -d' ' -f"$1" "$work/rounds.txt" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-medians=()
-for column in {1..12}; do medians+=("$(median "$column")"); done
-awk -v m="${medians[*]}" 'BEGIN {
-    split(m, v, " ")
-    printf "median a file over the rounds:          wall ms  processor ms\n"
-    printf "  zelmod-cli --out-dir                  %7.2f %9.2f\n", v[1], v[2]
-    printf "  midicsv|awk|csvmidi loop              %7.2f %9.2f\n", v[3], v[4]
-    printf "where a file of zelmod-cli goes (the loops own starts taken out):\n"
-    printf "  2 shells, each starting a program     %7.2f %9.2f\n", v[7] - 2 * v[5], v[8] - 2 * v[6]
-    printf "  mf2t, beyond starting /bin/true       %7.2f %9.2f\n", v[9] - v[5], v[10] - v[6]
-    printf "  t2mf, beyond starting /bin/true       %7.2f %9.2f\n", v[11] - v[5], v[12] - v[6]
-    o = v[1] - (v[7] - 2 * v[5]) - (v[9] - v[5]) - (v[11] - v[5])
-    p = v[2] - (v[8] - 2 * v[6]) - (v[10] - v[6]) - (v[12] - v[6])
-    printf "  the job itself (copies, rewrite, sync, clean-up) %.2f %9.2f\n", o, p }'
-awk '{ printf "%s%.2f/%.2f", (NR > 1 ? " " : ""), $3 / $1, $4 / $2 } END { printf "\n" }' \
-    "$work/rounds.txt" | sed 's/^/ratio wall\/processor in each round: /'
-ratio "zelmod-cli --out-dir" "the peer loop" "${medians[0]}" "${medians[2]}" 2
-ratio "zelmod-cli --out-dir (processor time)" "the peer loop" "${medians[1]}" "${medians[3]}" 2
+cat >"$work/transpose.js" <<'JS'
+// One process: every file of the list parsed, transposed and written.
+const fs = require('fs'), path = require('path');
+const { parseMidi, writeMidi } = require(process.argv[2]);
+const [, , , list, root, out, shift] = process.argv;
+for (const file of fs.readFileSync(list, 'utf8').split('\n').filter(Boolean)) {
+    const song = parseMidi(fs.readFileSync(file));
+    for (const track of song.tracks)
+        for (const e of track)
+            if ((e.type === 'noteOn' || e.type === 'noteOff') && e.channel !== 9)
+                e.noteNumber = Math.min(127, Math.max(0, e.noteNumber + Number(shift)));
+    const target = path.join(out, path.relative(root, file));
+    fs.mkdirSync(path.dirname(target), { recursive: true });
+    fs.writeFileSync(target, Buffer.from(writeMidi(song)));
+}
+JS
+
+# timed NAME FILES COMMAND...: runs it, appends "NAME seconds peak_KiB
+# files processor_seconds" to the figures. On a shared machine the
+# processor time (user and system, children included) is the steadier.
+timed() {
+    local name=$1 count=$2; shift 2
+    local start=$EPOCHREALTIME
+    /usr/bin/time -f "%M %U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" ||
+        { cat "$work/err.txt" >&2; exit 1; }
+    tail -n 1 "$work/time.txt" | awk -v n="$name" -v c="$count" -v s="$start" -v e="$EPOCHREALTIME" \
+        '{ printf "%s %.4f %d %d %.3f\n", n, e - s, $1, c, $2 + $3 }' >>"$work/figures.txt"
+}
+ours() { "$work/tool/zelmod-cli" --quiet --job transpose --amount 12 -j "$1" --out-dir "$work/out" "$work/in"; }
+peer_loop() {
+    while read -r f; do midicsv_transpose "$f" "$work/peer.mid" 12; done <"$work/peer.txt"
+}
+export -f midicsv_transpose ours peer_loop
+export work
+
+: >"$work/figures.txt"
+for ((r = 0; r < rounds; r++)); do
+    rm -rf "$work/out" && timed j1 "$files" bash -c 'ours 1'
+    rm -rf "$work/out" && timed node "$files" node "$work/transpose.js" \
+        "$(realpath "$build/node/node_modules/midi-file")" "$work/all.txt" "$work/in" "$work/out" 12
+    rm -rf "$work/out" && timed peer "$peer_files" bash -c peer_loop
+    rm -rf "$work/out" && timed j2 "$files" bash -c 'ours 2'
+done
+
+# The median files per second of each command, and its largest peak.
+median_rate() {
+    awk -v n="$1" '$1 == n { print $4 / $2 }' "$work/figures.txt" | sort -g |
+        awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+peak() { awk -v n="$1" '$1 == n && $3 > m { m = $3 } END { print m }' "$work/figures.txt"; }
+# The median processor milliseconds a file.
+median_cpu() {
+    awk -v n="$1" '$1 == n { print $5 * 1000 / $4 }' "$work/figures.txt" | sort -g |
+        awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+j1=$(median_rate j1) j2=$(median_rate j2) node=$(median_rate node) peer=$(median_rate peer)
+awk -v j1="$j1" -v j2="$j2" -v node="$node" -v peer="$peer" \
+    -v p1="$(peak j1)" -v p2="$(peak j2)" -v pn="$(peak node)" 'BEGIN {
+    printf "median files per second over the rounds:\n"
+    printf "  zelmod-cli -j 1                 %8.1f   peak %5.1f MiB\n", j1, p1 / 1024
+    printf "  zelmod-cli -j 2                 %8.1f   peak %5.1f MiB, %.1f MiB a job\n", j2, p2 / 1024, p2 / 2048
+    printf "  node + midi-file, one process   %8.1f   peak %5.1f MiB\n", node, pn / 1024
+    printf "  midicsv|awk|csvmidi loop        %8.1f\n", peer }'
+printf 'median processor ms a file: -j 1 %.2f, -j 2 %.2f, node %.2f, midicsv loop %.2f\n' \
+    "$(median_cpu j1)" "$(median_cpu j2)" "$(median_cpu node)" "$(median_cpu peer)"
+awk '{ printf "%s%s %.1f/s", (NR > 1 ? "," : "each run:"), $1, $4 / $2 } END { printf "\n" }' "$work/figures.txt"
+# ratio takes times: one second over each rate.
+inverse() { awk -v r="$1" 'BEGIN { print 1 / r }'; }
+ratio "zelmod-cli -j 1" "the midicsv loop" "$(inverse "$j1")" "$(inverse "$peer")" 5
+ratio "zelmod-cli -j 1" "node + midi-file" "$(inverse "$j1")" "$(inverse "$node")" 1.5
+ratio "zelmod-cli -j 2" "zelmod-cli -j 1" "$(inverse "$j2")" "$(inverse "$j1")" 1.8
+awk -v p="$(peak j1)" 'BEGIN { printf "peak memory of a job (-j 1): %.1f MiB (target < 16 MiB): %s\n",
+    p / 1024, (p < 16384) ? "met" : "NOT MET" }'

@@ -1,7 +1,5 @@
 #include "cli/Interruption.h"
 
-#include "job/ConversionJob.h"
-
 #ifndef Q_OS_WIN
 #include <QSocketNotifier>
 
@@ -46,9 +44,7 @@ void Interruption::interrupt() {
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }
 #endif
-    happened_ = true;
-    if (job_)
-        job_->cancel();
+    emit interrupted();
 }
 
 } // namespace zelmod

@@ -128,7 +128,7 @@ check_cli() {
 check_two_users() {
     cp "$root/home/alice/in.mid" "$root/home/bob/in.mid"
     in_root chown bob:bob /home/bob/in.mid
-    local job="zelmod-cli --job transpose --amount 3 -o both.mid in.mid >/dev/null"
+    local job="zelmod-cli --batch-files --job transpose --amount 3 -o both.mid in.mid >/dev/null"
     as_user alice "$job" &
     local first=$!
     as_user bob "$job" || fail "bob's job beside alice's failed"

@@ -3,6 +3,12 @@
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QStandardPaths>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,15 +24,17 @@ using ::testing::HasSubstr;
 
 // zelmod-cli copied into a tool's directory of its own, beside fake converters.
 class Cli : public testing::Test {
-  protected:
+  public:
     void SetUp() override {
         fs::copy_file(builtProgram("zelmod-cli"), program());
         tool.setConverters(FakeConverter::copying, FakeConverter::copying);
         writeFile(tool.outside(QStringLiteral("a.mid")), "0 On ch=1 n=60 v=1\n");
-        QDir().mkpath(tool.outside(QStringLiteral("b")));
+        QDir().mkpath(tool.outside(QStringLiteral("b/d")));
         QDir().mkpath(tool.outside(QStringLiteral("out")));
         writeFile(tool.outside(QStringLiteral("b/a.mid")), "0 On ch=1 n=61 v=1\n");
         writeFile(tool.outside(QStringLiteral("c.mid")), "0 On ch=1 n=62 v=1\n");
+        writeFile(tool.outside(QStringLiteral("b/d/e.MIDI")), "0 On ch=1 n=63 v=1\n");
+        writeFile(tool.outside(QStringLiteral("b/notes.txt")), "not a piece");
     }
 
     fs::path program() const { return QFile::encodeName(tool.file("zelmod-cli")).toStdString(); }
@@ -38,27 +46,56 @@ class Cli : public testing::Test {
         return words;
     }
 
-    RunResult run(const QStringList& arguments, const RunOptions& options = {}) const {
+    // Runs in the folder that holds the tool's directory.
+    RunResult run(QStringList arguments, RunOptions options = {}) const {
+        if (batchFiles)
+            arguments.prepend(QStringLiteral("--batch-files"));
+        if (options.workingDirectory.empty())
+            options.workingDirectory = QFile::encodeName(tool.outside(QString())).toStdString();
         return zelmod::testing::run(program(), words(arguments), options);
     }
 
     QString at(const char* name) const { return tool.outside(QString::fromUtf8(name)); }
+    void writeMidi(const QString& name, unsigned seed) const {
+        QDir().mkpath(QFileInfo(tool.outside(name)).path());
+        writeFile(std::filesystem::path(tool.outside(name).toStdString()), noteFile(20, seed));
+    }
+    // Pieces in nested folders below pieces/, real MIDI files.
+    void writePieces(int count) const {
+        for (int i = 0; i < count; ++i)
+            writeMidi(QStringLiteral("pieces/%1/piece%2.mid").arg(i % 3).arg(i), unsigned(i));
+    }
+    // Every file below the folder with its bytes, by relative path.
+    QMap<QString, QByteArray> tree(const char* folder) const {
+        QMap<QString, QByteArray> files;
+        for (QDirIterator it(at(folder), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString path = it.next();
+            files.insert(QDir(at(folder)).relativeFilePath(path), readFile(path));
+        }
+        return files;
+    }
 
     // Starts a run whose first converter hangs, and returns once it hangs.
     std::unique_ptr<Child> startHangingRun() const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
         auto cli = std::make_unique<Child>(
-            program(), words({"--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
-        EXPECT_TRUE(waitUntil([&] { return QFile::exists(at("child.pid")); }));
+            program(),
+            words({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
+        EXPECT_TRUE(waitUntil([&] { return QFile::exists(tool.outside("child.pid")); }));
         return cli;
     }
 
     FakeToolDir tool;
+    // Through the fake converters beside the program, which take the
+    // inputs' text for MIDI; without, zelmod-cli converts real files itself.
+    bool batchFiles = true;
 };
 
 struct UsageCase {
     const char* name;
     QStringList arguments;
+    const char* named = "zelmod-cli: "; // what the error names
 };
 
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
@@ -67,6 +104,7 @@ TEST_P(CliUsage, IsRefusedWithTheHelpText) {
     const RunResult result = run(GetParam().arguments);
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_THAT(result.errors, HasSubstr("zelmod-cli [options]"));
+    EXPECT_THAT(result.errors, HasSubstr(GetParam().named));
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
 
@@ -79,7 +117,29 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"both outputs", {"--job", "transpose", "-o", "x.mid", "--out-dir", ".", "a.mid"}},
         UsageCase{"-o with two inputs", {"--job", "transpose", "-o", "x.mid", "a.mid", "c.mid"}},
         UsageCase{"no input", {"--job", "transpose", "--out-dir", "."}},
-        UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}}));
+        UsageCase{"unknown option", {"--job", "transpose", "--fast", "-o", "x.mid", "a.mid"}},
+        UsageCase{"amount with text after it",
+                  {"--job", "transpose", "--amount", "12abc", "-o", "x.mid", "a.mid"},
+                  "\"12abc\""},
+        UsageCase{"amount in C's hexadecimal",
+                  {"--job", "transpose", "--amount", "0x10", "-o", "x.mid", "a.mid"},
+                  "\"0x10\""},
+        UsageCase{"empty item in a list",
+                  {"--job", "transpose", "--amount", "1,,3", "--out-dir", "out", "a.mid"},
+                  "\"\""},
+        UsageCase{"range of fractions",
+                  {"--job", "transpose", "--amount", "1.5..3", "--out-dir", "out", "a.mid"},
+                  "\"1.5..3\""},
+        UsageCase{"range backwards",
+                  {"--job", "transpose", "--amount", "5..1", "--out-dir", "out", "a.mid"},
+                  "\"5..1\""},
+        UsageCase{"-o with a folder", {"--job", "transpose", "-o", "x.mid", "b"}},
+        UsageCase{"-o with two amounts",
+                  {"--job", "transpose", "--amount", "1,2", "-o", "x.mid", "a.mid"}},
+        UsageCase{"-0 without a list", {"--job", "transpose", "-0", "--out-dir", "out", "a.mid"}},
+        UsageCase{"missing list",
+                  {"--job", "transpose", "--files-from", "none.txt", "--out-dir", "out"},
+                  "none.txt"}));
 
 TEST_F(Cli, HelpGoesToStandardOutput) {
     const RunResult result = run({QStringLiteral("--help")});
@@ -110,7 +170,9 @@ TEST_P(CliAmount, IsReadLikeTheWindowsAmountBox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Amounts, CliAmount,
-    testing::Values(AmountCase{"12abc", "transpose", "0 On ch=1 n=72 v=1\r\n"},
+    testing::Values(AmountCase{" 1 2\t", "transpose", "0 On ch=1 n=72 v=1\r\n"},
+                    AmountCase{"&H10", "transpose", "0 On ch=1 n=76 v=1\r\n"},
+                    AmountCase{"1.5", "transpose", "0 On ch=1 n=62 v=1\r\n"},
                     AmountCase{"-12", "transpose", "0 On ch=1 n=48 v=1\r\n"},
                     AmountCase{"300", "velocity-shift", "0 On ch=1 n=60 v=128\r\n"},
                     AmountCase{"5", "pitch-mirror", "0 On ch=1 n=69 v=1\r\n"},
@@ -126,6 +188,215 @@ TEST_F(Cli, WritesEachInputIntoTheFolderUnderItsOwnName) {
     EXPECT_THAT(result.output, HasSubstr("a.mid: 変換完了！"));
     EXPECT_THAT(result.output, HasSubstr("c.mid: 変換完了！"));
 }
+
+struct LayoutCase {
+    const char* name;
+    QStringList arguments; // run in the folder of a.mid, b/a.mid, b/d/e.MIDI and c.mid
+    QByteArray list;       // standard input
+    QStringList outputs;   // every file below the output folder, and its note
+};
+
+class CliLayout : public Cli, public testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(CliLayout, MirrorsTheInputsBelowTheOutputFolder) {
+    const LayoutCase& c = GetParam();
+    const RunResult result =
+        run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
+            {.input = c.list.toStdString()});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const QString outDir = at("out");
+    QStringList written;
+    for (QDirIterator it(outDir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        const QByteArray note = readFile(path).mid(12, 2);
+        written << QDir(outDir).relativeFilePath(path) + QLatin1Char(' ') +
+                       QString::fromLatin1(note);
+    }
+    written.sort();
+    EXPECT_EQ(written, c.outputs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliLayout,
+    testing::Values(LayoutCase{"a folder's tree",
+                               {"--out-dir", "out/new", "b"},
+                               {},
+                               {"new/a.mid 62", "new/d/e.MIDI 64"}},
+                    LayoutCase{"several amounts",
+                               {"--amount", "-1,1", "--out-dir", "out", "a.mid"},
+                               {},
+                               {"transpose+1/a.mid 61", "transpose-1/a.mid 59"}},
+                    LayoutCase{"a range of amounts",
+                               {"--amount", "-1..0", "--out-dir", "out", "c.mid"},
+                               {},
+                               {"transpose+0/c.mid 62", "transpose-1/c.mid 61"}},
+                    LayoutCase{"a list keeps its folders",
+                               {"--files-from", "-", "--out-dir", "out"},
+                               "b/a.mid\nc.mid\n",
+                               {"b/a.mid 62", "c.mid 63"}},
+                    LayoutCase{"a list ending names with NUL",
+                               {"--files-from", "-", "-0", "--out-dir", "out", "a.mid"},
+                               QByteArray("b/d/../a.mid\0b/d\0", 18),
+                               {"a.mid 61", "b/a.mid 62", "b/d/e.MIDI 64"}}));
+
+// A second run goes on where the first stopped, and each says in its record what it did.
+TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
+    const QStringList files{"--out-dir", "out", "c.mid", "missing.mid"};
+    EXPECT_EQ(run(QStringList{"--job", "transpose", "--report", "first.json"} + files).exitCode, 1);
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(at("first.json").toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    QDir().mkpath(at("out/d"));
+    writeFile(at("out/d/e.MIDI"), "kept");
+    const RunResult again =
+        run(QStringList{"--job", "transpose", "--skip-existing", "--report", "-", "b"} + files);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(readFile(at("out/d/e.MIDI")), "kept");
+    QStringList statuses;
+    for (const QByteArray& line : (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        EXPECT_TRUE(line.isEmpty() || !record.isEmpty()) << line.toStdString();
+        if (!record.isEmpty())
+            statuses << record[QStringLiteral("status")].toString() + QLatin1Char(' ') +
+                            QFileInfo(record[QStringLiteral("input")].toString()).fileName();
+    }
+    EXPECT_EQ(statuses, QStringList({"written c.mid", "failed missing.mid", "written a.mid",
+                                     "skipped e.MIDI", "skipped c.mid", "failed missing.mid"}));
+    EXPECT_THAT(again.errors, HasSubstr("written 1, skipped 2, failed 1"));
+    const RunResult refused = run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_THAT(refused.errors, HasSubstr("first.json"));
+}
+
+TEST_F(Cli, WithTheOutputOnStandardOutputSaysEverythingElseOnErrorOutput) {
+    const RunResult result = run({"--job", "transpose", "--amount", "2", "-o", "-", "a.mid"});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(result.output, "0 On ch=1 n=62 v=1\r\n");
+    EXPECT_THAT(result.errors, HasSubstr("変換完了！"));
+    EXPECT_THAT(result.errors, HasSubstr("written 1"));
+}
+
+// In process, several at once, or through the programs as the window runs them:
+// the same bytes, and the records in input order.
+TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
+    writePieces(12);
+    for (const char* converter : {"mf2t", "t2mf"}) {
+        QFile::remove(tool.file(QString::fromLatin1(converter)));
+        QFile::copy(qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + converter,
+                    tool.file(QString::fromLatin1(converter)));
+    }
+    const QStringList job{"--job", "pitch-mirror", "--report", "-", "pieces"};
+    const RunResult windowsWay = run(job + QStringList{"--out-dir", "window"});
+    batchFiles = false;
+    const RunResult oneByOne = run(job + QStringList{"-j", "1", "--out-dir", "one"});
+    const RunResult atOnce = run(job + QStringList{"-j", "3", "--out-dir", "three"});
+    EXPECT_EQ(atOnce.exitCode, 0) << atOnce.errors;
+    EXPECT_EQ(tree("window").size(), 12);
+    EXPECT_EQ(tree("one"), tree("window"));
+    EXPECT_EQ(tree("three"), tree("window"));
+    const auto inputs = [](const RunResult& result) {
+        QStringList names;
+        for (const QByteArray& line : QByteArray::fromStdString(result.output).split('\n'))
+            names << QJsonDocument::fromJson(line).object()[QStringLiteral("input")].toString();
+        return names;
+    };
+    EXPECT_EQ(inputs(atOnce), inputs(windowsWay));
+    EXPECT_EQ(inputs(oneByOne), inputs(windowsWay));
+}
+
+// Shards of one list, run at once by GNU parallel into one tree, as on many
+// machines, give the tree of one run; a shard run again skips what it wrote.
+TEST_F(Cli, ShardsUnderGnuParallelGiveTheTreeOfOneRun) {
+    const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
+    if (parallel.isEmpty())
+        GTEST_SKIP() << "GNU parallel is missing; dev.sh installs it with the test packages";
+    writePieces(12);
+    batchFiles = false;
+    QStringList shards(4);
+    const QStringList pieces = tree("pieces").keys();
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        shards[i % 4] += QStringLiteral("pieces/") + pieces[i] + QLatin1Char('\n');
+    writeFile(at("list"), shards.join(QString()).toUtf8());
+    const QStringList job{"--job", "transpose", "--amount", "-1..1", "-j", "1", "--out-dir"};
+    QStringList command{"--will-cite", tool.file(QStringLiteral("zelmod-cli"))};
+    command << job << "sharded"
+            << "--files-from"
+            << "{}"
+            << ":::";
+    for (qsizetype i = 0; i < shards.size(); ++i) {
+        command << QStringLiteral("shard%1").arg(i);
+        writeFile(at(command.last().toUtf8().constData()), shards[i].toUtf8());
+    }
+    const RunResult sharded = zelmod::testing::run(
+        parallel.toStdString(), words(command), {.workingDirectory = at("").toStdString()});
+    EXPECT_EQ(sharded.exitCode, 0) << sharded.errors;
+    EXPECT_EQ(run(job + QStringList{"single", "--files-from", "list"}).exitCode, 0);
+    EXPECT_EQ(tree("sharded").size(), 36);
+    EXPECT_EQ(tree("sharded"), tree("single"));
+    const RunResult again =
+        run(job + QStringList{"sharded", "--files-from", "shard1", "--skip-existing"});
+    EXPECT_THAT(again.output, HasSubstr("written 0, skipped 9, failed 0"));
+}
+
+struct BadInputCase {
+    const char* name;
+    std::function<void(const Cli&)> spoil; // of the pieces below pieces/
+    const char* input;                     // its record
+    const char* textPart;
+    int written; // the other records
+};
+
+class CliBadInput : public Cli, public testing::WithParamInterface<BadInputCase> {};
+
+// Each is one failed record with its reason; the others are written.
+TEST_P(CliBadInput, FailsAloneAndLeavesNothing) {
+    const BadInputCase& c = GetParam();
+    writePieces(6);
+    c.spoil(*this);
+    batchFiles = false;
+    QDir().mkpath(at("tmp"));
+    const RunResult result = run({"--job", "transpose", "-j", "2", "--report", "-", "--out-dir",
+                               "result", "--files-from", "list", "pieces"},
+                              {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
+    EXPECT_EQ(result.exitCode, 1);
+    QStringList failed;
+    int written = 0;
+    for (const QByteArray& line : QByteArray::fromStdString(result.output).split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        written += record[QStringLiteral("status")] == QStringLiteral("written");
+        if (record[QStringLiteral("status")] == QStringLiteral("failed"))
+            failed << QDir(at("")).relativeFilePath(record[QStringLiteral("input")].toString()) +
+                          QLatin1Char(' ') + record[QStringLiteral("message")].toString();
+    }
+    ASSERT_EQ(failed.size(), 1) << result.output;
+    EXPECT_TRUE(failed[0].startsWith(QString::fromUtf8(c.input))) << failed[0].toStdString();
+    EXPECT_TRUE(failed[0].contains(QString::fromUtf8(c.textPart))) << failed[0].toStdString();
+    EXPECT_EQ(written, c.written);
+    for (const QString& name : tree("result").keys())
+        EXPECT_FALSE(name.endsWith(QStringLiteral(".tmp"))) << name.toStdString();
+    EXPECT_TRUE(tree("tmp").isEmpty() && QDir(at("tmp")).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliBadInput,
+    testing::Values(
+        BadInputCase{"damaged file",
+                     [](const Cli& cli) {
+                         writeFile(cli.at("pieces/1/piece1.mid"), "MThd, and then nothing");
+                         writeFile(cli.at("list"), "");
+                     },
+                     "pieces/1/piece1.mid", "変換プログラムがエラーで終了しました", 5},
+        BadInputCase{"vanished input",
+                     [](const Cli& cli) { writeFile(cli.at("list"), "pieces/gone.mid\n"); },
+                     "pieces/gone.mid", "変換対象のファイルを読み込めません", 6},
+        BadInputCase{"name that cannot be written",
+                     [](const Cli& cli) {
+                         QDir().mkpath(cli.at("result"));
+                         writeFile(cli.at("result/mine"), "a file where a folder is wanted");
+                         cli.writeMidi("mine/x.mid", 9);
+                         writeFile(cli.at("list"), "mine/x.mid\n");
+                     },
+                     "mine/x.mid", "変換ファイルを保存できません", 6}));
 
 TEST_F(Cli, GoesOnAfterAFailedFileAndSaysSo) {
     const RunResult result =
@@ -181,6 +452,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"c\x1b[2J.mid", "b/c\x1b[2J.mid"},
                     "out",
                     "c\\e[2J.mid"},
+        RefusalCase{"a folder and a file in it", {"b", "b/a.mid"}, "out", "同じ名前の入力ファイル"},
         RefusalCase{"input is an intermediate file",
                     {"tool/Zeltmp2.dat"},
                     "out",
@@ -195,14 +467,15 @@ TEST_F(Cli, KeepsTheBytesOfNamesThatAreNotUtf8) {
     for (const char* name : {"zelmod-cli", "mf2t", "t2mf"})
         fs::copy_file(QFile::encodeName(tool.file(name)).toStdString(), toolDir + "/" + name);
     fs::copy_file(QFile::encodeName(at("a.mid")).toStdString(), root + "/in\x82\xA0.mid");
-    const RunResult result = zelmod::testing::run(
-        toolDir + "/zelmod-cli", {"--job", "transpose", "--amount", "1", "-o",
-                                  root + "/out\xE9.mid", root + "/in\x82\xA0.mid"});
-    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const std::string command = "cd '" + root +
+                                "' && './to\xE9ol/zelmod-cli' --batch-files --job " +
+                                "transpose --amount 1 -o 'out\xE9.mid' 'in\x82\xA0.mid' >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(readText(root + "/out\xE9.mid"), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(toolDir), {}), 3);
 }
 
+// With batch files a run takes the window's working folder; without, a folder of its own.
 TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     zelmod::JobLock other(tool.path());
     ASSERT_EQ(other.tryLock(), std::nullopt);
@@ -210,6 +483,9 @@ TEST_F(Cli, RefusesWhileAnotherJobUsesTheDirectory) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.errors, HasSubstr("別の変換が実行中"));
     EXPECT_FALSE(QFile::exists(at("out.mid")));
+    batchFiles = false;
+    writeMidi("piece.mid", 1);
+    EXPECT_EQ(run({"--job", "transpose", "-o", at("out.mid"), at("piece.mid")}).exitCode, 0);
 }
 
 TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
@@ -268,6 +544,23 @@ class CliAsNobody : public Cli {
         return run(arguments, {.asNobody = true, .environment = environment});
     }
 };
+
+TEST_F(CliAsNobody, AFolderThatCannotBeSearchedIsOneFailedRecord) {
+    writePieces(3);
+    QFile::setPermissions(at("pieces/1"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    batchFiles = false;
+    const RunResult result =
+        runAsNobody({"--job", "transpose", "--report", "-", "--out-dir", "result", "pieces"});
+    EXPECT_EQ(result.exitCode, 1);
+    const QList<QByteArray> records = QByteArray::fromStdString(result.output).trimmed().split('\n');
+    ASSERT_EQ(records.size(), 3) << result.output;
+    const QJsonObject locked = QJsonDocument::fromJson(records[1]).object();
+    EXPECT_EQ(locked[QStringLiteral("input")].toString(), QStringLiteral("pieces/1"));
+    EXPECT_EQ(locked[QStringLiteral("status")].toString(), QStringLiteral("failed"));
+    EXPECT_TRUE(locked[QStringLiteral("message")].toString().contains(
+        QStringLiteral("変換対象のファイルを読み込めません")));
+    EXPECT_EQ(tree("result").keys(), QStringList({"0/piece0.mid", "2/piece2.mid"}));
+}
 
 TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
     makeWritableForAll(at("out.mid"));

@@ -65,10 +65,12 @@ class JobFault : public ::testing::TestWithParam<FaultCase> {
 
     RunResult runJob(const std::string& input, const fs::path& output, RunOptions options = {}) {
         options.asNobody = GetParam().asNobody;
-        return run(
-            workspace_->tool("zelmod-cli"),
-            {"--job", "pitch-mirror", "-o", output.string(), workspace_->user(input).string()},
-            options);
+        // The faults are those of the window's road: converter programs
+        // started through batch files in the tool's directory.
+        return run(workspace_->tool("zelmod-cli"),
+                   {"--batch-files", "--job", "pitch-mirror", "-o", output.string(),
+                    workspace_->user(input).string()},
+                   options);
     }
     // The job on the large input, to the user's output.
     RunResult runJob(RunOptions options = {}) {

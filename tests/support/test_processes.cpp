@@ -46,9 +46,8 @@ std::string contentOf(int fd) {
 // Only async-signal-safe calls between fork and exec: everything the child
 // needs is made before.
 [[noreturn]] void becomeProgram(char* const* argv, char* const* envp, const RunOptions& options,
-                                int outputFd, int errorFd) {
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devNull, STDIN_FILENO);
+                                int inputFd, int outputFd, int errorFd) {
+    ::dup2(inputFd, STDIN_FILENO);
     ::dup2(outputFd, STDOUT_FILENO);
     ::dup2(errorFd, STDERR_FILENO);
     if (options.fileSizeLimit >= 0) {
@@ -56,6 +55,8 @@ std::string contentOf(int fd) {
                            static_cast<rlim_t>(options.fileSizeLimit)};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0)
+        ::_exit(127);
     ::execvpe(argv[0], argv, envp);
     ::_exit(127);
 }
@@ -151,11 +152,17 @@ Child::Child(const fs::path& program, const std::vector<std::string>& arguments,
         environment.emplace_back(*variable);
     const std::vector<char*> argv = pointersTo(words);
     const std::vector<char*> envp = pointersTo(environment);
+    const int inputFd = anonymousFile();
+    if (::write(inputFd, options_.input.data(), options_.input.size()) !=
+            ssize_t(options_.input.size()) ||
+        ::lseek(inputFd, 0, SEEK_SET) != 0)
+        throw std::runtime_error("cannot write a program's input");
     pid_ = ::fork();
     if (pid_ < 0)
         throw std::runtime_error("cannot start " + program.string());
     if (pid_ == 0)
-        becomeProgram(argv.data(), envp.data(), options_, outputFd_, errorFd_);
+        becomeProgram(argv.data(), envp.data(), options_, inputFd, outputFd_, errorFd_);
+    ::close(inputFd);
 }
 
 Child::~Child() {

@@ -73,6 +73,8 @@ struct RunOptions {
     bool asNobody = false;                  // through setpriv
     long long fileSizeLimit = -1;           // bytes, as `ulimit -f` would set it
     std::vector<std::string> environment{}; // NAME=value, added to this process's
+    std::string input{};                    // standard input; empty by default
+    fs::path workingDirectory{};            // this process's own when empty
     // Called about every millisecond while the program runs; returns true once
     // it has done what it waits for.
     std::function<bool(pid_t)> whileRunning{};
@@ -87,8 +89,8 @@ struct RunResult {
     std::chrono::duration<double> wallTime{};
 };
 
-// A program started as a child process, with standard input empty and its
-// output collected. One that still runs when this goes is killed.
+// A program started as a child process, with the options' standard input
+// and its output collected. One that still runs when this goes is killed.
 class Child {
   public:
     Child(const fs::path& program, const std::vector<std::string>& arguments,

@@ -1,0 +1,190 @@
+#include "cli/BatchRun.h"
+
+#include "job/ConverterRun.h"
+#include "job/InProcessConverterRun.h"
+#include "job/NativePath.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace zelmod {
+namespace {
+
+// Answers the job's questions from the command line and keeps its message.
+class CliHost : public JobHost {
+  public:
+    CliHost(Job job, const FileJob& file) : job_(job), file_(file) {}
+
+    void setControlsEnabled(bool) override {}
+    QString amountText() const override { return file_.amountText; }
+    void setAmountText(const QString&) override {}
+    bool isJobSelected(int index) const override { return index == int(job_); }
+    bool chooseInput(QString& path) override {
+        path = file_.input;
+        return true;
+    }
+    bool chooseOutput(QString& path) override {
+        path = file_.output;
+        return true;
+    }
+    void showMessage(const JobMessage& message) override { message_ = message.text; }
+
+    const QString& message() const { return message_; }
+
+  private:
+    const Job job_;
+    const FileJob& file_;
+    QString message_;
+};
+
+FileRecord failed(const JobFailure& failure) {
+    return {FileStatus::Failed, jobMessage(failure).text};
+}
+
+} // namespace
+
+// One of the jobs that run at once, and the file it converts.
+struct BatchRun::Slot {
+    std::size_t number = 0; // names its working folder
+    qsizetype index = -1;   // the file; -1 while the slot is free
+    std::unique_ptr<CliHost> host;
+    JobFilePaths paths;
+    ConversionJob* job = nullptr;
+    QElapsedTimer clock;
+};
+
+BatchRun::BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolFolders folders,
+                   ReportFile& report, QObject* parent)
+    : QObject(parent), request_(request), files_(files), folders_(std::move(folders)),
+      report_(report), console_(request.quiet, request.messagesToErrorOutput(), files.size()),
+      records_(files.size()), ended_(std::size_t(files.size()), false) {
+    const int jobs = request.batchFiles ? 1 : std::max(1, request.jobs);
+    for (int i = 0; i < jobs; ++i) {
+        slots_.push_back(std::make_unique<Slot>());
+        slots_.back()->number = std::size_t(i);
+    }
+    connect(&interruption_, &Interruption::interrupted, this, &BatchRun::interrupt);
+}
+
+BatchRun::~BatchRun() = default;
+
+void BatchRun::start() {
+    startFiles();
+}
+
+// Fills the free slots. A file that needs no job ends at once.
+void BatchRun::startFiles() {
+    for (auto& slot : slots_) {
+        while (slot->index < 0 && next_ < files_.size() && !interrupted_) {
+            const qsizetype index = next_++;
+            console_.fileStarted(index, files_[index]);
+            if (std::optional<FileRecord> record = recordBeforeJob(files_[index]))
+                fileEnded(index, *record);
+            else
+                startJob(*slot, index);
+        }
+    }
+    if (running_ == 0 && !finished_)
+        finish();
+}
+
+ToolFolders BatchRun::slotFolders(std::size_t slot) const {
+    if (request_.batchFiles)
+        return folders_;
+    return {folders_.programDir, folders_.workDir + QStringLiteral("/%1").arg(slot)};
+}
+
+void BatchRun::startJob(Slot& slot, qsizetype index) {
+    const ToolFolders folders = slotFolders(slot.number);
+    ConverterRunner* runner = request_.batchFiles
+                                  ? static_cast<ConverterRunner*>(new ConverterRun(folders))
+                                  : new InProcessConverterRun(folders);
+    slot.index = index;
+    slot.host = std::make_unique<CliHost>(request_.job, files_[index]);
+    slot.job = new ConversionJob(folders, *slot.host, slot.paths, runner, this);
+    connect(slot.job, &ConversionJob::finished, this,
+            [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
+    ++running_;
+    slot.clock.start();
+    slot.job->start();
+}
+
+void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
+    FileRecord record{FileStatus::Failed, slot.host->message()};
+    if (outcome == ConversionJob::Outcome::Written) {
+        record.status = FileStatus::Written;
+        record.clamped = record.message == jobMessage(JobMessageId::CompletedWithLimit).text;
+    } else if (outcome == ConversionJob::Outcome::Cancelled) {
+        record.status = FileStatus::Interrupted;
+    }
+    record.seconds = slot.clock.elapsed() / 1000.0;
+    const qsizetype index = slot.index;
+    slot.job->deleteLater();
+    slot.job = nullptr;
+    slot.index = -1;
+    --running_;
+    fileEnded(index, record);
+    // The next files from the event loop, which handles a pending interrupt first.
+    QMetaObject::invokeMethod(this, &BatchRun::startFiles, Qt::QueuedConnection);
+}
+
+void BatchRun::fileEnded(qsizetype index, const FileRecord& record) {
+    records_[index] = record;
+    ended_[std::size_t(index)] = true;
+    if (record.status != FileStatus::Interrupted)
+        console_.fileEnded(files_[index], record);
+    for (; reported_ < files_.size() && ended_[std::size_t(reported_)]; ++reported_)
+        report_.write(files_[reported_], request_.job, records_[reported_]);
+}
+
+void BatchRun::interrupt() {
+    interrupted_ = interrupted_ || next_ < files_.size() || running_ > 0;
+    for (auto& slot : slots_) {
+        if (slot->job)
+            slot->job->cancel();
+    }
+}
+
+void BatchRun::finish() {
+    finished_ = true;
+    if (interrupted_ || next_ < files_.size()) {
+        // Interrupted: files were left undone. An interrupt after the last
+        // file was written changes nothing.
+        interrupted_ = true;
+        for (qsizetype i = reported_; i < files_.size(); ++i)
+            report_.write(files_[i], request_.job, records_[i]);
+    }
+    console_.summarize(files_, records_);
+    const bool reported = report_.close();
+    if (!reported)
+        Console::complain(QStringLiteral("--report: the record could not be written"));
+    if (interrupted_)
+        Console::complain(jobMessage(JobMessageId::Interrupted).text);
+    const bool allDone = std::all_of(records_.begin(), records_.end(), [](const FileRecord& r) {
+        return r.status == FileStatus::Written || r.status == FileStatus::Skipped;
+    });
+    emit finished(allDone && reported ? 0 : 1);
+}
+
+// A file that need not or cannot go to the job: its folder could not be
+// searched, its output exists and is to be kept, or the output's folder
+// cannot be made.
+std::optional<FileRecord> BatchRun::recordBeforeJob(const FileJob& file) const {
+    if (file.failure)
+        return failed(*file.failure);
+    if (request_.skipExisting && existsNative(file.output))
+        return FileRecord{FileStatus::Skipped, QStringLiteral("the output exists")};
+    if (request_.outDir.isEmpty())
+        return std::nullopt;
+    std::error_code error;
+    std::filesystem::create_directories(nativeString(QFileInfo(file.output).path()), error);
+    if (error)
+        return failed(fileFailure(JobMessageId::OutputUncreatable, file.output,
+                                  QString::fromLocal8Bit(error.message())));
+    return std::nullopt;
+}
+
+} // namespace zelmod

@@ -1,0 +1,65 @@
+// Converts the planned files, a number of them at once, and keeps a record
+// of each: the report and the summary in input order, whatever order the
+// files end in.
+#pragma once
+
+#include "cli/Console.h"
+#include "cli/InputList.h"
+#include "cli/Interruption.h"
+#include "cli/Report.h"
+#include "job/ConversionJob.h"
+#include "job/ToolFolders.h"
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+namespace zelmod {
+
+class BatchRun : public QObject {
+    Q_OBJECT
+  public:
+    // Each of the jobs at once works in a folder of its own below
+    // folders.workDir, unless the request runs them through batch files,
+    // which the window's working folder takes one at a time.
+    BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolFolders folders,
+             ReportFile& report, QObject* parent = nullptr);
+    ~BatchRun() override;
+
+    void start();
+
+  signals:
+    // After the summary: every file has ended or the run was interrupted.
+    void finished(int exitStatus);
+
+  private:
+    struct Slot;
+
+    void startFiles();
+    void startJob(Slot& slot, qsizetype index);
+    void jobEnded(Slot& slot, ConversionJob::Outcome outcome);
+    void fileEnded(qsizetype index, const FileRecord& record);
+    void interrupt();
+    void finish();
+    std::optional<FileRecord> recordBeforeJob(const FileJob& file) const;
+    ToolFolders slotFolders(std::size_t slot) const;
+
+    const CliRequest& request_;
+    const QList<FileJob>& files_;
+    ToolFolders folders_;
+    ReportFile& report_;
+    Console console_;
+    Interruption interruption_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    QList<FileRecord> records_;
+    std::vector<bool> ended_;
+    qsizetype next_ = 0;     // the next file to start
+    qsizetype reported_ = 0; // the files before it are in the report
+    int running_ = 0;
+    bool interrupted_ = false;
+    bool finished_ = false;
+};
+
+} // namespace zelmod
