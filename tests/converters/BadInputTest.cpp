@@ -3,24 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include "tests/support/test_files.h"
+#ifndef _WIN32
+#include "tests/support/test_processes.h"
+#endif
 
 namespace zelmod::testing {
 namespace {
 
 using zelmod::testing::PrintTo;
 using Files = std::vector<std::string>;
-
-Files sorted(Files files) {
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 struct BadMidiCase {
     const char* name;
@@ -195,13 +188,9 @@ TEST_P(BadText, FailsWithOneLineAndNoOutput) {
 INSTANTIATE_TEST_SUITE_P(Cases, BadText, ::testing::ValuesIn(badTextCases), caseName);
 
 struct FailingToolCase {
-    const char* tool;
+    const char* name; // the tool
     const char* input;
 };
-
-void PrintTo(const FailingToolCase& test, std::ostream* out) {
-    *out << test.tool;
-}
 
 // A failed conversion leaves an existing output file as it was.
 class FailingTool : public ::testing::TestWithParam<FailingToolCase> {};
@@ -211,16 +200,16 @@ TEST_P(FailingTool, LeavesExistingOutputAlone) {
     writeFile(scratch.path("in"), GetParam().input);
     writeFile(scratch.path("out"), "precious");
     const ToolRun run =
-        runTool(GetParam().tool, {scratch.path("in"), scratch.path("out")}, scratch);
+        runTool(GetParam().name, {scratch.path("in"), scratch.path("out")}, scratch);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(readText(scratch.path("out")), "precious");
-    EXPECT_EQ(sorted(scratch.files()), (Files{"in", "out"}));
+    EXPECT_EQ(scratch.files(), (Files{"in", "out"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, FailingTool,
                          ::testing::Values(FailingToolCase{"mf2t", "MThd"},
                                            FailingToolCase{"t2mf", "MThd format=0 tracks=1\r\n"}),
-                         [](const auto& info) { return std::string(info.param.tool); });
+                         caseName);
 
 #ifndef _WIN32 // file modes, links, pipes and signals, through the POSIX shell
 struct FileEdgeCase {
@@ -286,17 +275,12 @@ TEST_P(FileEdge, KeepsTheUsersFilesAndLeavesNothingBehind) {
         GTEST_SKIP() << "only root can plant another user's link";
     ScratchDir scratch;
     writeFile(scratch.path("in.mid"), midiFile({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}}));
-    ::setenv("ZELMOD_EDGE_SCRIPT", GetParam().script, 1);
-    const std::string command = "cd \"" + scratch.path("") + "\" && LC_ALL=C PATH=\"" +
-                                std::getenv("ZELMOD_TOOL_DIR") +
-                                ":$PATH\" sh -c \"$ZELMOD_EDGE_SCRIPT\"";
-    std::FILE* shell = ::popen(command.c_str(), "r");
-    ASSERT_NE(shell, nullptr);
-    std::string output;
-    for (int c = 0; (c = std::fgetc(shell)) != EOF;)
-        output += static_cast<char>(c);
-    ::pclose(shell);
-    EXPECT_EQ(output, GetParam().output);
+    const RunResult shell =
+        run("/bin/sh",
+            {"-c",
+             std::string("export LC_ALL=C PATH=\"$ZELMOD_TOOL_DIR:$PATH\"; ") + GetParam().script},
+            {.workingDirectory = scratch.path("")});
+    EXPECT_EQ(shell.output, GetParam().output);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileEdge, ::testing::ValuesIn(fileEdgeCases), caseName);

@@ -155,13 +155,18 @@ const RoundTripCase roundTripCases[] = {
      join({header(1, 1, 96), chunk("MTrk", endOfTrack), chunk("MTrk", endOfTrack)})},
 };
 
+// The event text mf2t writes for the MIDI bytes, kept in in.txt.
+std::string eventText(const ScratchDir& scratch, const Bytes& midi) {
+    writeFile(scratch.path("in.mid"), midi);
+    convert::midiToText(scratch.path("in.mid"), scratch.path("in.txt"));
+    return readText(scratch.path("in.txt"));
+}
+
 // mf2t, then (with a job) every line through the line rewriter, then t2mf.
 // Returns the new MIDI bytes; capped receives t2mf's count of capped values.
 Bytes convertBack(const ScratchDir& scratch, const Bytes& midi, std::optional<Job> job,
                   double shift = 0, std::uint64_t* capped = nullptr) {
-    writeFile(scratch.path("in.mid"), midi);
-    convert::midiToText(scratch.path("in.mid"), scratch.path("in.txt"));
-    std::string text = readText(scratch.path("in.txt"));
+    std::string text = eventText(scratch, midi);
     if (job) {
         std::string rewritten;
         for (const std::string& line : lines(text)) {
@@ -192,10 +197,8 @@ TEST_P(RoundTrip, MarksSurviveTheLineRewriter) {
 
 TEST_P(RoundTrip, TextIsAsciiAndNoteLinesKeepTheirFields) {
     ScratchDir scratch;
-    writeFile(scratch.path("in.mid"), GetParam().midi);
-    convert::midiToText(scratch.path("in.mid"), scratch.path("in.txt"));
     const std::regex noteLine(R"(\d+ (On|Off) ch=\d+ n=\d+ v=\d+( (rs|dl)=\w+){0,2})");
-    for (const std::string& line : lines(readText(scratch.path("in.txt")))) {
+    for (const std::string& line : lines(eventText(scratch, GetParam().midi))) {
         EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) {
             return c >= 0x20 && c <= 0x7E;
         })) << line;
@@ -209,12 +212,10 @@ TEST_P(RoundTrip, TextIsAsciiAndNoteLinesKeepTheirFields) {
 
 TEST_P(RoundTrip, ReadsLfAndCrLfAlike) {
     ScratchDir scratch;
-    writeFile(scratch.path("in.mid"), GetParam().midi);
-    convert::midiToText(scratch.path("in.mid"), scratch.path("in.txt"));
     std::string lf;
     std::string mixed;
     bool crlf = false;
-    for (const std::string& line : lines(readText(scratch.path("in.txt")))) {
+    for (const std::string& line : lines(eventText(scratch, GetParam().midi))) {
         lf += line + "\n";
         mixed += line + ((crlf = !crlf) ? "\r\n" : "\n");
     }
@@ -232,12 +233,10 @@ INSTANTIATE_TEST_SUITE_P(GeneratedFiles, RoundTrip, ::testing::ValuesIn(roundTri
 // 64 KiB input piece to see that "carry" needs none.
 TEST(RoundTripMarks, TrackDefaultLooksPastALongSysEx) {
     ScratchDir scratch;
-    writeFile(scratch.path("in.mid"),
-              midiFile({track(join({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x84, 0xA2, 0x70},
-                                    cycle(69999), // 70,000 bytes with the F7
-                                    {0xF7, 0x00, 0x3E, 0x40, 0x00, 0x40, 0x40}}))}));
-    convert::midiToText(scratch.path("in.mid"), scratch.path("in.txt"));
-    const std::string text = readText(scratch.path("in.txt"));
+    const std::string text = eventText(
+        scratch, midiFile({track(join({{0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x84, 0xA2, 0x70},
+                                       cycle(69999), // 70,000 bytes with the F7
+                                       {0xF7, 0x00, 0x3E, 0x40, 0x00, 0x40, 0x40}}))}));
     const std::size_t trackLine = text.find("MTrk rs=carry\r\n");
     ASSERT_NE(trackLine, std::string::npos) << text.substr(0, 200);
     EXPECT_EQ(text.find(" rs=", trackLine + 5), std::string::npos); // no line needs its own
@@ -270,9 +269,7 @@ TEST(RoundTripTranspose, ChangesNotesOnly) {
     ASSERT_EQ(result.size(), midi.size());
 
     const auto before = lines(readText(scratch.path("in.txt")));
-    writeFile(scratch.path("result.mid"), result);
-    convert::midiToText(scratch.path("result.mid"), scratch.path("result.txt"));
-    const auto after = lines(readText(scratch.path("result.txt")));
+    const auto after = lines(eventText(scratch, result));
     ASSERT_EQ(after.size(), before.size());
     const std::regex noteLine(R"((\d+ (?:On|Off) ch=(\d+) n=)(\d+)( .*))");
     for (std::size_t i = 0; i < before.size(); ++i) {
