@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{Job::Transpose, 5, "0  On ch=1 n=60 v=100", "0  On ch=1 n=60 v=100", false},
         LineCase{Job::Transpose, 5, "0 PrCh  ch=1 p=5 a b c d e f ",
                  "0 PrCh  ch=1 p=5 a b c d e f ", false},
-        LineCase{Job::Transpose, 5, "0\tOn ch=1 n=60 v=100", "0\tOn ch=1 n=60 v=100", false}));
+        LineCase{Job::Transpose, 5, "0\tOn ch=1 n=60 v=100", "0\tOn ch=1 n=60 v=100", false},
+        LineCase{Job::Transpose, 12, "0 Meta TrkEnd", "0 Meta TrkEnd", false}));
 
 INSTANTIATE_TEST_SUITE_P(
     RecognisedLinesAreRebuilt, TransformLine,
@@ -164,12 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{Job::VelocityShift, "0 Off ch=1 n=60 v=12\r", "v=12\r"},
                     FailureCase{Job::VelocityMirror, "7 On ch=16 n=60 v=12345678901",
                                 "v=12345678901"}));
-
-TEST(TransformEventLine, LimitFlagIsClearedOnUnrecognisedLines) {
-    bool limit = true;
-    TransformEventLine("0 Meta TrkEnd", 12, limit, zelmod::fixedJob(Job::Transpose));
-    EXPECT_FALSE(limit);
-}
 
 TEST(TransformEventLine, AsksForTheJobInIndexOrderAndTakesTheFirstSelected) {
     struct Case {
