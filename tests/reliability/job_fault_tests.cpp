@@ -127,7 +127,7 @@ std::optional<RunResult> killConverterWhileWriting(JobFault& test, const char* c
 }
 
 // Runs the job and kills zelmod-cli itself once the converter runs.
-RunResult killProgramWhileRunning(JobFault& test, const char* converter) {
+std::optional<RunResult> killProgramWhileRunning(JobFault& test, const char* converter) {
     const fs::path executable = test.workspace().tool(converter);
     return test.runJob({.whileRunning = [executable](pid_t program) {
         return !processesOf(executable).empty() && ::kill(program, SIGKILL) == 0;
@@ -171,13 +171,11 @@ const FaultCase faultCases[] = {
      [](JobFault& t) { return killConverterWhileWriting(t, "t2mf", "Zeltmp2.dat"); },
      nothingToRemove},
     {"ProgramKilledDuringMf2t", false,
-     [](JobFault& t) -> std::optional<RunResult> { return killProgramWhileRunning(t, "mf2t"); },
-     nothingToRemove, true},
+     [](JobFault& t) { return killProgramWhileRunning(t, "mf2t"); }, nothingToRemove, true},
     {"ProgramKilledDuringRewrite", false,
      [](JobFault& t) { return killProgramOnceWritten(t, "Zeltmpd.txt"); }, nothingToRemove, true},
     {"ProgramKilledDuringT2mf", false,
-     [](JobFault& t) -> std::optional<RunResult> { return killProgramWhileRunning(t, "t2mf"); },
-     nothingToRemove, true},
+     [](JobFault& t) { return killProgramWhileRunning(t, "t2mf"); }, nothingToRemove, true},
     {"ToolDirFull", false,
      [](JobFault& test) -> std::optional<RunResult> {
          Workspace& workspace = test.workspace();
@@ -217,8 +215,7 @@ const FaultCase faultCases[] = {
      [](JobFault& test) { fs::permissions(test.workspace().tool(), fs::perms(0755)); }},
     {"ToolDirReadOnlyAfterAKilledJob", true,
      [](JobFault& test) -> std::optional<RunResult> {
-         const RunResult killed = killProgramWhileRunning(test, "t2mf");
-         EXPECT_EQ(killed.signal, SIGKILL);
+         EXPECT_EQ(killProgramWhileRunning(test, "t2mf")->signal, SIGKILL);
          waitForConverters(test);
          EXPECT_FALSE(test.workspace().leftovers().empty()) << "the kill came too late";
          fs::permissions(test.workspace().tool(), fs::perms(0555));
@@ -226,13 +223,6 @@ const FaultCase faultCases[] = {
      },
      [](JobFault& test) { fs::permissions(test.workspace().tool(), fs::perms(0755)); }},
 };
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names)
-        text += name + " ";
-    return text;
-}
 
 TEST_P(JobFault, LeavesTheOldOutputOrTheNewOneAndTheNextJobRunsClean) {
     const FaultCase& fault = GetParam();
@@ -264,7 +254,7 @@ TEST_P(JobFault, LeavesTheOldOutputOrTheNewOneAndTheNextJobRunsClean) {
     EXPECT_TRUE(readFile(output()) == expectedNext());
     EXPECT_EQ(entries(output().parent_path()), std::vector<std::string>{"out.mid"});
     waitForConverters(*this);
-    EXPECT_TRUE(workspace().leftovers().empty()) << joined(workspace().leftovers());
+    EXPECT_EQ(workspace().leftovers(), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, JobFault, ::testing::ValuesIn(faultCases), caseName);
