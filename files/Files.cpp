@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
 #include <utility>
 
@@ -12,8 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <io.h>
 #include <share.h>
+#include <windows.h>
 #else
 #include <sys/file.h>
 #endif
@@ -429,11 +432,11 @@ void OutputFile::commit(bool syncFirst) {
     if (syncFirst && _commit(fd) != 0)
         fail("cannot write");
     std::fclose(std::exchange(file_, nullptr));
-    std::error_code error;
-    std::filesystem::rename(temporaryPath_, target_, error);
-    if (error) {
+    // The names are in the system's code page, as for the C library.
+    if (!MoveFileExA(temporaryPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const std::string reason = std::system_category().message(int(GetLastError()));
         std::remove(temporaryPath_.c_str());
-        throw ConversionError(path_ + ": cannot write: " + error.message());
+        throw ConversionError(path_ + ": cannot write: " + reason);
     }
 #else
     struct stat old {};
