@@ -23,7 +23,7 @@ test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux loc
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
 bench_packages=(midicsv time)
-windows_packages=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip)
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip x11-apps netpbm)
 package_packages=(dpkg-dev lintian desktop-file-utils appstream)
 installed_test_packages=(debootstrap util-linux)
 corpus="$here/../shared/corpus"
@@ -93,6 +93,8 @@ windows_tests() {
     "${japanese[@]}" ctest --test-dir build-windows --output-on-failure -j "$jobs"
     "${japanese[@]}" windows/corpus_round_trip.sh build/tool build-windows/tool "$corpus"
     "${japanese[@]}" windows/cli_under_wine.sh build/tool build-windows/tool
+    "${japanese[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" \
+        windows/window_under_wine.sh build/tool build-windows/tool
     "${japanese[@]}" ZELMOD_WINDOWS_TOOL_DIR="$here/build-windows/tool" \
         build/tests/job/script_text_tests --gtest_filter='WindowsScriptUnderWine.*' --gtest_brief=1
 }
