@@ -6,8 +6,10 @@
 #   ./dev.sh fuzz       build the libFuzzer targets with clang, run each FUZZ_SECONDS (30)
 #   ./dev.sh valgrind   run mf2t and t2mf under valgrind on every corpus file
 #   ./dev.sh bench      time the converters, the job and many small files against midicsv
-#   ./dev.sh windows    cross-build MF2T.EXE, T2MF.EXE and the plain core for Windows, test
-#                       them and the batch files under Wine, compile every Windows branch
+#   ./dev.sh windows    cross-build Zelmod.exe, zelmod-cli.exe and the converters for Windows
+#                       (Qt for Windows is built once per machine, ~/.cache/zelmod) and
+#                       test them under Wine
+#   ./dev.sh windows-zip  the portable folder for Windows users, zipped in build-windows/
 #   ./dev.sh screenshots  renew the reference screenshots and the README's; review them
 #   ./dev.sh package    build the Debian package into build/package and check it
 #   ./dev.sh installed-test   install that package into a clean Debian 12 root and use it
@@ -21,7 +23,7 @@ test_packages=(libgtest-dev googletest xvfb xauth xdotool openbox util-linux loc
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev)
 valgrind_packages=(valgrind)
 bench_packages=(midicsv time)
-windows_packages=(g++-mingw-w64-x86-64-posix wine64)
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip x11-apps netpbm)
 package_packages=(dpkg-dev lintian desktop-file-utils appstream)
 installed_test_packages=(debootstrap util-linux)
 corpus="$here/../shared/corpus"
@@ -61,18 +63,26 @@ run_tests() {
         ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-# The Windows build, its tests under Wine in a private prefix, the corpus
-# through the .EXE converters, and the batch files as the job writes them,
-# run by Wine's cmd.exe. Wine runs in a Japanese locale (made under the
-# build folder), so that its console code page is 932 as on a Japanese
-# Windows.
-windows_tests() {
-    configure build
-    cmake --build build -j "$jobs" --target mf2t t2mf script_text_tests
-    cmake -S windows -B build-windows -G Ninja --toolchain "$here/toolchain-mingw-w64.cmake" \
-        -DZELMOD_WERROR=$werror -DZELMOD_QT_HEADERS="$(qtpaths6 --query QT_INSTALL_HEADERS)" \
+# The Windows build with the Qt for Windows of windows/build-qt.sh (built
+# first when this machine has none); Qt's tools (moc, rcc) are the host's.
+windows_build() {
+    local qt
+    qt=$(windows/build-qt.sh)
+    "$qt/bin/qt-cmake" -S windows -B build-windows -G Ninja \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$here/toolchain-mingw-w64.cmake" \
+        -DZELMOD_WERROR=$werror -DZELMOD_QT_TRANSLATIONS="$(qtpaths6 --query QT_INSTALL_TRANSLATIONS)" \
         >/dev/null
     cmake --build build-windows -j "$jobs"
+}
+
+# Its tests under Wine in a private prefix, the corpus through the Windows
+# programs, and the batch files as the job writes them, run by Wine's
+# cmd.exe. Wine runs in a Japanese locale (made under the build folder), so
+# that its console code page is 932 as on a Japanese Windows.
+windows_tests() {
+    configure build
+    cmake --build build -j "$jobs" --target mf2t t2mf zelmod-cli script_text_tests
+    windows_build
 
     mkdir -p build-windows/locale
     [ -d build-windows/locale/ja_JP.UTF-8 ] ||
@@ -82,8 +92,29 @@ windows_tests() {
     "${japanese[@]}" "$WINE" wineboot --init >/dev/null 2>&1
     "${japanese[@]}" ctest --test-dir build-windows --output-on-failure -j "$jobs"
     "${japanese[@]}" windows/corpus_round_trip.sh build/tool build-windows/tool "$corpus"
+    "${japanese[@]}" windows/cli_under_wine.sh build/tool build-windows/tool
+    "${japanese[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" \
+        windows/window_under_wine.sh build/tool build-windows/tool
     "${japanese[@]}" ZELMOD_WINDOWS_TOOL_DIR="$here/build-windows/tool" \
         build/tests/job/script_text_tests --gtest_filter='WindowsScriptUnderWine.*' --gtest_brief=1
+}
+
+# The folder a Windows user unpacks and runs: the four programs and a short
+# README.txt, zipped as build-windows/Zelmod-VERSION-win64.zip.
+windows_zip() {
+    windows_build
+    local version name
+    version=$(sed -n 's/^project(Zelmod VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    name=Zelmod-$version-win64
+    rm -rf "build-windows/$name" "build-windows/$name.zip"
+    mkdir "build-windows/$name"
+    cp build-windows/tool/{Zelmod.exe,zelmod-cli.exe,MF2T.EXE,T2MF.EXE} "build-windows/$name/"
+    # UTF-8 with a byte order mark and CR LF, so that Notepad shows it on every Windows.
+    { printf '\357\273\277'; sed "s/@VERSION@/$version/; s/\$/\r/" windows/README.txt; } \
+        >"build-windows/$name/README.txt"
+    (cd build-windows && zip -q -r -X "$name.zip" "$name")
+    rm -rf "build-windows/$name"
+    ls -l "build-windows/$name.zip"
 }
 
 case "${1:-}" in
@@ -161,6 +192,10 @@ bench)
 windows)
     install_missing "${build_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}"
     windows_tests
+    ;;
+windows-zip)
+    install_missing "${build_packages[@]}" "${windows_packages[@]}"
+    windows_zip
     ;;
 *)
     awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"

@@ -13,8 +13,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <io.h>
 #include <share.h>
+#include <windows.h>
 #else
 #include <dirent.h>
 #include <sys/file.h>
@@ -604,11 +608,11 @@ void OutputFile::commit(bool syncFirst) {
     if (syncFirst && _commit(fd) != 0)
         fail("cannot write");
     std::fclose(std::exchange(file_, nullptr));
-    std::error_code error;
-    std::filesystem::rename(partialPath_, target_, error);
-    if (error) {
+    // The names are in the system's code page, as for the C library.
+    if (!MoveFileExA(partialPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const std::string reason = std::system_category().message(int(GetLastError()));
         std::remove(partialPath_.c_str());
-        throw ConversionError(path_ + ": cannot write: " + error.message());
+        throw ConversionError(path_ + ": cannot write: " + reason);
     }
 #else
     // The mode is set only now that the file is whole: until then it is 0600.

@@ -18,6 +18,18 @@
 #endif
 
 namespace zelmod {
+
+#ifdef Q_OS_WIN
+// The C library and the converters' command lines take names in the
+// system's code page.
+QString pathFromNative(const QByteArray& bytes) {
+    return QString::fromLocal8Bit(bytes);
+}
+
+QByteArray nativePath(const QString& path) {
+    return path.toLocal8Bit();
+}
+#else
 namespace {
 
 constexpr char16_t escapeBase = 0xDC00;
@@ -82,6 +94,7 @@ QByteArray nativePath(const QString& path) {
     flushPlain(path.size());
     return bytes;
 }
+#endif
 
 bool writeAll(QFile& file, const char* data, qint64 size) {
     for (qint64 done = 0; done < size;) {

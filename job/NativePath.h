@@ -2,6 +2,8 @@
 // Shift_JIS or Latin-1 name from an archive made on Windows); such bytes are
 // carried in a QString as U+DC80..U+DCFF, so that every byte comes back
 // exactly, and every file the job touches is opened through these bytes.
+// On Windows the bytes are the system's code page, in which the C library
+// opens files.
 #pragma once
 
 #include "job/JobMessages.h"
