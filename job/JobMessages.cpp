@@ -60,7 +60,7 @@ constexpr std::array<MessageText, 34> messageTexts{{
     {JobMessageId::DroppedOutputsExist,
      "保存先のフォルダに同じ名前のファイルが %1 個あります、上書きしますか？"},
     {JobMessageId::DroppedSummary,
-     "%1 個のファイルを変換しました（うち頭打ちあり %2 個）、変換できなかったファイル %3 個"},
+     "%1 個のファイルを変換しました（うち頭打ちあり %2 個）\n変換できなかったファイル %3 個"},
     {JobMessageId::DroppedFailure, "%1: %2"},
     {JobMessageId::DroppedMoreFailures, "ほか %1 個"},
     {JobMessageId::DroppedSkipped, "保存先に同じ名前のファイルがあるためスキップしました"},

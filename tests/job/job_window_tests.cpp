@@ -162,7 +162,7 @@ TEST_F(WindowJob, DroppedFilesAreConverted) {
          false,
          folderTitle,
          {"in.mid", "two.MIDI"},
-         "2 個のファイルを変換しました（うち頭打ちあり 0 個）、変換できなかったファイル 0 個"},
+         "2 個のファイルを変換しました（うち頭打ちあり 0 個）\n変換できなかったファイル 0 個"},
         {{"songs"}, false, folderTitle, {"three.mid"}, "1 個のファイルを変換しました"},
         {{"notes.txt", "in.mid"},
          false,
