@@ -52,6 +52,10 @@ class WindowJob : public testing::Test {
             controlsDuringDialogs.push_back(anyControlEnabled());
             waitCursorAtAMessage = waitCursorAtAMessage || waitCursorShown();
         });
+        dialog->setQuestionPresenter([this](const MessageRequest& question, const QStringList&) {
+            questions.push_back(question);
+            return 0; // the first answer, the default
+        });
         window.show();
     }
 
@@ -111,6 +115,7 @@ class WindowJob : public testing::Test {
     std::deque<std::optional<QString>> answers;
     std::vector<FileDialogRequest> dialogs;
     std::vector<MessageRequest> messages;
+    std::vector<MessageRequest> questions;
     std::vector<bool> controlsDuringDialogs;
     bool waitCursorAtAMessage = false;
 };
@@ -155,6 +160,7 @@ TEST_F(WindowJob, DroppedFilesAreConverted) {
         QString dialog;
         QStringList written;
         const char* message;
+        QString existing = {}; // in the folder before: skipped, as the question's default says
     } drops[] = {
         {{"in.mid"}, false, saveTitle, {"in.mid"}, "変換完了！"},
         {{"in.mid"}, true, {}, {}, "変換完了！"},
@@ -169,11 +175,20 @@ TEST_F(WindowJob, DroppedFilesAreConverted) {
          folderTitle,
          {"in.mid"},
          "notes.txt: MIDI ファイルではありません"},
+        {{"in.mid", "two.MIDI"},
+         false,
+         folderTitle,
+         {"in.mid", "two.MIDI"},
+         "two.MIDI: 保存先に同じ名前のファイルがあるためスキップしました",
+         "two.MIDI"},
     };
     int row = 0;
-    for (const auto& [dropped, duringJob, dialog, written, message] : drops) {
+    for (const auto& [dropped, duringJob, dialog, written, message, existing] : drops) {
         const QString folder = tool.outside(QStringLiteral("drop%1").arg(++row));
         ASSERT_TRUE(QDir().mkdir(folder));
+        if (!existing.isEmpty())
+            writeFile(folder + QLatin1Char('/') + existing, "the user's old file");
+        questions.clear();
         control<QLineEdit>("txtTrans")->setText(QStringLiteral("12"));
         dialogs.clear();
         messages.clear();
@@ -189,7 +204,9 @@ TEST_F(WindowJob, DroppedFilesAreConverted) {
         EXPECT_EQ(dialogs.back().title, duringJob ? saveTitle : dialog) << row;
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), written) << row;
         for (const QString& name : written)
-            EXPECT_EQ(readFile(folder + QLatin1Char('/') + name), "0 On ch=1 n=72 v=100\r\n");
+            EXPECT_EQ(readFile(folder + QLatin1Char('/') + name),
+                      name == existing ? "the user's old file" : "0 On ch=1 n=72 v=100\r\n");
+        EXPECT_EQ(questions.size(), existing.isEmpty() ? 0u : 1u) << row;
         ASSERT_EQ(messages.size(), 1u) << row;
         EXPECT_TRUE(messages[0].text.contains(QString::fromUtf8(message)))
             << row << ": " << messages[0].text.toStdString();
