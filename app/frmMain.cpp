@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/DropBatch.h"
 #include "app/OptionFrame.h"
 #include "app/Twips.h"
 #include "app/WindowFont.h"
@@ -16,11 +17,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -111,6 +115,7 @@ frmMain::frmMain(QWidget* parent)
     connect(cmdClose, &QPushButton::clicked, this, &frmMain::cmdClose_Click);
     connect(&instance, &SingleInstance::calledByAnother, this, &frmMain::comeForward);
     txtTrans->installEventFilter(this);
+    setAcceptDrops(true);
 }
 
 void frmMain::createControls() {
@@ -217,6 +222,7 @@ void frmMain::jobEnded() {
     basStrSub::OutputFilePath = jobPaths.output;
     runningJob->deleteLater();
     runningJob = nullptr;
+    droppedInput.clear(); // when the job ended before it asked
     if (closeWhenJobEnds)
         close();
 }
@@ -238,6 +244,10 @@ void frmMain::setAmountText(const QString& text) {
 }
 
 bool frmMain::chooseInput(QString& path) {
+    if (!droppedInput.isEmpty()) {
+        path = std::exchange(droppedInput, QString());
+        return true;
+    }
     return zelmod::basFileManager::ChooseOpenFile(*dlgCommonDialog,
                                                   QStringLiteral("変換対象のファイルを開きます"),
                                                   QStringLiteral("MIDI ファイル (*.mid)|*.mid|"),
@@ -398,9 +408,12 @@ void frmMain::Form_MouseDown() {
 // Closing during a job stops the job first; the window closes once the
 // job has cleaned up.
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (runningJob) {
+    if (runningJob || runningBatch) {
         closeWhenJobEnds = true;
-        runningJob->cancel();
+        if (runningJob)
+            runningJob->cancel();
+        else
+            runningBatch->cancel();
         event->ignore();
         return;
     }
@@ -415,4 +428,59 @@ void frmMain::Form_Unload() {
 
 void frmMain::cmdClose_Click() {
     close();
+}
+
+// Files dropped while no job runs: one MIDI file is the input of a job as
+// the start button starts it, several files or a folder are converted into
+// one folder. Refused during a job, so that the cursor shows it.
+bool frmMain::takesDrop(const QMimeData* data) const {
+    if (runningJob || runningBatch || !droppedInput.isEmpty() || !cmdJob1->isEnabled() ||
+        !data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    const QString first = urls.constFirst().toLocalFile();
+    if (urls.size() == 1)
+        return DropBatch::isMidiFileName(first) || QFileInfo(first).isDir();
+    return std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (takesDrop(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+// The dialogs open once the drop has ended, so that the program the files
+// came from is not kept waiting.
+void frmMain::dropEvent(QDropEvent* event) {
+    if (!takesDrop(event->mimeData()))
+        return;
+    event->acceptProposedAction();
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        paths << url.toLocalFile();
+    if (paths.size() == 1 && !QFileInfo(paths.constFirst()).isDir())
+        startDroppedJob(paths.constFirst());
+    else
+        startDroppedBatch(DropBatch::droppedFiles(paths));
+}
+
+void frmMain::startDroppedJob(const QString& input) {
+    droppedInput = input;
+    QMetaObject::invokeMethod(this, &frmMain::cmdJob1_Click, Qt::QueuedConnection);
+}
+
+// The folder dialog starts in the folder of the last output.
+void frmMain::startDroppedBatch(const QStringList& paths) {
+    runningBatch = new DropBatch(toolFolders, *this, *dlgCommonDialog, this);
+    connect(runningBatch, &DropBatch::finished, this, &frmMain::batchEnded);
+    QMetaObject::invokeMethod(
+        runningBatch, [this, paths] { runningBatch->start(paths, basStrSub::OutputFilePath); },
+        Qt::QueuedConnection);
+}
+
+void frmMain::batchEnded() {
+    runningBatch->deleteLater();
+    runningBatch = nullptr;
+    if (closeWhenJobEnds)
+        close();
 }

@@ -10,9 +10,11 @@
 #include <array>
 #include <optional>
 
+class DropBatch;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 namespace zelmod {
@@ -47,6 +49,8 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void cmdJob1_Click();
@@ -56,6 +60,10 @@ class frmMain : public QWidget, private zelmod::JobHost {
     void stepAmount(double step);
     bool stepAmountOn(QEvent* event);
     void comeForward();
+    bool takesDrop(const QMimeData* data) const;
+    void startDroppedJob(const QString& input);
+    void startDroppedBatch(const QStringList& paths);
+    void batchEnded();
 
     void createControls();
     void createJobOptions();
@@ -93,6 +101,8 @@ class frmMain : public QWidget, private zelmod::JobHost {
     zelmod::ToolFolders toolFolders;
     zelmod::JobFilePaths jobPaths;
     zelmod::ConversionJob* runningJob = nullptr;
+    DropBatch* runningBatch = nullptr;
+    QString droppedInput; // the next job's input, asked for by no dialog
     bool closeWhenJobEnds = false;
     // A job that ends while the About window is open shows its message, and
     // enables its controls, once that window has closed.

@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 27> messageTexts{{
+constexpr std::array<MessageText, 34> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -55,6 +55,15 @@ constexpr std::array<MessageText, 27> messageTexts{{
      "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
     {JobMessageId::Interrupted, "変換を中断しました"},
     {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません"},
+    {JobMessageId::DroppedFolderTitle, "変換ファイルの保存先のフォルダを指定してください"},
+    {JobMessageId::DroppedNotMidi, "MIDI ファイルではありません"},
+    {JobMessageId::DroppedOutputsExist,
+     "保存先のフォルダに同じ名前のファイルが %1 個あります、上書きしますか？"},
+    {JobMessageId::DroppedSummary,
+     "%1 個のファイルを変換しました（うち頭打ちあり %2 個）\n変換できなかったファイル %3 個"},
+    {JobMessageId::DroppedFailure, "%1: %2"},
+    {JobMessageId::DroppedMoreFailures, "ほか %1 個"},
+    {JobMessageId::DroppedSkipped, "保存先に同じ名前のファイルがあるためスキップしました"},
 }};
 
 } // namespace
@@ -69,7 +78,9 @@ JobMessage jobMessage(JobMessageId id, const QStringList& arguments) {
                          : arguments.size() == 3
                              ? pattern.arg(arguments[0], arguments[1], arguments[2])
                              : pattern;
-    const bool completion = id == JobMessageId::Completed || id == JobMessageId::CompletedWithLimit;
+    const bool completion = id == JobMessageId::Completed ||
+                            id == JobMessageId::CompletedWithLimit ||
+                            id == JobMessageId::DroppedSummary;
     if (completion)
         return {QString::fromUtf8(completedCaption), text, JobMessage::Icon::Exclamation};
     return {QString::fromUtf8(errorCaption), text.trimmed(), JobMessage::Icon::None};

@@ -43,6 +43,14 @@ enum class JobMessageId {
     OutputIsInput,       // %1 output that is also an input
     Interrupted,
     OutputInUse, // the chosen output cannot be replaced
+    // Files dropped on the window, converted into one folder.
+    DroppedFolderTitle,  // the folder dialog's title
+    DroppedNotMidi,      // a dropped file that is not a MIDI file
+    DroppedOutputsExist, // %1 how many outputs are already there
+    DroppedSummary,      // %1 files written, %2 of them clamped, %3 failed
+    DroppedFailure,      // %1 file, %2 why it failed or was skipped
+    DroppedMoreFailures, // %1 how many more
+    DroppedSkipped,      // the file was already there
 };
 
 // Why a job failed: the message it is to show, built where the failure

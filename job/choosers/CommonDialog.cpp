@@ -7,6 +7,7 @@
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QMetaEnum>
+#include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
 #include <QWidget>
@@ -74,7 +75,10 @@ void answerOnStandardError(const MessageRequest& message) {
 
 CommonDialog::CommonDialog(QObject* parent)
     : QObject(parent),
-      filePresenter_([this](const FileDialogRequest& request) { return runFileDialog(request); }) {
+      filePresenter_([this](const FileDialogRequest& request) { return runFileDialog(request); }),
+      questionPresenter_([this](const MessageRequest& question, const QStringList& answers) {
+          return runQuestionBox(question, answers);
+      }) {
     if (qEnvironmentVariableIsSet("ZELMOD_TEST_ANSWER_MESSAGES"))
         messagePresenter_ = answerOnStandardError;
     else
@@ -97,6 +101,24 @@ bool CommonDialog::show(QFileDialog::AcceptMode mode) {
 
 void CommonDialog::showMessage(const MessageRequest& message) const {
     messagePresenter_(message);
+}
+
+int CommonDialog::ask(const MessageRequest& question, const QStringList& answers) const {
+    return questionPresenter_(question, answers);
+}
+
+std::optional<QString> CommonDialog::chooseFolder(const QString& title,
+                                                  const QString& start) const {
+    FileDialogRequest request;
+    request.fileMode = QFileDialog::Directory;
+    request.options = QFileDialog::ShowDirsOnly;
+    request.title = title;
+    request.directory = startDirectory(start);
+    return filePresenter_(request);
+}
+
+void CommonDialog::setQuestionPresenter(QuestionPresenter presenter) {
+    questionPresenter_ = std::move(presenter);
 }
 
 void CommonDialog::setFilePresenter(FilePresenter presenter) {
@@ -167,6 +189,19 @@ void CommonDialog::runMessageBox(const MessageRequest& message) const {
     QMessageBox box(message.icon, message.caption, message.text, QMessageBox::Ok, owner());
     fitMessageBox(box);
     box.exec();
+}
+
+int CommonDialog::runQuestionBox(const MessageRequest& question, const QStringList& answers) const {
+    QMessageBox box(question.icon, question.caption, question.text, QMessageBox::NoButton, owner());
+    QList<QAbstractButton*> buttons;
+    for (const QString& answer : answers)
+        buttons << box.addButton(answer, QMessageBox::AcceptRole);
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.constFirst()));
+    box.setEscapeButton(buttons.constLast());
+    fitMessageBox(box);
+    box.exec();
+    const int chosen = int(buttons.indexOf(box.clickedButton()));
+    return chosen < 0 ? int(answers.size()) - 1 : chosen;
 }
 
 } // namespace zelmod

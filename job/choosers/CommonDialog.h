@@ -48,6 +48,7 @@ class CommonDialog : public QObject {
     // Shows a prepared file dialog; the chosen path, or nothing on cancel.
     using FilePresenter = std::function<std::optional<QString>(const FileDialogRequest&)>;
     using MessagePresenter = std::function<void(const MessageRequest&)>;
+    using QuestionPresenter = std::function<int(const MessageRequest&, const QStringList&)>;
 
     // The dialogs are modal over parent when it is a widget.
     explicit CommonDialog(QObject* parent = nullptr);
@@ -75,6 +76,13 @@ class CommonDialog : public QObject {
     // for its caption and with its text in balanced lines, and returns when
     // the user has answered it. Every message box of the program is shown here.
     void showMessage(const MessageRequest& message) const;
+    // The same with a button for each answer, the first the default; the
+    // index of the one chosen. Escape, or closing the box, chooses the last.
+    int ask(const MessageRequest& question, const QStringList& answers) const;
+
+    // Shows a folder dialog starting in start, a folder or the one of a file;
+    // the chosen folder, or nothing on cancel.
+    std::optional<QString> chooseFolder(const QString& title, const QString& start) const;
 
     // Replace how dialogs and messages are shown (tests answer them this
     // way). A program tested as a separate process is started with the
@@ -83,6 +91,7 @@ class CommonDialog : public QObject {
     // TEXT" goes to standard error instead.
     void setFilePresenter(FilePresenter presenter);
     void setMessagePresenter(MessagePresenter presenter);
+    void setQuestionPresenter(QuestionPresenter presenter);
 
     // The request the dialog would be shown with now.
     FileDialogRequest request(QFileDialog::AcceptMode mode) const;
@@ -95,6 +104,7 @@ class CommonDialog : public QObject {
     QWidget* owner() const;
     std::optional<QString> runFileDialog(const FileDialogRequest& request) const;
     void runMessageBox(const MessageRequest& message) const;
+    int runQuestionBox(const MessageRequest& question, const QStringList& answers) const;
 
     QString fileName_;
     QString initDir_;
@@ -105,6 +115,7 @@ class CommonDialog : public QObject {
     bool cancelError_ = false;
     FilePresenter filePresenter_;
     MessagePresenter messagePresenter_;
+    QuestionPresenter questionPresenter_;
 };
 
 } // namespace zelmod

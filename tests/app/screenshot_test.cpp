@@ -1,6 +1,7 @@
 // What a user sees, compared with reviewed reference pictures: each scene is
 // drawn on Xvfb with one fixed Japanese font and compared pixel by pixel.
 // Renew the references with ./dev.sh screenshots and review them.
+#include "app/DropBatch.h"
 #include "app/QtTranslation.h"
 #include "app/basStrSub.h"
 #include "app/frmAbout.h"
@@ -160,6 +161,15 @@ class Screenshots : public testing::TestWithParam<Scene> {
         dialog.showMessage({message.text, message.caption, QMessageBox::Warning});
     }
 
+    // After a drop of several files, two of which could not be converted.
+    void showDropSummary() {
+        const QStringList failures = {
+            sampleDir + QStringLiteral("/notes.txt: MIDI ファイルではありません"),
+            sampleDir + QStringLiteral(
+                            "/練習曲.mid: 変換プログラムがエラーで終了しました（終了コード 1）")};
+        zelmod::CommonDialog(&window).showMessage(DropBatch::summary(3, 1, failures));
+    }
+
     void startJob() {
         window.show();
         window.findChild<QPushButton*>(QStringLiteral("cmdJob1"))->click();
@@ -238,6 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
                           [](Screenshots& s) {
                               s.showMessage(zelmod::JobMessageId::CompletedWithLimit);
                           },
+                          [](Screenshots&) -> QWidget* { return modal<QMessageBox>(); }},
+                    Scene{"drop-summary-box", [](Screenshots& s) { s.showDropSummary(); },
                           [](Screenshots&) -> QWidget* { return modal<QMessageBox>(); }},
                     Scene{"open-dialog", [](Screenshots& s) { s.startJob(); },
                           [](Screenshots& s) { return s.openDialogWithItsFiles(); }},

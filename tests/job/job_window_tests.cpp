@@ -7,9 +7,12 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -49,6 +52,10 @@ class WindowJob : public testing::Test {
             controlsDuringDialogs.push_back(anyControlEnabled());
             waitCursorAtAMessage = waitCursorAtAMessage || waitCursorShown();
         });
+        dialog->setQuestionPresenter([this](const MessageRequest& question, const QStringList&) {
+            questions.push_back(question);
+            return 0; // the first answer, the default
+        });
         window.show();
     }
 
@@ -81,6 +88,19 @@ class WindowJob : public testing::Test {
     }
 
     void start() { control<QPushButton>("cmdJob1")->click(); }
+    // Drops the files beside the tool's folder on the window; whether it took them.
+    bool drop(const QStringList& names) {
+        QList<QUrl> urls;
+        for (const QString& name : names)
+            urls << QUrl::fromLocalFile(tool.outside(name));
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&window, &enter);
+        QDropEvent dropped(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&window, &dropped);
+        return enter.isAccepted() && dropped.isAccepted();
+    }
     // Starts a job and handles events until its controls are enabled again.
     void runJob() {
         start();
@@ -95,6 +115,7 @@ class WindowJob : public testing::Test {
     std::deque<std::optional<QString>> answers;
     std::vector<FileDialogRequest> dialogs;
     std::vector<MessageRequest> messages;
+    std::vector<MessageRequest> questions;
     std::vector<bool> controlsDuringDialogs;
     bool waitCursorAtAMessage = false;
 };
@@ -119,6 +140,78 @@ TEST_F(WindowJob, StartButtonRunsAWholeJob) {
     EXPECT_FALSE(window.findChildren<QRadioButton*>(QStringLiteral("optJob"))[4]->isEnabled());
     EXPECT_EQ(basStrSub::InputFilePath, input);
     EXPECT_EQ(basStrSub::OutputFilePath, output);
+    EXPECT_TRUE(tool.leftovers().isEmpty());
+}
+
+// One dropped MIDI file goes straight to the Save dialog; several files, or
+// a folder, into one chosen folder under their own names, with one summary.
+TEST_F(WindowJob, DroppedFilesAreConverted) {
+    const QByteArray song = "0 On ch=1 n=60 v=100\r\n";
+    ASSERT_TRUE(QDir().mkpath(tool.outside(QStringLiteral("songs/deeper"))));
+    for (const char* name : {"in.mid", "two.MIDI", "notes.txt", "songs/deeper/three.mid"})
+        writeFile(tool.outside(QString::fromUtf8(name)), song);
+    writeFile(tool.outside(QStringLiteral("songs/cover.jpg")), "not music");
+    selectJob(1);
+    const QString saveTitle = QStringLiteral("変換ファイルの保存先を指定してください");
+    const QString folderTitle = QStringLiteral("変換ファイルの保存先のフォルダを指定してください");
+    const struct {
+        QStringList dropped;
+        bool duringJob;
+        QString dialog;
+        QStringList written;
+        const char* message;
+        QString existing = {}; // in the folder before: skipped, as the question's default says
+    } drops[] = {
+        {{"in.mid"}, false, saveTitle, {"in.mid"}, "変換完了！"},
+        {{"in.mid"}, true, {}, {}, "変換完了！"},
+        {{"in.mid", "two.MIDI"},
+         false,
+         folderTitle,
+         {"in.mid", "two.MIDI"},
+         "2 個のファイルを変換しました（うち頭打ちあり 0 個）\n変換できなかったファイル 0 個"},
+        {{"songs"}, false, folderTitle, {"three.mid"}, "1 個のファイルを変換しました"},
+        {{"notes.txt", "in.mid"},
+         false,
+         folderTitle,
+         {"in.mid"},
+         "notes.txt: MIDI ファイルではありません"},
+        {{"in.mid", "two.MIDI"},
+         false,
+         folderTitle,
+         {"in.mid", "two.MIDI"},
+         "two.MIDI: 保存先に同じ名前のファイルがあるためスキップしました",
+         "two.MIDI"},
+    };
+    int row = 0;
+    for (const auto& [dropped, duringJob, dialog, written, message, existing] : drops) {
+        const QString folder = tool.outside(QStringLiteral("drop%1").arg(++row));
+        ASSERT_TRUE(QDir().mkdir(folder));
+        if (!existing.isEmpty())
+            writeFile(folder + QLatin1Char('/') + existing, "the user's old file");
+        questions.clear();
+        control<QLineEdit>("txtTrans")->setText(QStringLiteral("12"));
+        dialogs.clear();
+        messages.clear();
+        answers = {dialog == saveTitle ? folder + QStringLiteral("/in.mid") : folder};
+        if (duringJob) {
+            answers = {input, output};
+            start();
+        }
+        EXPECT_NE(drop(dropped), duringJob) << row;
+        EXPECT_TRUE(handleEventsUntil([&] { return !messages.empty() && anyControlEnabled(); }))
+            << row;
+        EXPECT_EQ(dialogs.size(), duringJob ? 2u : 1u) << row;
+        EXPECT_EQ(dialogs.back().title, duringJob ? saveTitle : dialog) << row;
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), written) << row;
+        for (const QString& name : written)
+            EXPECT_EQ(readFile(folder + QLatin1Char('/') + name),
+                      name == existing ? "the user's old file" : "0 On ch=1 n=72 v=100\r\n");
+        EXPECT_EQ(questions.size(), existing.isEmpty() ? 0u : 1u) << row;
+        ASSERT_EQ(messages.size(), 1u) << row;
+        EXPECT_TRUE(messages[0].text.contains(QString::fromUtf8(message)))
+            << row << ": " << messages[0].text.toStdString();
+        EXPECT_EQ(messages[0].caption, QStringLiteral("(?)<変換完了！")) << row;
+    }
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
 
