@@ -14,12 +14,15 @@ struct MessageText {
 
 const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
+const char* const notes = "音";
+const char* const velocities = "強弱";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 27> messageTexts{{
+constexpr std::array<MessageText, 32> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
-    {JobMessageId::CompletedWithLimit,
-     "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
+    {JobMessageId::CompletedWithLimit, "変換は完了しましたが、\n%1"},
+    {JobMessageId::ClampedAtCeiling, "%1 個の%2が上限 127 で頭打ちになりました"},
+    {JobMessageId::ClampedAtFloor, "%1 個の%2が下限 1 に引き上げられました"},
     {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
     {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
     {JobMessageId::WorkDirNotOwned,
@@ -27,6 +30,7 @@ constexpr std::array<MessageText, 27> messageTexts{{
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
     {JobMessageId::InputNotAFile,
      "変換対象が通常のファイルではありません、パイプや装置からは変換できません\n%1"},
+    {JobMessageId::InputNotMidi, "MIDI ファイルではありません\n%1"},
     {JobMessageId::InputIsWorkFile,
      "作業用のファイルは変換できません、別のファイルを指定してください\n%1"},
     {JobMessageId::OutputIsWorkFile,
@@ -54,7 +58,10 @@ constexpr std::array<MessageText, 27> messageTexts{{
     {JobMessageId::OutputIsInput,
      "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
     {JobMessageId::Interrupted, "変換を中断しました"},
-    {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません"},
+    {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません\n%1"},
+    {JobMessageId::OutputReadOnly, "ファイルが読み取り専用です、上書きできません\n%1"},
+    {JobMessageId::OutputFolderUnwritable,
+     "フォルダに書き込む権限がありません、保存できません\n%1"},
 }};
 
 } // namespace
@@ -77,6 +84,22 @@ JobMessage jobMessage(JobMessageId id, const QStringList& arguments) {
 
 JobMessage jobMessage(const JobFailure& failure) {
     return jobMessage(failure.id, failure.arguments);
+}
+
+JobMessage completionMessage(const ClampCount& clamped) {
+    if (clamped.total() == 0)
+        return jobMessage(JobMessageId::Completed);
+    const QString values = QString::fromUtf8(clamped.velocities ? velocities : notes);
+    QStringList lines;
+    if (clamped.atCeiling)
+        lines << jobMessage(JobMessageId::ClampedAtCeiling,
+                            {QString::number(clamped.atCeiling), values})
+                     .text;
+    if (clamped.atFloor)
+        lines << jobMessage(JobMessageId::ClampedAtFloor,
+                            {QString::number(clamped.atFloor), values})
+                     .text;
+    return jobMessage(JobMessageId::CompletedWithLimit, {lines.join(QLatin1Char('\n'))});
 }
 
 JobFailure fileFailure(JobMessageId id, const QString& path, const QString& reason) {

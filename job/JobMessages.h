@@ -17,12 +17,15 @@ struct JobMessage {
 
 enum class JobMessageId {
     Completed,
-    CompletedWithLimit,
+    CompletedWithLimit,  // %1 one line for each bound that values were held at
+    ClampedAtCeiling,    // %1 count, %2 notes or velocities
+    ClampedAtFloor,      // %1 count, %2 notes or velocities
     JobBusy,             // %1 working folder
     ToolDirUnwritable,   // %1 working folder, %2 reason
     WorkDirNotOwned,     // %1 working folder
     InputUncopyable,     // %1 input, %2 reason
     InputNotAFile,       // %1 input
+    InputNotMidi,        // %1 input
     InputIsWorkFile,     // %1 input
     OutputIsWorkFile,    // %1 output
     OutputIsProgramFile, // %1 output
@@ -42,7 +45,9 @@ enum class JobMessageId {
     InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
     OutputIsInput,       // %1 output that is also an input
     Interrupted,
-    OutputInUse, // the chosen output cannot be replaced
+    OutputInUse,            // %1 output that cannot be replaced
+    OutputReadOnly,         // %1 output that may not be replaced
+    OutputFolderUnwritable, // %1 output in a folder that may not be written
 };
 
 // Why a job failed: the message it is to show, built where the failure
@@ -58,6 +63,18 @@ struct JobFailure {
 // the system's own notation.
 JobMessage jobMessage(JobMessageId id, const QStringList& arguments = {});
 JobMessage jobMessage(const JobFailure& failure);
+
+// The values a job had to keep within their bounds: shifted past the
+// ceiling (written as 127) or below the floor (raised to 1).
+struct ClampCount {
+    quint64 atCeiling = 0;
+    quint64 atFloor = 0;
+    bool velocities = false; // the job changes velocities, not notes
+    quint64 total() const { return atCeiling + atFloor; }
+};
+
+// The message of a job that wrote its output.
+JobMessage completionMessage(const ClampCount& clamped);
 
 // A path as the user knows it.
 QString shownPath(const QString& path);

@@ -30,7 +30,7 @@ class WindowJob : public testing::Test {
   protected:
     void SetUp() override {
         tool.setConverters(FakeConverter::copying, FakeConverter::copying);
-        writeFile(input, "0 On ch=1 n=60 v=100\r\n0 On ch=10 n=60 v=100\r\n");
+        writeFile(input, "MThd\n0 On ch=1 n=60 v=100\r\n0 On ch=10 n=60 v=100\r\n");
         writeFile(output, "the user's old file");
         basStrSub::InputFilePath.clear();
         basStrSub::OutputFilePath.clear();
@@ -146,7 +146,8 @@ TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
     answers = {input, output};
     start();
-    ASSERT_TRUE(handleEventsUntil([&] { return QFile::exists(tool.outside(QStringLiteral("child.pid"))); }));
+    ASSERT_TRUE(handleEventsUntil(
+        [&] { return QFile::exists(tool.outside(QStringLiteral("child.pid"))); }));
     EXPECT_TRUE(waitCursorShown());
     window.close();
     EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up
