@@ -160,6 +160,8 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
     const ConverterCommand& command = *converting_;
     const QString converter = shownPath(workPath(programDir_, command.converterName));
     const bool capped = &command == &toMidiCommand() && result.exitCode == convert::CappedExitCode;
+    if (result.exitCode == 1) // the converter's own one-line refusal
+        return converterRefusal(&command == &toTextCommand(), paths_.input, result.converterText);
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};

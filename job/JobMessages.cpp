@@ -18,7 +18,7 @@ const char* const notes = "音";
 const char* const velocities = "強弱";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 32> messageTexts{{
+constexpr std::array<MessageText, 33> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit, "変換は完了しましたが、\n%1"},
     {JobMessageId::ClampedAtCeiling, "%1 個の%2が上限 127 で頭打ちになりました"},
@@ -43,6 +43,7 @@ constexpr std::array<MessageText, 32> messageTexts{{
     {JobMessageId::ConverterNotStarted, "変換プログラムを起動できません\n%1\n%2"},
     {JobMessageId::ConverterFailed,
      "変換プログラムがエラーで終了しました（終了コード %2）\n%1\n%3"},
+    {JobMessageId::ConversionRefused, "%2、変換できません\n%1\n%3"},
     {JobMessageId::ConverterCrashed, "変換プログラムが異常終了しました\n%1\n%2"},
     {JobMessageId::ConverterNoOutput, "変換プログラムが出力ファイルを作成しませんでした\n%1\n%2"},
     {JobMessageId::WorkFileUncreatable, "作業用のファイルを作成できません\n%1\n%2"},
@@ -63,6 +64,25 @@ constexpr std::array<MessageText, 32> messageTexts{{
     {JobMessageId::OutputFolderUnwritable,
      "フォルダに書き込む権限がありません、保存できません\n%1"},
 }};
+
+// What the converters' failures mean to the user, keyed by the words their
+// line begins its what with; the first that fits counts.
+struct ConverterReason {
+    const char* kind;
+    const char* text;
+};
+const char* const endedInTrack = "トラックの途中でファイルが終わっています";
+constexpr std::array<ConverterReason, 7> midiReasons{{
+    {"not a MIDI file", "MIDI ファイルではありません"},
+    {"truncated MThd chunk", "ファイルの先頭が途中で切れています"},
+    {"MThd chunk of", "ファイルの先頭が壊れています"},
+    {"truncated MTrk chunk", endedInTrack},
+    {"truncated chunk header", endedInTrack},
+    {"unexpected end of file", endedInTrack},
+    {"the file ends after", "ファイルに書かれた数のトラックがありません"},
+}};
+const char* const damagedMidi = "MIDI ファイルの中身が壊れています";
+const char* const unwritableMidi = "変換したデータを MIDI ファイルに戻せません";
 
 } // namespace
 
@@ -100,6 +120,16 @@ JobMessage completionMessage(const ClampCount& clamped) {
                             {QString::number(clamped.atFloor), values})
                      .text;
     return jobMessage(JobMessageId::CompletedWithLimit, {lines.join(QLatin1Char('\n'))});
+}
+
+JobFailure converterRefusal(bool midiToText, const QString& input, const QString& line) {
+    const char* reason = midiToText ? damagedMidi : unwritableMidi;
+    for (const ConverterReason& known : midiReasons)
+        if (midiToText && line.contains(QStringLiteral(": ") + QLatin1String(known.kind))) {
+            reason = known.text;
+            break;
+        }
+    return {JobMessageId::ConversionRefused, {shownPath(input), QString::fromUtf8(reason), line}};
 }
 
 JobFailure fileFailure(JobMessageId id, const QString& path, const QString& reason) {

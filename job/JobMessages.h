@@ -33,6 +33,7 @@ enum class JobMessageId {
     ScriptUnwritable,    // %1 script, %2 reason
     ConverterNotStarted, // %1 converter, %2 reason
     ConverterFailed,     // %1 converter, %2 exit code, %3 the converter's message
+    ConversionRefused,   // %1 input, %2 why in the user's terms, %3 the converter's line
     ConverterCrashed,    // %1 converter, %2 the converter's message
     ConverterNoOutput,   // %1 converter, %2 missing file
     WorkFileUncreatable, // %1 file, %2 reason
@@ -75,6 +76,10 @@ struct ClampCount {
 
 // The message of a job that wrote its output.
 JobMessage completionMessage(const ClampCount& clamped);
+
+// Why a converter refused the user's input, from its line
+// ("mf2t: FILE: byte N: what", "t2mf: FILE: line N: what").
+JobFailure converterRefusal(bool midiToText, const QString& input, const QString& line);
 
 // A path as the user knows it.
 QString shownPath(const QString& path);

@@ -391,7 +391,7 @@ INSTANTIATE_TEST_SUITE_P(
                          writeFile(cli.at("pieces/1/piece1.mid"), "MThd, and then nothing");
                          writeFile(cli.at("list"), "");
                      },
-                     "pieces/1/piece1.mid", "変換プログラムがエラーで終了しました", 5},
+                     "pieces/1/piece1.mid", "ファイルの先頭が途中で切れています", 5},
         BadInputCase{"vanished input",
                      [](const Cli& cli) { writeFile(cli.at("list"), "pieces/gone.mid\n"); },
                      "pieces/gone.mid", "変換対象のファイルを読み込めません", 6},

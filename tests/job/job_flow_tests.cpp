@@ -226,14 +226,15 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Converters, JobFailure,
     testing::Values(FailureCase{.name = "first converter fails",
-                                .textParts = {"エラーで終了", "終了コード 1", "mf2t",
-                                              "fake: Zeltmp.dat: not what was expected"},
+                                .textParts = {"MIDI ファイルの中身が壊れています、変換できません\n",
+                                              "in.mid\nfake: Zeltmp.dat: not what was expected"},
                                 .toText = &failing},
                     FailureCase{.name = "first converter writes nothing",
                                 .textParts = {"出力ファイルを作成しませんでした", "Zeltmps.txt"},
                                 .toText = &silent},
                     FailureCase{.name = "second converter fails",
-                                .textParts = {"終了コード 1", "t2mf", "not what was expected"},
+                                .textParts = {"MIDI ファイルに戻せません、変換できません\n",
+                                              "in.mid\nfake: Zeltmp.dat: not what was expected"},
                                 .toMidi = &failing},
                     FailureCase{.name = "second converter writes nothing",
                                 .textParts = {"Zeltmp2.dat"},
@@ -241,6 +242,14 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{.name = "a line that cannot be converted",
                                 .textParts = {"2行目を変換できません", "0 On ch=1 n=abc v=1"},
                                 .toText = &invalidLine},
+                    // The converter's exact line follows the user's terms.
+                    FailureCase{"a track cut short",
+                                {"トラックの途中でファイルが終わっています、変換できません\n",
+                                 "cut.mid\nmf2t: Zeltmp.dat: byte 14: truncated MTrk chunk"},
+                                [](const FakeToolDir& t) {
+                                    writeFile(t.outside("cut.mid"), input.chopped(4));
+                                    return t.outside("cut.mid");
+                                }},
                     FailureCase{"input that is no MIDI file",
                                 {"MIDI ファイルではありません\n", "text.mid"},
                                 [](const FakeToolDir& t) {
