@@ -116,7 +116,7 @@ void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
     FileRecord record{FileStatus::Failed, slot.host->message()};
     if (outcome == ConversionJob::Outcome::Written) {
         record.status = FileStatus::Written;
-        record.clamped = record.message == jobMessage(JobMessageId::CompletedWithLimit).text;
+        record.clamped = slot.job->clamped().total();
     } else if (outcome == ConversionJob::Outcome::Cancelled) {
         record.status = FileStatus::Interrupted;
     }

@@ -105,7 +105,7 @@ void Console::summarize(const QList<FileJob>& files, const QList<FileRecord>& re
     if (quiet_)
         return;
     qsizetype counts[4] = {};
-    qsizetype clamped = 0;
+    quint64 clamped = 0;
     QString failures;
     for (qsizetype i = 0; i < records.size(); ++i) {
         ++counts[int(records[i].status)];

@@ -90,7 +90,7 @@ void ReportFile::write(const FileJob& file, Job job, const FileRecord& record) {
                             ",\"amount\":" + QByteArray::number(amount, 'g', 15) +
                             ",\"status\":\"" + statusName(record.status) +
                             "\",\"message\":" + jsonString(record.message) +
-                            ",\"clamped\":" + (record.clamped ? "true" : "false") +
+                            ",\"clamped\":" + QByteArray::number(record.clamped) +
                             ",\"seconds\":" + QByteArray::number(record.seconds, 'f', 3) + "}\n";
     std::fwrite(line.constData(), 1, std::size_t(line.size()), file_);
 }

@@ -14,8 +14,8 @@ enum class FileStatus { Written, Skipped, Failed, Interrupted };
 
 struct FileRecord {
     FileStatus status = FileStatus::Interrupted; // until the file's job has ended
-    QString message;      // the job's message; for a failure, what failed and why
-    bool clamped = false; // values had to be kept within their bounds
+    QString message;     // the job's message; for a failure, what failed and why
+    quint64 clamped = 0; // values that had to be kept within their bounds
     double seconds = 0;
 };
 

@@ -23,4 +23,9 @@ std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPat
 // t2mf's exit code when it wrote its output but capped note values.
 inline constexpr int CappedExitCode = 3;
 
+// t2mf's line for that case ("FILE: capped N note values above 127 to 127"),
+// and the N of such a line, for those who read it back; 0 for another line.
+std::string cappedValuesLine(const std::string& textName, std::uint64_t count);
+std::uint64_t cappedValuesIn(const std::string& line);
+
 } // namespace zelmod::convert

@@ -636,4 +636,29 @@ std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPat
     return TextToMidi(textPath, midiPath).run();
 }
 
+namespace {
+const std::string cappedWords = ": capped ";
+const std::string cappedValuesEnd =
+    " note values above " + std::to_string(MaxDataValue) + " to " + std::to_string(MaxDataValue);
+} // namespace
+
+std::string cappedValuesLine(const std::string& textName, std::uint64_t count) {
+    return textName + cappedWords + std::to_string(count) + cappedValuesEnd;
+}
+
+// The file name may hold anything, so the line is read from its end.
+std::uint64_t cappedValuesIn(const std::string& line) {
+    if (!line.ends_with(cappedValuesEnd))
+        return 0;
+    const std::size_t numberEnd = line.size() - cappedValuesEnd.size();
+    const std::size_t words = line.rfind(cappedWords, numberEnd);
+    if (words == std::string::npos)
+        return 0;
+    const std::string number =
+        line.substr(words + cappedWords.size(), numberEnd - words - cappedWords.size());
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::stoull(number);
+}
+
 } // namespace zelmod::convert

@@ -22,10 +22,10 @@ int main(int argc, char** argv) {
     try {
         const std::uint64_t capped = zelmod::convert::textToMidi(argv[1], argv[2]);
         if (capped > 0) {
-            std::fprintf(stderr, "t2mf: %s: capped %llu note values above %d to %d\n",
-                         zelmod::convert::escapedControls(argv[1]).c_str(),
-                         static_cast<unsigned long long>(capped), zelmod::convert::MaxDataValue,
-                         zelmod::convert::MaxDataValue);
+            std::fprintf(
+                stderr, "t2mf: %s\n",
+                zelmod::convert::cappedValuesLine(zelmod::convert::escapedControls(argv[1]), capped)
+                    .c_str());
             return zelmod::convert::CappedExitCode;
         }
     } catch (const std::exception& error) {

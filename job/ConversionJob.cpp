@@ -37,7 +37,8 @@ void ConversionJob::start() {
     convert::reportWritesBeyondSizeLimit(); // also for the converters, which inherit it
     running_ = true;
     cancelled_ = false;
-    limitReached_ = false;
+    clampedLines_ = 0;
+    cappedValues_ = 0;
     host_.setControlsEnabled(false);
     QMetaObject::invokeMethod(this, &ConversionJob::lockAndChooseInput, Qt::QueuedConnection);
 }
@@ -82,6 +83,8 @@ double ConversionJob::takeShiftAmount() {
 
 // The input is read only when it is a regular file: a pipe without a
 // writer would hold the worker, and the lock, with no way to interrupt it.
+// Its first bytes show whether it is a MIDI file at all, so that the user
+// hears so before choosing where to save it.
 std::optional<JobFailure> ConversionJob::copyInput() {
     const QString& inputPath = paths_.input;
     QFile input;
@@ -90,6 +93,8 @@ std::optional<JobFailure> ConversionJob::copyInput() {
         return failure;
     if (!isRegularFile(input))
         return JobFailure{JobMessageId::InputNotAFile, {shownPath(inputPath)}};
+    if (input.peek(4) != "MThd")
+        return JobFailure{JobMessageId::InputNotMidi, {shownPath(inputPath)}};
     const QString copyPath = workPath(workDir_, WorkFile::inputCopy);
     QFile copy;
     if (auto failure = openNative(copy, copyPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
@@ -139,7 +144,8 @@ void ConversionJob::converterEnded(const ConverterRunResult& result) {
         return end(*stop);
     if (std::exchange(converting_, nullptr) == &toTextCommand())
         return rewrite();
-    limitReached_ = limitReached_ || result.exitCode == convert::CappedExitCode;
+    if (result.exitCode == convert::CappedExitCode)
+        cappedValues_ = convert::cappedValuesIn(result.converterText.toStdString());
     startWorker([this] { return replaceOutput(); },
                 [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
 }
@@ -154,6 +160,8 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
     const ConverterCommand& command = *converting_;
     const QString converter = shownPath(workPath(programDir_, command.converterName));
     const bool capped = &command == &toMidiCommand() && result.exitCode == convert::CappedExitCode;
+    if (result.exitCode == 1) // the converter's own one-line refusal
+        return converterRefusal(&command == &toTextCommand(), paths_.input, result.converterText);
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
@@ -170,6 +178,7 @@ void ConversionJob::rewrite() {
     std::array<bool, JobCount> selected{};
     for (int index = 0; index < JobCount; ++index)
         selected[index] = host_.isJobSelected(index);
+    velocities_ = selected[int(Job::VelocityMirror)] || selected[int(Job::VelocityShift)];
     startWorker(
         [this, selected] {
             return rewriteEventText(
@@ -185,7 +194,7 @@ void ConversionJob::rewritten(const RewriteResult& result) {
         return end(Outcome::Cancelled);
     if (result.failure)
         return end(*result.failure);
-    limitReached_ = result.limitReached;
+    clampedLines_ = result.clampedLines;
     convert(toMidiCommand());
 }
 
@@ -207,6 +216,14 @@ void ConversionJob::outputReplaced(const std::optional<JobFailure>& failure) {
     end(Outcome::Written);
 }
 
+// A shift past the ceiling needs an amount above 1 and one below the floor
+// an amount below 1, so the rewrite's clamps of one job are all at one
+// bound. Those at the ceiling come out as 128, which the converter then caps
+// and counts along with any other value above 127.
+ClampCount ConversionJob::clamped() const {
+    return {cappedValues_, shiftAmount_ < 1 ? clampedLines_ : 0, velocities_};
+}
+
 // A cancelled job ends without a message, whatever step it was in.
 void ConversionJob::end(const End& end) {
     converting_ = nullptr;
@@ -219,8 +236,7 @@ void ConversionJob::end(const End& end) {
     if (outcome == Outcome::Failed)
         host_.showMessage(jobMessage(*end.failure));
     else if (outcome == Outcome::Written)
-        host_.showMessage(
-            jobMessage(limitReached_ ? JobMessageId::CompletedWithLimit : JobMessageId::Completed));
+        host_.showMessage(completionMessage(clamped()));
     host_.setControlsEnabled(true);
     running_ = false;
     emit finished(outcome);

@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 
 namespace zelmod {
@@ -66,6 +67,8 @@ class ConversionJob : public QObject {
     // removed, the output left untouched; no message is shown.
     void cancel();
     bool isRunning() const { return running_; }
+    // What the last job had to keep within bounds, once it is written.
+    ClampCount clamped() const;
 
   signals:
     void finished(zelmod::ConversionJob::Outcome outcome);
@@ -109,7 +112,9 @@ class ConversionJob : public QObject {
     double shiftAmount_ = 0;
     bool running_ = false;
     std::atomic<bool> cancelled_ = false;
-    bool limitReached_ = false;
+    std::uint64_t clampedLines_ = 0; // by the rewrite
+    std::uint64_t cappedValues_ = 0; // by the converter back to MIDI
+    bool velocities_ = false;        // the selected job changes velocities
 };
 
 } // namespace zelmod

@@ -183,7 +183,7 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                                             {QString::number(lineNumber), shownLine(line)}};
                 return result;
             }
-            result.limitReached = result.limitReached || limitFlag;
+            result.clampedLines += limitFlag;
         }
     }
     // Written in large pieces: the text is never held whole.

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 namespace zelmod {
@@ -17,7 +18,7 @@ struct RewriteResult {
     // the transformer could not convert; lines are counted from 1, and a
     // failed write is named by the last line written when it fails on closing.
     std::optional<JobFailure> failure;
-    bool limitReached = false; // some value had to be clamped
+    std::uint64_t clampedLines = 0; // lines whose value had to be clamped
 };
 
 // Reads source, where a line ends with LF or CR LF, and writes every line as

@@ -38,9 +38,8 @@ ConverterRunResult runConversion(const Conversion& conversion, const QString& wo
         }
         if (const std::uint64_t capped = convert::textToMidi(input, output))
             return {std::nullopt, false, convert::CappedExitCode,
-                    QStringLiteral("t2mf: %1: capped %2 note values above 127 to 127")
-                        .arg(conversion.input)
-                        .arg(capped)};
+                    QStringLiteral("t2mf: ") + QString::fromStdString(convert::cappedValuesLine(
+                                                   conversion.input.toStdString(), capped))};
         return {};
     } catch (const std::exception& error) {
         // The program names its files as it got them: without the folder.

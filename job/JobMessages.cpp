@@ -14,12 +14,15 @@ struct MessageText {
 
 const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
+const char* const notes = "音";
+const char* const velocities = "強弱";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 34> messageTexts{{
+constexpr std::array<MessageText, 40> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
-    {JobMessageId::CompletedWithLimit,
-     "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
+    {JobMessageId::CompletedWithLimit, "変換は完了しましたが、\n%1"},
+    {JobMessageId::ClampedAtCeiling, "%1 個の%2が上限 127 で頭打ちになりました"},
+    {JobMessageId::ClampedAtFloor, "%1 個の%2が下限 1 に引き上げられました"},
     {JobMessageId::JobBusy, "このフォルダでは別の変換が実行中です、同時には変換できません\n%1"},
     {JobMessageId::ToolDirUnwritable, "ツールのフォルダに書き込めません、変換できません\n%1\n%2"},
     {JobMessageId::WorkDirNotOwned,
@@ -27,6 +30,7 @@ constexpr std::array<MessageText, 34> messageTexts{{
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
     {JobMessageId::InputNotAFile,
      "変換対象が通常のファイルではありません、パイプや装置からは変換できません\n%1"},
+    {JobMessageId::InputNotMidi, "MIDI ファイルではありません\n%1"},
     {JobMessageId::InputIsWorkFile,
      "作業用のファイルは変換できません、別のファイルを指定してください\n%1"},
     {JobMessageId::OutputIsWorkFile,
@@ -39,6 +43,7 @@ constexpr std::array<MessageText, 34> messageTexts{{
     {JobMessageId::ConverterNotStarted, "変換プログラムを起動できません\n%1\n%2"},
     {JobMessageId::ConverterFailed,
      "変換プログラムがエラーで終了しました（終了コード %2）\n%1\n%3"},
+    {JobMessageId::ConversionRefused, "%2、変換できません\n%1\n%3"},
     {JobMessageId::ConverterCrashed, "変換プログラムが異常終了しました\n%1\n%2"},
     {JobMessageId::ConverterNoOutput, "変換プログラムが出力ファイルを作成しませんでした\n%1\n%2"},
     {JobMessageId::WorkFileUncreatable, "作業用のファイルを作成できません\n%1\n%2"},
@@ -54,7 +59,10 @@ constexpr std::array<MessageText, 34> messageTexts{{
     {JobMessageId::OutputIsInput,
      "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
     {JobMessageId::Interrupted, "変換を中断しました"},
-    {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません"},
+    {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません\n%1"},
+    {JobMessageId::OutputReadOnly, "ファイルが読み取り専用です、上書きできません\n%1"},
+    {JobMessageId::OutputFolderUnwritable,
+     "フォルダに書き込む権限がありません、保存できません\n%1"},
     {JobMessageId::DroppedFolderTitle, "変換ファイルの保存先のフォルダを指定してください"},
     {JobMessageId::DroppedNotMidi, "MIDI ファイルではありません"},
     {JobMessageId::DroppedOutputsExist,
@@ -65,6 +73,25 @@ constexpr std::array<MessageText, 34> messageTexts{{
     {JobMessageId::DroppedMoreFailures, "ほか %1 個"},
     {JobMessageId::DroppedSkipped, "保存先に同じ名前のファイルがあるためスキップしました"},
 }};
+
+// What the converters' failures mean to the user, keyed by the words their
+// line begins its what with; the first that fits counts.
+struct ConverterReason {
+    const char* kind;
+    const char* text;
+};
+const char* const endedInTrack = "トラックの途中でファイルが終わっています";
+constexpr std::array<ConverterReason, 7> midiReasons{{
+    {"not a MIDI file", "MIDI ファイルではありません"},
+    {"truncated MThd chunk", "ファイルの先頭が途中で切れています"},
+    {"MThd chunk of", "ファイルの先頭が壊れています"},
+    {"truncated MTrk chunk", endedInTrack},
+    {"truncated chunk header", endedInTrack},
+    {"unexpected end of file", endedInTrack},
+    {"the file ends after", "ファイルに書かれた数のトラックがありません"},
+}};
+const char* const damagedMidi = "MIDI ファイルの中身が壊れています";
+const char* const unwritableMidi = "変換したデータを MIDI ファイルに戻せません";
 
 } // namespace
 
@@ -88,6 +115,32 @@ JobMessage jobMessage(JobMessageId id, const QStringList& arguments) {
 
 JobMessage jobMessage(const JobFailure& failure) {
     return jobMessage(failure.id, failure.arguments);
+}
+
+JobMessage completionMessage(const ClampCount& clamped) {
+    if (clamped.total() == 0)
+        return jobMessage(JobMessageId::Completed);
+    const QString values = QString::fromUtf8(clamped.velocities ? velocities : notes);
+    QStringList lines;
+    if (clamped.atCeiling)
+        lines << jobMessage(JobMessageId::ClampedAtCeiling,
+                            {QString::number(clamped.atCeiling), values})
+                     .text;
+    if (clamped.atFloor)
+        lines << jobMessage(JobMessageId::ClampedAtFloor,
+                            {QString::number(clamped.atFloor), values})
+                     .text;
+    return jobMessage(JobMessageId::CompletedWithLimit, {lines.join(QLatin1Char('\n'))});
+}
+
+JobFailure converterRefusal(bool midiToText, const QString& input, const QString& line) {
+    const char* reason = midiToText ? damagedMidi : unwritableMidi;
+    for (const ConverterReason& known : midiReasons)
+        if (midiToText && line.contains(QStringLiteral(": ") + QLatin1String(known.kind))) {
+            reason = known.text;
+            break;
+        }
+    return {JobMessageId::ConversionRefused, {shownPath(input), QString::fromUtf8(reason), line}};
 }
 
 JobFailure fileFailure(JobMessageId id, const QString& path, const QString& reason) {

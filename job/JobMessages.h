@@ -17,12 +17,15 @@ struct JobMessage {
 
 enum class JobMessageId {
     Completed,
-    CompletedWithLimit,
+    CompletedWithLimit,  // %1 one line for each bound that values were held at
+    ClampedAtCeiling,    // %1 count, %2 notes or velocities
+    ClampedAtFloor,      // %1 count, %2 notes or velocities
     JobBusy,             // %1 working folder
     ToolDirUnwritable,   // %1 working folder, %2 reason
     WorkDirNotOwned,     // %1 working folder
     InputUncopyable,     // %1 input, %2 reason
     InputNotAFile,       // %1 input
+    InputNotMidi,        // %1 input
     InputIsWorkFile,     // %1 input
     OutputIsWorkFile,    // %1 output
     OutputIsProgramFile, // %1 output
@@ -30,6 +33,7 @@ enum class JobMessageId {
     ScriptUnwritable,    // %1 script, %2 reason
     ConverterNotStarted, // %1 converter, %2 reason
     ConverterFailed,     // %1 converter, %2 exit code, %3 the converter's message
+    ConversionRefused,   // %1 input, %2 why in the user's terms, %3 the converter's line
     ConverterCrashed,    // %1 converter, %2 the converter's message
     ConverterNoOutput,   // %1 converter, %2 missing file
     WorkFileUncreatable, // %1 file, %2 reason
@@ -42,7 +46,9 @@ enum class JobMessageId {
     InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
     OutputIsInput,       // %1 output that is also an input
     Interrupted,
-    OutputInUse, // the chosen output cannot be replaced
+    OutputInUse,            // %1 output that cannot be replaced
+    OutputReadOnly,         // %1 output that may not be replaced
+    OutputFolderUnwritable, // %1 output in a folder that may not be written
     // Files dropped on the window, converted into one folder.
     DroppedFolderTitle,  // the folder dialog's title
     DroppedNotMidi,      // a dropped file that is not a MIDI file
@@ -66,6 +72,22 @@ struct JobFailure {
 // the system's own notation.
 JobMessage jobMessage(JobMessageId id, const QStringList& arguments = {});
 JobMessage jobMessage(const JobFailure& failure);
+
+// The values a job had to keep within their bounds: shifted past the
+// ceiling (written as 127) or below the floor (raised to 1).
+struct ClampCount {
+    quint64 atCeiling = 0;
+    quint64 atFloor = 0;
+    bool velocities = false; // the job changes velocities, not notes
+    quint64 total() const { return atCeiling + atFloor; }
+};
+
+// The message of a job that wrote its output.
+JobMessage completionMessage(const ClampCount& clamped);
+
+// Why a converter refused the user's input, from its line
+// ("mf2t: FILE: byte N: what", "t2mf: FILE: line N: what").
+JobFailure converterRefusal(bool midiToText, const QString& input, const QString& line);
 
 // A path as the user knows it.
 QString shownPath(const QString& path);

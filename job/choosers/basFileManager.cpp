@@ -99,43 +99,57 @@ bool ChooseSaveFile(CommonDialog& dialog, const QString& title, const QString& f
                     QString& path, int startMode) {
     if (!choose(dialog, QFileDialog::AcceptSave, title, filter, path, startMode))
         return false;
-    if (canReplaceFile(path))
+    const std::optional<JobMessageId> refusal = replaceRefusal(path);
+    if (!refusal)
         return true;
-    const JobMessage inUse = jobMessage(JobMessageId::OutputInUse);
-    dialog.showMessage({inUse.text, inUse.caption, QMessageBox::NoIcon});
+    const JobMessage message = jobMessage(*refusal, {shownPath(path)});
+    dialog.showMessage({message.text, message.caption, QMessageBox::NoIcon});
     return false;
 }
 
 #ifdef Q_OS_WIN
-bool canReplaceFile(const QString& path) {
+std::optional<JobMessageId> replaceRefusal(const QString& path) {
     const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return std::nullopt;
+        return JobMessageId::OutputInUse;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    return !heldByAnotherProgram(path);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY || heldByAnotherProgram(path))
+        return JobMessageId::OutputInUse;
+    if (attributes & FILE_ATTRIBUTE_READONLY) // a rename does not replace it
+        return JobMessageId::OutputReadOnly;
+    return std::nullopt;
 }
 #else
 // Replacing a file by renaming another over it needs write access to its
 // folder and, in a sticky folder, ownership of the file or the folder.
-bool canReplaceFile(const QString& path) {
+// A new file is made beside it, so even a new output needs a folder that
+// may be written; a missing folder is left for the job to report.
+std::optional<JobMessageId> replaceRefusal(const QString& path) {
     const QByteArray file = QFile::encodeName(path);
-    struct stat fileStatus {};
-    if (lstat(file.constData(), &fileStatus) != 0)
-        return errno == ENOENT || errno == ENOTDIR; // nothing there yet
-    if (S_ISDIR(fileStatus.st_mode))
-        return false;
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    struct stat fileStatus {};
+    if (lstat(file.constData(), &fileStatus) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return JobMessageId::OutputInUse;
+        const bool denied =
+            access(folder.constData(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS);
+        return denied ? std::optional(JobMessageId::OutputFolderUnwritable) : std::nullopt;
+    }
+    if (S_ISDIR(fileStatus.st_mode))
+        return JobMessageId::OutputInUse;
     struct stat folderStatus {};
     if (stat(folder.constData(), &folderStatus) != 0 ||
         access(folder.constData(), W_OK | X_OK) != 0)
-        return false;
+        return JobMessageId::OutputFolderUnwritable;
     const uid_t user = geteuid();
     const bool sticky = folderStatus.st_mode & S_ISVTX;
-    return !sticky || user == 0 || fileStatus.st_uid == user || folderStatus.st_uid == user;
+    if (sticky && user != 0 && fileStatus.st_uid != user && folderStatus.st_uid != user)
+        return JobMessageId::OutputReadOnly;
+    return std::nullopt;
 }
 #endif
 

@@ -2,7 +2,11 @@
 // output files.
 #pragma once
 
+#include "job/JobMessages.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace zelmod {
 
@@ -31,11 +35,11 @@ bool ChooseOpenFile(CommonDialog& dialog, const QString& title, const QString& f
 bool ChooseSaveFile(CommonDialog& dialog, const QString& title, const QString& filter,
                     QString& path, int startMode);
 
-// Whether a new file can later be renamed over path: true when nothing is
-// there yet or the file may be replaced; false for a folder, a file in a
-// folder that may not be written, someone else's file in a sticky folder,
-// or (on Windows) a file another program holds open.
-bool canReplaceFile(const QString& path);
+// Why a new file could not later be renamed over path, or nothing when it
+// can: a folder that may not be written, whether the file is there yet or
+// not; someone else's file in a sticky folder or (on Windows) a read-only
+// file; a folder there, or (on Windows) a file another program holds open.
+std::optional<JobMessageId> replaceRefusal(const QString& path);
 
 } // namespace basFileManager
 } // namespace zelmod

@@ -155,9 +155,9 @@ class Screenshots : public testing::TestWithParam<Scene> {
     }
 
   public:
-    void showMessage(zelmod::JobMessageId id) {
+    void showMessage(const zelmod::ClampCount& clamped) {
         zelmod::CommonDialog dialog(&window);
-        const zelmod::JobMessage message = zelmod::jobMessage(id);
+        const zelmod::JobMessage message = zelmod::completionMessage(clamped);
         dialog.showMessage({message.text, message.caption, QMessageBox::Warning});
     }
 
@@ -241,13 +241,9 @@ INSTANTIATE_TEST_SUITE_P(
                           [](Screenshots& s) -> QWidget* { return &s.window; }},
                     Scene{"about-window", [](Screenshots& s) { s.about.show(); },
                           [](Screenshots& s) -> QWidget* { return &s.about; }},
-                    Scene{"completion-box",
-                          [](Screenshots& s) { s.showMessage(zelmod::JobMessageId::Completed); },
+                    Scene{"completion-box", [](Screenshots& s) { s.showMessage({}); },
                           [](Screenshots&) -> QWidget* { return modal<QMessageBox>(); }},
-                    Scene{"warning-box",
-                          [](Screenshots& s) {
-                              s.showMessage(zelmod::JobMessageId::CompletedWithLimit);
-                          },
+                    Scene{"warning-box", [](Screenshots& s) { s.showMessage({.atCeiling = 3}); },
                           [](Screenshots&) -> QWidget* { return modal<QMessageBox>(); }},
                     Scene{"drop-summary-box", [](Screenshots& s) { s.showDropSummary(); },
                           [](Screenshots&) -> QWidget* { return modal<QMessageBox>(); }},

@@ -1,5 +1,6 @@
 // Answers for one path whether the Save chooser would let it be replaced,
-// so that tests can ask as an unprivileged user: exit 0 yes, 1 no.
+// so that tests can ask as an unprivileged user: exit 0 yes, 1 no, with the
+// first line of the chooser's message.
 #include "job/choosers/basFileManager.h"
 
 #include <QString>
@@ -11,8 +12,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s path\n", argv[0]);
         return 2;
     }
-    const bool replaceable =
-        zelmod::basFileManager::canReplaceFile(QString::fromLocal8Bit(argv[1]));
-    std::puts(replaceable ? "replaceable" : "in use");
-    return replaceable ? 0 : 1;
+    const auto refusal = zelmod::basFileManager::replaceRefusal(QString::fromLocal8Bit(argv[1]));
+    if (!refusal) {
+        std::puts("replaceable");
+        return 0;
+    }
+    std::puts(zelmod::jobMessage(*refusal).text.section('\n', 0, 0).toUtf8().constData());
+    return 1;
 }

@@ -123,7 +123,8 @@ TEST_P(ChooserOutcome, GivesResultPathAndMessage) {
     EXPECT_EQ(path, c.pathChosen ? *answer : PreviousPath);
     ASSERT_EQ(messages.size(), c.inUseMessage ? 1u : 0u);
     if (c.inUseMessage) {
-        EXPECT_EQ(messages[0].text, QStringLiteral("ファイルが使用中です、上書きできません"));
+        EXPECT_EQ(messages[0].text, QStringLiteral("ファイルが使用中です、上書きできません\n") +
+                                        QDir::toNativeSeparators(*answer));
         EXPECT_EQ(messages[0].caption, QStringLiteral("§ エラー"));
         EXPECT_EQ(messages[0].icon, QMessageBox::NoIcon);
     }
@@ -453,7 +454,7 @@ struct PermissionCase {
     Entry entry;
     bool fileOwnedByNobody;
     mode_t fileMode;
-    bool replaceable;
+    const char* answer; // the first line of the chooser's message
 };
 
 class ReplaceCheck : public testing::TestWithParam<PermissionCase> {
@@ -497,26 +498,33 @@ TEST_P(ReplaceCheck, AnswersAsTheUserWould) {
         zelmod::testing::run(QFile::encodeName(probe).toStdString(),
                              {QFile::encodeName(target).toStdString()}, {.asNobody = true});
     ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.output;
-    EXPECT_EQ(run.exitCode == 0, c.replaceable) << run.output;
+    EXPECT_EQ(run.output, std::string(c.answer) + "\n");
 
     if (c.entry == Entry::File) {
         EXPECT_EQ(readFile(target), Content) << "the check must not touch the file";
     }
 }
 
+const char* const replaceable = "replaceable";
+const char* const folderLocked = "フォルダに書き込む権限がありません、保存できません";
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReplaceCheck,
     testing::Values(
-        PermissionCase{"NothingThereYet", true, 0755, Entry::Nothing, false, 0, true},
-        PermissionCase{"NothingThereInLockedFolder", false, 0755, Entry::Nothing, false, 0, true},
-        PermissionCase{"FreeFile", true, 0755, Entry::File, true, 0644, true},
-        PermissionCase{"SomeoneElsesFileInOwnFolder", true, 0755, Entry::File, false, 0644, true},
-        PermissionCase{"ReadOnlyFile", true, 0755, Entry::File, true, 0444, true},
-        PermissionCase{"FolderWithoutWritePermission", false, 0755, Entry::File, true, 0666, false},
+        PermissionCase{"NothingThereYet", true, 0755, Entry::Nothing, false, 0, replaceable},
+        PermissionCase{"NothingThereInLockedFolder", false, 0755, Entry::Nothing, false, 0,
+                       folderLocked},
+        PermissionCase{"FreeFile", true, 0755, Entry::File, true, 0644, replaceable},
+        PermissionCase{"SomeoneElsesFileInOwnFolder", true, 0755, Entry::File, false, 0644,
+                       replaceable},
+        PermissionCase{"ReadOnlyFile", true, 0755, Entry::File, true, 0444, replaceable},
+        PermissionCase{"FolderWithoutWritePermission", false, 0755, Entry::File, true, 0666,
+                       folderLocked},
         PermissionCase{"StickyFolderSomeoneElsesFile", false, 01777, Entry::File, false, 0666,
-                       false},
-        PermissionCase{"StickyFolderOwnFile", false, 01777, Entry::File, true, 0644, true},
-        PermissionCase{"Directory", true, 0755, Entry::Folder, false, 0, false}),
+                       "ファイルが読み取り専用です、上書きできません"},
+        PermissionCase{"StickyFolderOwnFile", false, 01777, Entry::File, true, 0644, replaceable},
+        PermissionCase{"Directory", true, 0755, Entry::Folder, false, 0,
+                       "ファイルが使用中です、上書きできません"}),
     caseName);
 #endif
 

@@ -161,6 +161,7 @@ struct WarningCase {
     const char* amount;
     const StandIn* toMidi;
     const char* expectedText;
+    zelmod::Job job = zelmod::Job::Transpose;
 };
 
 class CompletionWarning : public JobFlow, public testing::WithParamInterface<WarningCase> {};
@@ -168,6 +169,7 @@ class CompletionWarning : public JobFlow, public testing::WithParamInterface<War
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
     host.amount = QString::fromUtf8(GetParam().amount);
     toMidi = GetParam().toMidi;
+    host.job = GetParam().job;
     EXPECT_EQ(runJob(), Outcome::Written);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, QString::fromUtf8(GetParam().expectedText));
@@ -175,14 +177,20 @@ TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
 }
 
 const char* const plainCompletion = "変換完了！";
-const char* const warningCompletion =
-    "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます";
 
+// Channel 10 is left alone: the note on and off of channel 1 reach a bound.
 INSTANTIATE_TEST_SUITE_P(
     Jobs, CompletionWarning,
     testing::Values(WarningCase{"no clamp", "12", nullptr, plainCompletion},
-                    WarningCase{"clamped by the rewrite", "-60", nullptr, warningCompletion},
-                    WarningCase{"capped by the converter", "12", &capping, warningCompletion}));
+                    WarningCase{"clamped by the rewrite", "-60", nullptr,
+                                "変換は完了しましたが、\n2 個の音が下限 1 に引き上げられました"},
+                    WarningCase{"capped by the converter", "12", &capping,
+                                "変換は完了しましたが、\n2 個の音が上限 127 で頭打ちになりました"},
+                    WarningCase{"clamped, then capped, counted once", "100", nullptr,
+                                "変換は完了しましたが、\n2 個の音が上限 127 で頭打ちになりました"},
+                    WarningCase{"velocities", "100", nullptr,
+                                "変換は完了しましたが、\n1 個の強弱が上限 127 で頭打ちになりました",
+                                zelmod::Job::VelocityShift}));
 
 using PathOf = QString (*)(const FakeToolDir&);
 
@@ -218,14 +226,15 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Converters, JobFailure,
     testing::Values(FailureCase{.name = "first converter fails",
-                                .textParts = {"エラーで終了", "終了コード 1", "mf2t",
-                                              "fake: Zeltmp.dat: not what was expected"},
+                                .textParts = {"MIDI ファイルの中身が壊れています、変換できません\n",
+                                              "in.mid\nfake: Zeltmp.dat: not what was expected"},
                                 .toText = &failing},
                     FailureCase{.name = "first converter writes nothing",
                                 .textParts = {"出力ファイルを作成しませんでした", "Zeltmps.txt"},
                                 .toText = &silent},
                     FailureCase{.name = "second converter fails",
-                                .textParts = {"終了コード 1", "t2mf", "not what was expected"},
+                                .textParts = {"MIDI ファイルに戻せません、変換できません\n",
+                                              "in.mid\nfake: Zeltmp.dat: not what was expected"},
                                 .toMidi = &failing},
                     FailureCase{.name = "second converter writes nothing",
                                 .textParts = {"Zeltmp2.dat"},
@@ -233,9 +242,16 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{.name = "a line that cannot be converted",
                                 .textParts = {"2行目を変換できません", "0 On ch=1 n=abc v=1"},
                                 .toText = &invalidLine},
-                    // The converter's error line as its program would write it.
+                    // The converter's exact line follows the user's terms.
+                    FailureCase{"a track cut short",
+                                {"トラックの途中でファイルが終わっています、変換できません\n",
+                                 "cut.mid\nmf2t: Zeltmp.dat: byte 14: truncated MTrk chunk"},
+                                [](const FakeToolDir& t) {
+                                    writeFile(t.outside("cut.mid"), input.chopped(4));
+                                    return t.outside("cut.mid");
+                                }},
                     FailureCase{"input that is no MIDI file",
-                                {"終了コード 1", "mf2t: Zeltmp.dat: byte 0: "},
+                                {"MIDI ファイルではありません\n", "text.mid"},
                                 [](const FakeToolDir& t) {
                                     writeFile(t.outside("text.mid"), "not MIDI");
                                     return t.outside("text.mid");

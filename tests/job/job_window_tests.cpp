@@ -33,7 +33,7 @@ class WindowJob : public testing::Test {
   protected:
     void SetUp() override {
         tool.setConverters(FakeConverter::copying, FakeConverter::copying);
-        writeFile(input, "0 On ch=1 n=60 v=100\r\n0 On ch=10 n=60 v=100\r\n");
+        writeFile(input, "MThd\n0 On ch=1 n=60 v=100\r\n0 On ch=10 n=60 v=100\r\n");
         writeFile(output, "the user's old file");
         basStrSub::InputFilePath.clear();
         basStrSub::OutputFilePath.clear();
@@ -146,7 +146,7 @@ TEST_F(WindowJob, StartButtonRunsAWholeJob) {
 // One dropped MIDI file goes straight to the Save dialog; several files, or
 // a folder, into one chosen folder under their own names, with one summary.
 TEST_F(WindowJob, DroppedFilesAreConverted) {
-    const QByteArray song = "0 On ch=1 n=60 v=100\r\n";
+    const QByteArray song = "MThd\n0 On ch=1 n=60 v=100\r\n";
     ASSERT_TRUE(QDir().mkpath(tool.outside(QStringLiteral("songs/deeper"))));
     for (const char* name : {"in.mid", "two.MIDI", "notes.txt", "songs/deeper/three.mid"})
         writeFile(tool.outside(QString::fromUtf8(name)), song);
@@ -239,7 +239,8 @@ TEST_F(WindowJob, ClosingTheWindowDuringAConversionCancelsItFirst) {
     tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
     answers = {input, output};
     start();
-    ASSERT_TRUE(handleEventsUntil([&] { return QFile::exists(tool.outside(QStringLiteral("child.pid"))); }));
+    ASSERT_TRUE(handleEventsUntil(
+        [&] { return QFile::exists(tool.outside(QStringLiteral("child.pid"))); }));
     EXPECT_TRUE(waitCursorShown());
     window.close();
     EXPECT_TRUE(window.isVisible()); // not before the job has cleaned up
