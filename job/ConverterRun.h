@@ -4,6 +4,7 @@
 
 #include "job/ConverterRunner.h"
 
+#include <QFile>
 #include <QProcess>
 
 namespace zelmod {
@@ -23,7 +24,7 @@ class ConverterRun : public ConverterRunner {
 
   private:
     std::optional<JobFailure> writeScript(const QString& path, const ConverterCommand& command);
-    void startScript(const QString& scriptPath);
+    void startScript();
     void processFailed(QProcess::ProcessError error);
     void processEnded();
     void endRun(const ConverterRunResult& result);
@@ -33,6 +34,9 @@ class ConverterRun : public ConverterRunner {
     ToolFolders folders_;
     QString converter_; // the running converter's path, for its failures
     QProcess* process_ = nullptr;
+    // The script stays open while it runs: the interpreter reads this very
+    // file, whatever another user puts under its name meanwhile.
+    QFile script_;
     bool cancelled_ = false;
 };
 

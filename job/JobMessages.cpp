@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 27> messageTexts{{
+constexpr std::array<MessageText, 29> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -55,6 +55,10 @@ constexpr std::array<MessageText, 27> messageTexts{{
      "保存先が入力ファイルと同じです、入力ファイルは上書きできません\n%1"},
     {JobMessageId::Interrupted, "変換を中断しました"},
     {JobMessageId::OutputInUse, "ファイルが使用中です、上書きできません"},
+    {JobMessageId::WorkFileUnremovable,
+     "前の作業用のファイルを削除できません、変換できません\n%1\n%2"},
+    {JobMessageId::WorkFileNotPrivate, "作業用のファイルがほかのユーザーのものか、ふつうのファイル"
+                                       "ではありません、変換できません\n%1"},
 }};
 
 } // namespace

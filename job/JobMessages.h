@@ -42,7 +42,9 @@ enum class JobMessageId {
     InputNamesClash,     // %1 and %2 inputs of the same name for one output folder
     OutputIsInput,       // %1 output that is also an input
     Interrupted,
-    OutputInUse, // the chosen output cannot be replaced
+    OutputInUse,         // the chosen output cannot be replaced
+    WorkFileUnremovable, // %1 file left from before, %2 reason
+    WorkFileNotPrivate,  // %1 file that others own, share or could change
 };
 
 // Why a job failed: the message it is to show, built where the failure

@@ -111,12 +111,19 @@ bool isRegularFile(const QFile& file) {
     return QFileInfo(file.fileName()).isFile();
 }
 
+bool isPrivateFile(const QFile& file) {
+    return isRegularFile(file);
+}
+
 bool existsNative(const QString& path) {
     return QFileInfo::exists(path);
 }
 
-void removeNative(const QString& path) {
-    QFile::remove(path);
+QString removeNative(const QString& path) {
+    QFile file(path);
+    if (file.remove() || !QFileInfo::exists(path))
+        return QString();
+    return file.errorString();
 }
 
 QString setNormalAttributes(const QString& path) {
@@ -158,13 +165,21 @@ bool isRegularFile(const QFile& file) {
     return ::fstat(file.handle(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool isPrivateFile(const QFile& file) {
+    struct stat status {};
+    return ::fstat(file.handle(), &status) == 0 && S_ISREG(status.st_mode) &&
+           status.st_uid == ::geteuid() && status.st_nlink == 1 && (status.st_mode & 07777) == 0600;
+}
+
 bool existsNative(const QString& path) {
     struct stat status {};
     return ::stat(nativePath(path).constData(), &status) == 0;
 }
 
-void removeNative(const QString& path) {
-    ::unlink(nativePath(path).constData());
+QString removeNative(const QString& path) {
+    if (::unlink(nativePath(path).constData()) == 0 || errno == ENOENT)
+        return QString();
+    return systemErrorText(errno);
 }
 
 QString setNormalAttributes(const QString& path) {

@@ -79,9 +79,8 @@ class Cli : public testing::Test {
     // Starts a run whose first converter hangs, and returns once it hangs.
     std::unique_ptr<Child> startHangingRun() const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-        auto cli = std::make_unique<Child>(
-            program(),
-            words({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
+        auto cli = std::make_unique<Child>(program(), words({"--batch-files", "--job", "transpose",
+                                                             "-o", at("out.mid"), at("a.mid")}));
         EXPECT_TRUE(waitUntil([&] { return QFile::exists(tool.outside("child.pid")); }));
         return cli;
     }
@@ -200,9 +199,8 @@ class CliLayout : public Cli, public testing::WithParamInterface<LayoutCase> {};
 
 TEST_P(CliLayout, MirrorsTheInputsBelowTheOutputFolder) {
     const LayoutCase& c = GetParam();
-    const RunResult result =
-        run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
-            {.input = c.list.toStdString()});
+    const RunResult result = run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
+                                 {.input = c.list.toStdString()});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     const QString outDir = at("out");
     QStringList written;
@@ -253,7 +251,8 @@ TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_EQ(readFile(at("out/d/e.MIDI")), "kept");
     QStringList statuses;
-    for (const QByteArray& line : (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
+    for (const QByteArray& line :
+         (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
         EXPECT_TRUE(line.isEmpty() || !record.isEmpty()) << line.toStdString();
         if (!record.isEmpty())
@@ -263,7 +262,8 @@ TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
     EXPECT_EQ(statuses, QStringList({"written c.mid", "failed missing.mid", "written a.mid",
                                      "skipped e.MIDI", "skipped c.mid", "failed missing.mid"}));
     EXPECT_THAT(again.errors, HasSubstr("written 1, skipped 2, failed 1"));
-    const RunResult refused = run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
+    const RunResult refused =
+        run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_THAT(refused.errors, HasSubstr("first.json"));
 }
@@ -327,8 +327,8 @@ TEST_F(Cli, ShardsUnderGnuParallelGiveTheTreeOfOneRun) {
         command << QStringLiteral("shard%1").arg(i);
         writeFile(at(command.last().toUtf8().constData()), shards[i].toUtf8());
     }
-    const RunResult sharded = zelmod::testing::run(
-        parallel.toStdString(), words(command), {.workingDirectory = at("").toStdString()});
+    const RunResult sharded = zelmod::testing::run(parallel.toStdString(), words(command),
+                                                   {.workingDirectory = at("").toStdString()});
     EXPECT_EQ(sharded.exitCode, 0) << sharded.errors;
     EXPECT_EQ(run(job + QStringList{"single", "--files-from", "list"}).exitCode, 0);
     EXPECT_EQ(tree("sharded").size(), 36);
@@ -356,8 +356,8 @@ TEST_P(CliBadInput, FailsAloneAndLeavesNothing) {
     batchFiles = false;
     QDir().mkpath(at("tmp"));
     const RunResult result = run({"--job", "transpose", "-j", "2", "--report", "-", "--out-dir",
-                               "result", "--files-from", "list", "pieces"},
-                              {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
+                                  "result", "--files-from", "list", "pieces"},
+                                 {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
     EXPECT_EQ(result.exitCode, 1);
     QStringList failed;
     int written = 0;
@@ -552,7 +552,8 @@ TEST_F(CliAsNobody, AFolderThatCannotBeSearchedIsOneFailedRecord) {
     const RunResult result =
         runAsNobody({"--job", "transpose", "--report", "-", "--out-dir", "result", "pieces"});
     EXPECT_EQ(result.exitCode, 1);
-    const QList<QByteArray> records = QByteArray::fromStdString(result.output).trimmed().split('\n');
+    const QList<QByteArray> records =
+        QByteArray::fromStdString(result.output).trimmed().split('\n');
     ASSERT_EQ(records.size(), 3) << result.output;
     const QJsonObject locked = QJsonDocument::fromJson(records[1]).object();
     EXPECT_EQ(locked[QStringLiteral("input")].toString(), QStringLiteral("pieces/1"));
@@ -599,6 +600,65 @@ INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
                                          LockedFolderCase{"tool's directory", "tool",
                                                           "ツールのフォルダに書き込めません"}));
 
+// What another user (root here) leaves at a work file's name in the
+// user's tool folder, with the end it must come to.
+struct PlantedCase {
+    const char* name;
+    const char* file;
+    void (*plant)(const QByteArray& path, const QByteArray& victim);
+    int exitCode;
+    const char* textPart;
+    bool namesIt = true; // a refusal names the file
+};
+
+class CliPlantedWorkFile : public CliAsNobody, public testing::WithParamInterface<PlantedCase> {};
+
+TEST_P(CliPlantedWorkFile, NeverRunsOrWritesThroughIt) {
+    const PlantedCase& c = GetParam();
+    writeFile(at("private.txt"), "the user's own");
+    const QByteArray planted = QFile::encodeName(tool.file(QString::fromUtf8(c.file)));
+    c.plant(planted, QFile::encodeName(at("private.txt")));
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
+    EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
+    if (c.exitCode != 0 && c.namesIt) {
+        EXPECT_THAT(result.errors, HasSubstr(c.file));
+    }
+    EXPECT_EQ(readFile(at("private.txt")), "the user's own");
+    EXPECT_EQ(readFile(at("out.mid")), c.exitCode == 0 ? "0 On ch=1 n=60 v=1\r\n" : "old output");
+}
+
+void plantFifo(const QByteArray& path, const QByteArray&) {
+    ASSERT_EQ(::mkfifo(path.constData(), 0666), 0);
+}
+void plantLink(const QByteArray& path, const QByteArray& victim) {
+    ASSERT_EQ(::symlink(victim.constData(), path.constData()), 0);
+}
+void plantFolder(const QByteArray& path, const QByteArray&) {
+    ASSERT_EQ(::mkdir(path.constData(), 0777), 0);
+    writeFile(QFile::decodeName(path) + QStringLiteral("/kept"), "");
+}
+void plantFile(const QByteArray& path, mode_t mode) {
+    writeFile(QFile::decodeName(path), "");
+    ASSERT_EQ(::chmod(path.constData(), mode), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Planted, CliPlantedWorkFile,
+    testing::Values(
+        PlantedCase{"fifo as the script", "Zelmod.bat", plantFifo, 0, "変換完了！"},
+        PlantedCase{"link as the event text", "Zeltmps.txt", plantLink, 0, "変換完了！"},
+        PlantedCase{"folder as the script", "Zelmod.bat", plantFolder, 1,
+                    "前の作業用のファイルを削除できません"},
+        PlantedCase{"link as the lock", "Zelmod.job.lock", plantLink, 1, "ほかのユーザーのものか"},
+        PlantedCase{"fifo as the lock", "Zelmod.job.lock", plantFifo, 1, "ほかのユーザーのものか"},
+        PlantedCase{"another user's open lock", "Zelmod.job.lock",
+                    [](const QByteArray& path, const QByteArray&) { plantFile(path, 0666); }, 1,
+                    "ほかのユーザーのものか"},
+        PlantedCase{"another user's job", "Zelmod.job.lock",
+                    [](const QByteArray& path, const QByteArray&) { plantFile(path, 0600); }, 1,
+                    "別の変換が実行中", false}));
+
 struct WorkFolderCase {
     const char* name;
     bool installed;
@@ -625,9 +685,9 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
     const QString dataHome = c.dataHome[0] == '.' ? c.dataHome : at(c.dataHome);
-    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                         {"XDG_DATA_HOME=" + dataHome.toStdString(),
-                                          "HOME=" + at("data").toStdString()});
+    const RunResult result = runAsNobody(
+        {"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+        {"XDG_DATA_HOME=" + dataHome.toStdString(), "HOME=" + at("data").toStdString()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
     EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
     EXPECT_EQ(readFile(at("out.mid")), c.output);
