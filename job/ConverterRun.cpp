@@ -89,7 +89,7 @@ std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
 // The interpreter runs the script from the working folder. On POSIX it
 // reads the open script through its descriptor, never by its name, and
 // leads a process group of its own, so that cancel() reaches the converter.
-void ConverterRun::startScript() {
+void ConverterRun::startScript([[maybe_unused]] const QString& scriptPath) {
     process_ = new QProcess(this);
     connect(process_, &QProcess::errorOccurred, this, &ConverterRun::processFailed);
     connect(process_, &QProcess::finished, this, &ConverterRun::processEnded);
@@ -100,9 +100,8 @@ void ConverterRun::startScript() {
     hideWindow(*process_);
     const QString interpreter = qEnvironmentVariable("ComSpec", QStringLiteral("cmd.exe"));
     // A relative path keeps the directory's characters away from cmd's own parsing.
-    process_->start(interpreter,
-                    {QStringLiteral("/d"), QStringLiteral("/c"),
-                     QStringLiteral(".\\") + QFileInfo(script_.fileName()).fileName()});
+    process_->start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
+                                  QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
 #else
     // Qt would pass the directory's name in UTF-8, which may not be its bytes.
     const int script = script_.handle();
@@ -142,7 +141,7 @@ void ConverterRun::start(const ConverterCommand& command) {
         return finishLater(failedRun(
             fileFailure(JobMessageId::ConverterNotStarted, converter_, systemErrorText(errno))));
 #endif
-    startScript();
+    startScript(scriptPath);
 }
 
 // A crash is reported by finished, which follows it.

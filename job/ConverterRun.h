@@ -24,7 +24,7 @@ class ConverterRun : public ConverterRunner {
 
   private:
     std::optional<JobFailure> writeScript(const QString& path, const ConverterCommand& command);
-    void startScript();
+    void startScript(const QString& scriptPath);
     void processFailed(QProcess::ProcessError error);
     void processEnded();
     void endRun(const ConverterRunResult& result);
@@ -34,8 +34,9 @@ class ConverterRun : public ConverterRunner {
     ToolFolders folders_;
     QString converter_; // the running converter's path, for its failures
     QProcess* process_ = nullptr;
-    // The script stays open while it runs: the interpreter reads this very
-    // file, whatever another user puts under its name meanwhile.
+    // The script stays open while it runs: on POSIX the interpreter reads
+    // this very file, whatever is put under its name meanwhile; on Windows
+    // no one else may change it or delete it meanwhile.
     QFile script_;
     bool cancelled_ = false;
 };

@@ -7,6 +7,9 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <cerrno>
@@ -94,16 +97,31 @@ bool writeAll(QFile& file, const char* data, qint64 size) {
 }
 
 #ifdef Q_OS_WIN
-// Windows keeps names in UTF-16, which a QString holds exactly.
+// Windows keeps names in UTF-16, which a QString holds exactly. A file is
+// created only where nothing is, a link included, and while it is open no
+// one else may write to it or delete it.
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     file.setFileName(path);
-    const bool opened =
-        mode & QIODevice::WriteOnly
-            ? file.open(mode | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)
-            : file.open(mode);
-    if (!opened)
+    if (!(mode & QIODevice::WriteOnly)) {
+        if (!file.open(mode))
+            return fileFailure(failureId, path, file.errorString());
+        return std::nullopt;
+    }
+    const auto wide = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
+    const HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return fileFailure(failureId, path, qt_error_string(int(GetLastError())));
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return fileFailure(failureId, path, systemErrorText(errno));
+    }
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        _close(fd);
         return fileFailure(failureId, path, file.errorString());
+    }
     return std::nullopt;
 }
 
