@@ -79,8 +79,9 @@ class Cli : public testing::Test {
     // Starts a run whose first converter hangs, and returns once it hangs.
     std::unique_ptr<Child> startHangingRun() const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-        auto cli = std::make_unique<Child>(program(), words({"--batch-files", "--job", "transpose",
-                                                             "-o", at("out.mid"), at("a.mid")}));
+        auto cli = std::make_unique<Child>(
+            program(),
+            words({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
         EXPECT_TRUE(waitUntil([&] { return QFile::exists(tool.outside("child.pid")); }));
         return cli;
     }
@@ -199,8 +200,9 @@ class CliLayout : public Cli, public testing::WithParamInterface<LayoutCase> {};
 
 TEST_P(CliLayout, MirrorsTheInputsBelowTheOutputFolder) {
     const LayoutCase& c = GetParam();
-    const RunResult result = run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
-                                 {.input = c.list.toStdString()});
+    const RunResult result =
+        run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
+            {.input = c.list.toStdString()});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     const QString outDir = at("out");
     QStringList written;
@@ -251,8 +253,7 @@ TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_EQ(readFile(at("out/d/e.MIDI")), "kept");
     QStringList statuses;
-    for (const QByteArray& line :
-         (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
+    for (const QByteArray& line : (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
         EXPECT_TRUE(line.isEmpty() || !record.isEmpty()) << line.toStdString();
         if (!record.isEmpty())
@@ -262,8 +263,7 @@ TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
     EXPECT_EQ(statuses, QStringList({"written c.mid", "failed missing.mid", "written a.mid",
                                      "skipped e.MIDI", "skipped c.mid", "failed missing.mid"}));
     EXPECT_THAT(again.errors, HasSubstr("written 1, skipped 2, failed 1"));
-    const RunResult refused =
-        run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
+    const RunResult refused = run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_THAT(refused.errors, HasSubstr("first.json"));
 }
@@ -327,8 +327,8 @@ TEST_F(Cli, ShardsUnderGnuParallelGiveTheTreeOfOneRun) {
         command << QStringLiteral("shard%1").arg(i);
         writeFile(at(command.last().toUtf8().constData()), shards[i].toUtf8());
     }
-    const RunResult sharded = zelmod::testing::run(parallel.toStdString(), words(command),
-                                                   {.workingDirectory = at("").toStdString()});
+    const RunResult sharded = zelmod::testing::run(
+        parallel.toStdString(), words(command), {.workingDirectory = at("").toStdString()});
     EXPECT_EQ(sharded.exitCode, 0) << sharded.errors;
     EXPECT_EQ(run(job + QStringList{"single", "--files-from", "list"}).exitCode, 0);
     EXPECT_EQ(tree("sharded").size(), 36);
@@ -356,8 +356,8 @@ TEST_P(CliBadInput, FailsAloneAndLeavesNothing) {
     batchFiles = false;
     QDir().mkpath(at("tmp"));
     const RunResult result = run({"--job", "transpose", "-j", "2", "--report", "-", "--out-dir",
-                                  "result", "--files-from", "list", "pieces"},
-                                 {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
+                               "result", "--files-from", "list", "pieces"},
+                              {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
     EXPECT_EQ(result.exitCode, 1);
     QStringList failed;
     int written = 0;
@@ -552,8 +552,7 @@ TEST_F(CliAsNobody, AFolderThatCannotBeSearchedIsOneFailedRecord) {
     const RunResult result =
         runAsNobody({"--job", "transpose", "--report", "-", "--out-dir", "result", "pieces"});
     EXPECT_EQ(result.exitCode, 1);
-    const QList<QByteArray> records =
-        QByteArray::fromStdString(result.output).trimmed().split('\n');
+    const QList<QByteArray> records = QByteArray::fromStdString(result.output).trimmed().split('\n');
     ASSERT_EQ(records.size(), 3) << result.output;
     const QJsonObject locked = QJsonDocument::fromJson(records[1]).object();
     EXPECT_EQ(locked[QStringLiteral("input")].toString(), QStringLiteral("pieces/1"));
@@ -685,9 +684,9 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
     const QString dataHome = c.dataHome[0] == '.' ? c.dataHome : at(c.dataHome);
-    const RunResult result = runAsNobody(
-        {"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-        {"XDG_DATA_HOME=" + dataHome.toStdString(), "HOME=" + at("data").toStdString()});
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+                                         {"XDG_DATA_HOME=" + dataHome.toStdString(),
+                                          "HOME=" + at("data").toStdString()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
     EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
     EXPECT_EQ(readFile(at("out.mid")), c.output);
