@@ -32,6 +32,9 @@ Interruption::Interruption(QObject* parent) : QObject(parent) {
     connect(notifier, &QSocketNotifier::activated, this, &Interruption::interrupt);
     struct sigaction action {};
     action.sa_handler = noteSignal;
+    // A call that waits (an open on a slow network file system) goes on and
+    // the job ends as interrupted, instead of failing with EINTR's text.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);

@@ -65,7 +65,8 @@ void ConversionJob::lockAndChooseInput() {
         lock_.reset();
         return end(*failure);
     }
-    removeIntermediateFiles(workDir_, CleanUp::BeforeJob);
+    if (auto failure = removeIntermediateFiles(workDir_, CleanUp::BeforeJob))
+        return end(*failure);
     shiftAmount_ = takeShiftAmount();
     if (!host_.chooseInput(paths_.input))
         return end(Outcome::NoInputChosen);

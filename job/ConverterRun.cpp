@@ -12,6 +12,7 @@
 #else
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -28,12 +29,13 @@ void hideWindow(QProcess& process) {
 }
 #else
 // Runs in the started interpreter before the script: the working folder
-// entered by its own bytes, a process group of its own, so that cancel()
-// reaches the converter, and on Linux an end together with the program (the
-// script replaces the interpreter with the converter), so that a converter
-// of a killed job never writes into the next job's files.
-void enterAndLeadOwnGroup(const QByteArray& workDir) {
-    if (::chdir(workDir.constData()) != 0)
+// entered by its own bytes, the script's descriptor kept open across the
+// start, a process group of its own, so that cancel() reaches the converter,
+// and on Linux an end together with the program (the script replaces the
+// interpreter with the converter), so that a converter of a killed job never
+// writes into the next job's files.
+void enterAndLeadOwnGroup(const QByteArray& workDir, int script) {
+    if (::chdir(workDir.constData()) != 0 || ::fcntl(script, F_SETFD, 0) != 0)
         ::_exit(126);
     ::setpgid(0, 0);
 #ifdef Q_OS_LINUX
@@ -66,24 +68,28 @@ ConverterRun::~ConverterRun() {
     process_->waitForFinished();
 }
 
+// The script is made afresh and checked once written: a file that someone
+// else could change or read before it runs is never started.
 std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
                                                     const ConverterCommand& command) {
     const std::optional<QByteArray> bytes = scriptBytes(folders_, command);
     if (!bytes)
         return JobFailure{JobMessageId::ToolDirUnencodable, {shownPath(folders_.workDir)}};
-    QFile script;
+    script_.close();
     const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    if (auto failure = openNative(script, path, mode, JobMessageId::ScriptUnwritable))
+    if (auto failure = openNative(script_, path, mode, JobMessageId::ScriptUnwritable))
         return failure;
-    if (!writeAll(script, bytes->constData(), bytes->size()))
-        return fileFailure(JobMessageId::ScriptUnwritable, path, script.errorString());
-    script.close();
+    if (!writeAll(script_, bytes->constData(), bytes->size()))
+        return fileFailure(JobMessageId::ScriptUnwritable, path, script_.errorString());
+    if (!isPrivateFile(script_))
+        return JobFailure{JobMessageId::WorkFileNotPrivate, {shownPath(path)}};
     return std::nullopt;
 }
 
 // The interpreter runs the script from the working folder. On POSIX it
+// reads the open script through its descriptor, never by its name, and
 // leads a process group of its own, so that cancel() reaches the converter.
-void ConverterRun::startScript(const QString& scriptPath) {
+void ConverterRun::startScript([[maybe_unused]] const QString& scriptPath) {
     process_ = new QProcess(this);
     connect(process_, &QProcess::errorOccurred, this, &ConverterRun::processFailed);
     connect(process_, &QProcess::finished, this, &ConverterRun::processEnded);
@@ -97,11 +103,12 @@ void ConverterRun::startScript(const QString& scriptPath) {
     process_->start(interpreter, {QStringLiteral("/d"), QStringLiteral("/c"),
                                   QStringLiteral(".\\") + QFileInfo(scriptPath).fileName()});
 #else
-    // Qt would pass the directory's and the script's names in UTF-8, which
-    // may not be their bytes.
-    process_->setChildProcessModifier(
-        [workDir = nativePath(folders_.workDir)] { enterAndLeadOwnGroup(workDir); });
-    process_->start(QStringLiteral("/bin/sh"), {QFileInfo(scriptPath).fileName()});
+    // Qt would pass the directory's name in UTF-8, which may not be its bytes.
+    const int script = script_.handle();
+    process_->setChildProcessModifier([workDir = nativePath(folders_.workDir), script] {
+        enterAndLeadOwnGroup(workDir, script);
+    });
+    process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("/dev/fd/%1").arg(script)});
 #endif
 }
 
@@ -156,12 +163,14 @@ void ConverterRun::processEnded() {
 }
 
 void ConverterRun::endRun(const ConverterRunResult& result) {
+    script_.close();
     process_->deleteLater();
     process_ = nullptr;
     emit finished(result);
 }
 
 void ConverterRun::finishLater(const ConverterRunResult& result) {
+    script_.close();
     QMetaObject::invokeMethod(
         this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
 }

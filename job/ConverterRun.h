@@ -4,6 +4,7 @@
 
 #include "job/ConverterRunner.h"
 
+#include <QFile>
 #include <QProcess>
 
 namespace zelmod {
@@ -33,6 +34,10 @@ class ConverterRun : public ConverterRunner {
     ToolFolders folders_;
     QString converter_; // the running converter's path, for its failures
     QProcess* process_ = nullptr;
+    // The script stays open while it runs: on POSIX the interpreter reads
+    // this very file, whatever is put under its name meanwhile; on Windows
+    // no one else may change it or delete it meanwhile.
+    QFile script_;
     bool cancelled_ = false;
 };
 

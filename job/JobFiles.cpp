@@ -49,9 +49,9 @@ bool isConverterPartial(const std::optional<QString>& name, const QString& workD
                        });
 }
 
-void removeFile(const QString& path) {
+QString removeFile(const QString& path) {
     setNormalAttributes(path);
-    removeNative(path);
+    return removeNative(path);
 }
 
 // MF2T.EXE on Windows, mf2t elsewhere.
@@ -109,13 +109,19 @@ QString workPath(const QString& dir, const QString& name) {
     return dir + QLatin1Char('/') + name;
 }
 
-void removeIntermediateFiles(const QString& workDir, CleanUp when) {
+std::optional<JobFailure> removeIntermediateFiles(const QString& workDir, CleanUp when) {
     const FileNames& names =
         when == CleanUp::BeforeJob ? intermediateFileNames() : intermediateFileNamesAtEnd();
-    for (const QString& name : names)
-        removeFile(workPath(workDir, name));
+    std::optional<JobFailure> stays;
+    for (const QString& name : names) {
+        const QString path = workPath(workDir, name);
+        const QString reason = removeFile(path);
+        if (!reason.isEmpty() && !stays)
+            stays = fileFailure(JobMessageId::WorkFileUnremovable, path, reason);
+    }
     for (const QString& name : converterOutputNames())
         convert::removeStalePartials(nativeString(workPath(workDir, name)));
+    return stays;
 }
 
 bool isJobFile(const QString& path, const QString& workDir) {

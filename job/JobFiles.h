@@ -29,10 +29,11 @@ const ConverterCommand& toMidiCommand();
 // The path of a file in a folder: the working folder or the program folder.
 QString workPath(const QString& dir, const QString& name);
 
-// Sets the attributes of each intermediate file to normal and deletes it,
-// ignoring every failure: a missing file is the usual case.
+// Sets the attributes of each intermediate file to normal and deletes it; a
+// missing file is the usual case. The first file that stays there (another
+// user's in a shared folder, say), which no job may then write through.
 enum class CleanUp { BeforeJob, AfterJob };
-void removeIntermediateFiles(const QString& workDir, CleanUp when);
+std::optional<JobFailure> removeIntermediateFiles(const QString& workDir, CleanUp when);
 
 // Whether path (or the file its link names) is one of the files the
 // programs keep in the working folder: the setup file, the lock and the

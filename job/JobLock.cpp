@@ -55,6 +55,35 @@ void JobLock::unlock() {
 
 #else
 
+namespace {
+
+// The lock file a job of this user made: one a link or another user put in
+// its place is never taken for it.
+bool isOwnLockFile(const struct stat& status) {
+    return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && status.st_nlink == 1;
+}
+
+} // namespace
+
+JobFailure JobLock::notOurs() const {
+    return {JobMessageId::WorkFileNotPrivate, {shownPath(path_)}};
+}
+
+// Why the lock file cannot be opened, seen by its name. Another user's
+// running job keeps its lock closed to this user.
+JobFailure JobLock::refusal(int error) const {
+    struct stat named {};
+    if (error == EWOULDBLOCK)
+        return busy();
+    if (::lstat(nativePath(path_).constData(), &named) == 0) {
+        if (S_ISREG(named.st_mode) && named.st_uid != ::geteuid() && error == EACCES)
+            return busy();
+        if (!isOwnLockFile(named))
+            return notOurs();
+    }
+    return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(error));
+}
+
 // The file is removed while the lock is still held. A job that opened the
 // old file before that finds, once it has the lock, that its file is no
 // longer the one under the name, and tries again.
@@ -64,15 +93,16 @@ std::optional<JobFailure> JobLock::tryLock() {
     const QByteArray path = nativePath(path_);
     for (int attempt = 0; attempt < 8; ++attempt) {
         const int fd = openLocked(path.constData());
-        const int error = errno;
-        if (fd < 0 && error == EWOULDBLOCK)
-            return busy();
         if (fd < 0)
-            return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(error));
+            return refusal(errno);
         struct stat opened {};
         struct stat named {};
-        if (::fstat(fd, &opened) == 0 && ::stat(path.constData(), &named) == 0 &&
+        if (::fstat(fd, &opened) == 0 && ::lstat(path.constData(), &named) == 0 &&
             opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+            if (!isOwnLockFile(opened)) {
+                ::close(fd);
+                return notOurs();
+            }
             fd_ = fd;
             return std::nullopt;
         }

@@ -23,6 +23,10 @@ class JobLock {
 
   private:
     JobFailure busy() const;
+#ifndef _WIN32
+    JobFailure notOurs() const;
+    JobFailure refusal(int error) const;
+#endif
 
     QString directory_;
     QString path_;

@@ -18,7 +18,7 @@ const char* const notes = "音";
 const char* const velocities = "強弱";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 40> messageTexts{{
+constexpr std::array<MessageText, 42> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit, "変換は完了しましたが、\n%1"},
     {JobMessageId::ClampedAtCeiling, "%1 個の%2が上限 127 で頭打ちになりました"},
@@ -72,6 +72,10 @@ constexpr std::array<MessageText, 40> messageTexts{{
     {JobMessageId::DroppedFailure, "%1: %2"},
     {JobMessageId::DroppedMoreFailures, "ほか %1 個"},
     {JobMessageId::DroppedSkipped, "保存先に同じ名前のファイルがあるためスキップしました"},
+    {JobMessageId::WorkFileUnremovable,
+     "前の作業用のファイルを削除できません、変換できません\n%1\n%2"},
+    {JobMessageId::WorkFileNotPrivate, "作業用のファイルがほかのユーザーのものか、ふつうのファイル"
+                                       "ではありません、変換できません\n%1"},
 }};
 
 // What the converters' failures mean to the user, keyed by the words their

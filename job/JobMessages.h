@@ -57,6 +57,8 @@ enum class JobMessageId {
     DroppedFailure,      // %1 file, %2 why it failed or was skipped
     DroppedMoreFailures, // %1 how many more
     DroppedSkipped,      // the file was already there
+    WorkFileUnremovable, // %1 file left from before, %2 reason
+    WorkFileNotPrivate,  // %1 file that others own, share or could change
 };
 
 // Why a job failed: the message it is to show, built where the failure

@@ -7,6 +7,9 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <cerrno>
@@ -107,16 +110,31 @@ bool writeAll(QFile& file, const char* data, qint64 size) {
 }
 
 #ifdef Q_OS_WIN
-// Windows keeps names in UTF-16, which a QString holds exactly.
+// Windows keeps names in UTF-16, which a QString holds exactly. A file is
+// created only where nothing is, a link included, and while it is open no
+// one else may write to it or delete it.
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     file.setFileName(path);
-    const bool opened =
-        mode & QIODevice::WriteOnly
-            ? file.open(mode | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)
-            : file.open(mode);
-    if (!opened)
+    if (!(mode & QIODevice::WriteOnly)) {
+        if (!file.open(mode))
+            return fileFailure(failureId, path, file.errorString());
+        return std::nullopt;
+    }
+    const auto wide = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
+    const HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return fileFailure(failureId, path, qt_error_string(int(GetLastError())));
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return fileFailure(failureId, path, systemErrorText(errno));
+    }
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        _close(fd);
         return fileFailure(failureId, path, file.errorString());
+    }
     return std::nullopt;
 }
 
@@ -124,12 +142,19 @@ bool isRegularFile(const QFile& file) {
     return QFileInfo(file.fileName()).isFile();
 }
 
+bool isPrivateFile(const QFile& file) {
+    return isRegularFile(file);
+}
+
 bool existsNative(const QString& path) {
     return QFileInfo::exists(path);
 }
 
-void removeNative(const QString& path) {
-    QFile::remove(path);
+QString removeNative(const QString& path) {
+    QFile file(path);
+    if (file.remove() || !QFileInfo::exists(path))
+        return QString();
+    return file.errorString();
 }
 
 QString setNormalAttributes(const QString& path) {
@@ -171,13 +196,21 @@ bool isRegularFile(const QFile& file) {
     return ::fstat(file.handle(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool isPrivateFile(const QFile& file) {
+    struct stat status {};
+    return ::fstat(file.handle(), &status) == 0 && S_ISREG(status.st_mode) &&
+           status.st_uid == ::geteuid() && status.st_nlink == 1 && (status.st_mode & 07777) == 0600;
+}
+
 bool existsNative(const QString& path) {
     struct stat status {};
     return ::stat(nativePath(path).constData(), &status) == 0;
 }
 
-void removeNative(const QString& path) {
-    ::unlink(nativePath(path).constData());
+QString removeNative(const QString& path) {
+    if (::unlink(nativePath(path).constData()) == 0 || errno == ENOENT)
+        return QString();
+    return systemErrorText(errno);
 }
 
 QString setNormalAttributes(const QString& path) {

@@ -30,11 +30,15 @@ std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice
                                      JobMessageId failureId);
 // Whether file is a regular file (not a pipe, a device or a folder).
 bool isRegularFile(const QFile& file);
+// Whether file is one only its owner, this user, can reach: a regular file
+// with one link and mode 0600. On Windows, whether it is a regular file.
+bool isPrivateFile(const QFile& file);
 // Writes all of data. A short write (a disk just filled up) sets no error,
 // so the rest is written again until the system names the cause.
 bool writeAll(QFile& file, const char* data, qint64 size);
 bool existsNative(const QString& path);
-void removeNative(const QString& path);
+// Removes the file; the system's reason when one stays there, or an empty text.
+QString removeNative(const QString& path);
 // Sets a file's attributes to normal, as before it is read, replaced or
 // deleted: on Windows clears read-only, hidden, system and archive;
 // elsewhere gives its owner read and write. Never through a link. The

@@ -606,6 +606,65 @@ INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
                                          LockedFolderCase{"tool's directory", "tool",
                                                           "ツールのフォルダに書き込めません"}));
 
+// What another user (root here) leaves at a work file's name in the
+// user's tool folder, with the end it must come to.
+struct PlantedCase {
+    const char* name;
+    const char* file;
+    void (*plant)(const QByteArray& path, const QByteArray& victim);
+    int exitCode;
+    const char* textPart;
+    bool namesIt = true; // a refusal names the file
+};
+
+class CliPlantedWorkFile : public CliAsNobody, public testing::WithParamInterface<PlantedCase> {};
+
+TEST_P(CliPlantedWorkFile, NeverRunsOrWritesThroughIt) {
+    const PlantedCase& c = GetParam();
+    writeFile(at("private.txt"), "the user's own");
+    const QByteArray planted = QFile::encodeName(tool.file(QString::fromUtf8(c.file)));
+    c.plant(planted, QFile::encodeName(at("private.txt")));
+    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
+    EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
+    if (c.exitCode != 0 && c.namesIt) {
+        EXPECT_THAT(result.errors, HasSubstr(c.file));
+    }
+    EXPECT_EQ(readFile(at("private.txt")), "the user's own");
+    EXPECT_EQ(readFile(at("out.mid")), c.exitCode == 0 ? "0 On ch=1 n=60 v=1\r\n" : "old output");
+}
+
+void plantFifo(const QByteArray& path, const QByteArray&) {
+    ASSERT_EQ(::mkfifo(path.constData(), 0666), 0);
+}
+void plantLink(const QByteArray& path, const QByteArray& victim) {
+    ASSERT_EQ(::symlink(victim.constData(), path.constData()), 0);
+}
+void plantFolder(const QByteArray& path, const QByteArray&) {
+    ASSERT_EQ(::mkdir(path.constData(), 0777), 0);
+    writeFile(QFile::decodeName(path) + QStringLiteral("/kept"), "");
+}
+void plantFile(const QByteArray& path, mode_t mode) {
+    writeFile(QFile::decodeName(path), "");
+    ASSERT_EQ(::chmod(path.constData(), mode), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Planted, CliPlantedWorkFile,
+    testing::Values(
+        PlantedCase{"fifo as the script", "Zelmod.bat", plantFifo, 0, "変換完了！"},
+        PlantedCase{"link as the event text", "Zeltmps.txt", plantLink, 0, "変換完了！"},
+        PlantedCase{"folder as the script", "Zelmod.bat", plantFolder, 1,
+                    "前の作業用のファイルを削除できません"},
+        PlantedCase{"link as the lock", "Zelmod.job.lock", plantLink, 1, "ほかのユーザーのものか"},
+        PlantedCase{"fifo as the lock", "Zelmod.job.lock", plantFifo, 1, "ほかのユーザーのものか"},
+        PlantedCase{"another user's open lock", "Zelmod.job.lock",
+                    [](const QByteArray& path, const QByteArray&) { plantFile(path, 0666); }, 1,
+                    "ほかのユーザーのものか"},
+        PlantedCase{"another user's job", "Zelmod.job.lock",
+                    [](const QByteArray& path, const QByteArray&) { plantFile(path, 0600); }, 1,
+                    "別の変換が実行中", false}));
+
 struct WorkFolderCase {
     const char* name;
     bool installed;
