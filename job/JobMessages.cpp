@@ -16,7 +16,7 @@ const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 27> messageTexts{{
+constexpr std::array<MessageText, 28> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit,
      "変換完了！しましたが、頭打ちになった音が存在していることを警告しておきます"},
@@ -45,6 +45,7 @@ constexpr std::array<MessageText, 27> messageTexts{{
     {JobMessageId::EventTextUnopenable, "イベントテキストを開けません\n%1\n%2"},
     {JobMessageId::EventTextUnreadable, "イベントテキストの%1行目を読み込めません\n%2\n%3"},
     {JobMessageId::EventLineInvalid, "イベントテキストの%1行目を変換できません\n%2"},
+    {JobMessageId::EventTextUnreversed, "イベントテキストを逆再生できません\n%1"},
     {JobMessageId::EventTextUnwritable, "%1行目で作業用のファイルに書き込めなくなりました\n%2\n%3"},
     {JobMessageId::OutputUnwritable,
      "変換ファイルを保存できません、元のファイルはそのままです\n%1\n%2"},

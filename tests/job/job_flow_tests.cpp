@@ -161,16 +161,22 @@ struct WarningCase {
     const char* amount;
     const StandIn* toMidi;
     const char* expectedText;
+    zelmod::Job job = zelmod::Job::Transpose;
+    QByteArray output = {}; // when given, the output written
 };
 
 class CompletionWarning : public JobFlow, public testing::WithParamInterface<WarningCase> {};
 
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
     host.amount = QString::fromUtf8(GetParam().amount);
+    host.job = GetParam().job;
     toMidi = GetParam().toMidi;
     EXPECT_EQ(runJob(), Outcome::Written);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, QString::fromUtf8(GetParam().expectedText));
+    if (!GetParam().output.isEmpty()) {
+        EXPECT_EQ(readFile(outputPath), GetParam().output);
+    }
     expectCleanEnd();
 }
 
@@ -182,7 +188,11 @@ INSTANTIATE_TEST_SUITE_P(
     Jobs, CompletionWarning,
     testing::Values(WarningCase{"no clamp", "12", nullptr, plainCompletion},
                     WarningCase{"clamped by the rewrite", "-60", nullptr, warningCompletion},
-                    WarningCase{"capped by the converter", "12", &capping, warningCompletion}));
+                    WarningCase{"capped by the converter", "12", &capping, warningCompletion},
+                    // The channel 10 note, never ended, ends with Off v=64; the amount is ignored.
+                    WarningCase{
+                        "reverse playback", "-60", nullptr, plainCompletion, zelmod::Job::Reverse,
+                        midiBytes({hexBytes("00993c6400903c648360893c4000803c0000ff2f00")})}));
 
 using PathOf = QString (*)(const FakeToolDir&);
 
@@ -193,6 +203,7 @@ struct FailureCase {
     PathOf output = nullptr;            // instead of the usual output
     const StandIn* toText = nullptr;
     const StandIn* toMidi = nullptr;
+    zelmod::Job job = zelmod::Job::Transpose;
 };
 
 class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCase> {};
@@ -201,6 +212,7 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     const FailureCase& c = GetParam();
     toText = c.toText;
     toMidi = c.toMidi;
+    host.job = c.job;
     if (c.input)
         host.input = c.input(tool);
     if (c.output)
@@ -233,6 +245,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{.name = "a line that cannot be converted",
                                 .textParts = {"2行目を変換できません", "0 On ch=1 n=abc v=1"},
                                 .toText = &invalidLine},
+                    FailureCase{.name = "text that cannot be played backwards",
+                                .textParts = {"逆再生できません", "Zeltmps.txt: line 1: "},
+                                .toText = &invalidLine,
+                                .job = zelmod::Job::Reverse},
                     // The converter's error line as its program would write it.
                     FailureCase{"input that is no MIDI file",
                                 {"終了コード 1", "mf2t: Zeltmp.dat: byte 0: "},
