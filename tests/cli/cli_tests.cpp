@@ -1,7 +1,10 @@
+#include "converters/Converters.h"
+#include "job/EventTextRewrite.h"
 #include "job/JobLock.h"
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
+#include "transform/ReversePlayback.h"
 
 #include <QDirIterator>
 #include <QJsonDocument>
@@ -79,9 +82,8 @@ class Cli : public testing::Test {
     // Starts a run whose first converter hangs, and returns once it hangs.
     std::unique_ptr<Child> startHangingRun() const {
         tool.setConverter(QStringLiteral("mf2t"), FakeConverter::hanging);
-        auto cli = std::make_unique<Child>(
-            program(),
-            words({"--batch-files", "--job", "transpose", "-o", at("out.mid"), at("a.mid")}));
+        auto cli = std::make_unique<Child>(program(), words({"--batch-files", "--job", "transpose",
+                                                             "-o", at("out.mid"), at("a.mid")}));
         EXPECT_TRUE(waitUntil([&] { return QFile::exists(tool.outside("child.pid")); }));
         return cli;
     }
@@ -112,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, CliUsage,
     testing::Values(
         UsageCase{"nothing", {}}, UsageCase{"no job", {"-o", "x.mid", "a.mid"}},
-        UsageCase{"unknown job", {"--job", "reverse", "-o", "x.mid", "a.mid"}},
+        UsageCase{"unknown job", {"--job", "retrograde", "-o", "x.mid", "a.mid"}},
         UsageCase{"no output", {"--job", "transpose", "a.mid"}},
         UsageCase{"both outputs", {"--job", "transpose", "-o", "x.mid", "--out-dir", ".", "a.mid"}},
         UsageCase{"-o with two inputs", {"--job", "transpose", "-o", "x.mid", "a.mid", "c.mid"}},
@@ -200,9 +202,8 @@ class CliLayout : public Cli, public testing::WithParamInterface<LayoutCase> {};
 
 TEST_P(CliLayout, MirrorsTheInputsBelowTheOutputFolder) {
     const LayoutCase& c = GetParam();
-    const RunResult result =
-        run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
-            {.input = c.list.toStdString()});
+    const RunResult result = run(QStringList{"--job", "transpose", "--amount", "1"} + c.arguments,
+                                 {.input = c.list.toStdString()});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     const QString outDir = at("out");
     QStringList written;
@@ -253,7 +254,8 @@ TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_EQ(readFile(at("out/d/e.MIDI")), "kept");
     QStringList statuses;
-    for (const QByteArray& line : (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
+    for (const QByteArray& line :
+         (readFile(at("first.json")) + QByteArray::fromStdString(again.output)).split('\n')) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
         EXPECT_TRUE(line.isEmpty() || !record.isEmpty()) << line.toStdString();
         if (!record.isEmpty())
@@ -263,7 +265,8 @@ TEST_F(Cli, ReportsEachInputAndSkipsTheOutputsThatExist) {
     EXPECT_EQ(statuses, QStringList({"written c.mid", "failed missing.mid", "written a.mid",
                                      "skipped e.MIDI", "skipped c.mid", "failed missing.mid"}));
     EXPECT_THAT(again.errors, HasSubstr("written 1, skipped 2, failed 1"));
-    const RunResult refused = run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
+    const RunResult refused =
+        run(QStringList{"--job", "transpose", "--report", "first.json"} + files);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_THAT(refused.errors, HasSubstr("first.json"));
 }
@@ -276,16 +279,41 @@ TEST_F(Cli, WithTheOutputOnStandardOutputSaysEverythingElseOnErrorOutput) {
     EXPECT_THAT(result.errors, HasSubstr("written 1"));
 }
 
+// A job's step on the event text, between mf2t and t2mf.
+using TextStep = void (*)(const QString& source, const QString& target);
+
+struct WayCase {
+    const char* job;
+    TextStep step;
+};
+
+void PrintTo(const WayCase& c, std::ostream* os) {
+    *os << c.job;
+}
+
+class CliWays : public Cli, public testing::WithParamInterface<WayCase> {
+  protected:
+    // The input through mf2t, the job's step and t2mf, called as libraries.
+    QByteArray throughLibraries(const QString& input) const {
+        const QString text = at("x.txt"), changed = at("y.txt"), midi = at("z.mid");
+        QFile::remove(changed);
+        zelmod::convert::midiToText(input.toStdString(), text.toStdString());
+        GetParam().step(text, changed);
+        zelmod::convert::textToMidi(changed.toStdString(), midi.toStdString());
+        return readFile(midi);
+    }
+};
+
 // In process, several at once, or through the programs as the window runs them:
-// the same bytes, and the records in input order.
-TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
+// the same bytes as the libraries give, and the records in input order.
+TEST_P(CliWays, ConvertInProcessAtOnceLikeTheWindow) {
     writePieces(12);
     for (const char* converter : {"mf2t", "t2mf"}) {
         QFile::remove(tool.file(QString::fromLatin1(converter)));
         QFile::copy(qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + converter,
                     tool.file(QString::fromLatin1(converter)));
     }
-    const QStringList job{"--job", "pitch-mirror", "--report", "-", "pieces"};
+    const QStringList job{"--job", GetParam().job, "--report", "-", "pieces"};
     const RunResult windowsWay = run(job + QStringList{"--out-dir", "window"});
     batchFiles = false;
     const RunResult oneByOne = run(job + QStringList{"-j", "1", "--out-dir", "one"});
@@ -302,7 +330,21 @@ TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
     };
     EXPECT_EQ(inputs(atOnce), inputs(windowsWay));
     EXPECT_EQ(inputs(oneByOne), inputs(windowsWay));
+    const QMap<QString, QByteArray> written = tree("one");
+    for (auto it = written.begin(); it != written.end(); ++it)
+        EXPECT_EQ(*it, throughLibraries(at("pieces/") + it.key())) << it.key().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, CliWays,
+    testing::Values(WayCase{"pitch-mirror",
+                            [](const QString& source, const QString& target) {
+                                zelmod::rewriteEventText(
+                                    source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
+                            }},
+                    WayCase{"reverse", [](const QString& source, const QString& target) {
+                                zelmod::reversePlayback(source.toStdString(), target.toStdString());
+                            }}));
 
 // Shards of one list, run at once by GNU parallel into one tree, as on many
 // machines, give the tree of one run; a shard run again skips what it wrote.
@@ -327,8 +369,8 @@ TEST_F(Cli, ShardsUnderGnuParallelGiveTheTreeOfOneRun) {
         command << QStringLiteral("shard%1").arg(i);
         writeFile(at(command.last().toUtf8().constData()), shards[i].toUtf8());
     }
-    const RunResult sharded = zelmod::testing::run(
-        parallel.toStdString(), words(command), {.workingDirectory = at("").toStdString()});
+    const RunResult sharded = zelmod::testing::run(parallel.toStdString(), words(command),
+                                                   {.workingDirectory = at("").toStdString()});
     EXPECT_EQ(sharded.exitCode, 0) << sharded.errors;
     EXPECT_EQ(run(job + QStringList{"single", "--files-from", "list"}).exitCode, 0);
     EXPECT_EQ(tree("sharded").size(), 36);
@@ -356,8 +398,8 @@ TEST_P(CliBadInput, FailsAloneAndLeavesNothing) {
     batchFiles = false;
     QDir().mkpath(at("tmp"));
     const RunResult result = run({"--job", "transpose", "-j", "2", "--report", "-", "--out-dir",
-                               "result", "--files-from", "list", "pieces"},
-                              {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
+                                  "result", "--files-from", "list", "pieces"},
+                                 {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
     EXPECT_EQ(result.exitCode, 1);
     QStringList failed;
     int written = 0;
@@ -552,7 +594,8 @@ TEST_F(CliAsNobody, AFolderThatCannotBeSearchedIsOneFailedRecord) {
     const RunResult result =
         runAsNobody({"--job", "transpose", "--report", "-", "--out-dir", "result", "pieces"});
     EXPECT_EQ(result.exitCode, 1);
-    const QList<QByteArray> records = QByteArray::fromStdString(result.output).trimmed().split('\n');
+    const QList<QByteArray> records =
+        QByteArray::fromStdString(result.output).trimmed().split('\n');
     ASSERT_EQ(records.size(), 3) << result.output;
     const QJsonObject locked = QJsonDocument::fromJson(records[1]).object();
     EXPECT_EQ(locked[QStringLiteral("input")].toString(), QStringLiteral("pieces/1"));
@@ -625,9 +668,9 @@ TEST_P(CliWorkFolder, IsNeverTheFolderOfAnInstalledProgram) {
     QFile::setPermissions(tool.path(), QFile::permissions(tool.path()) & ~QFileDevice::WriteOther);
     const QStringList programFiles = QDir(tool.path()).entryList(QDir::AllEntries);
     const QString dataHome = c.dataHome[0] == '.' ? c.dataHome : at(c.dataHome);
-    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
-                                         {"XDG_DATA_HOME=" + dataHome.toStdString(),
-                                          "HOME=" + at("data").toStdString()});
+    const RunResult result = runAsNobody(
+        {"--job", "transpose", "-o", at("out.mid"), at("a.mid")},
+        {"XDG_DATA_HOME=" + dataHome.toStdString(), "HOME=" + at("data").toStdString()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
     EXPECT_THAT(result.output + result.errors, HasSubstr(c.textPart));
     EXPECT_EQ(readFile(at("out.mid")), c.output);
