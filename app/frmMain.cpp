@@ -162,7 +162,6 @@ void frmMain::createJobOptions() {
         optJob[index] = button;
     }
     optJob[0]->setChecked(true);
-    optJob[ReverseJobIndex]->setEnabled(false);
     keepOptionGroupOneTabStop();
 }
 

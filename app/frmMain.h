@@ -26,7 +26,7 @@ class frmMain : public QWidget, private zelmod::JobHost {
 
   public:
     static constexpr int JobOptionCount = 5;
-    static constexpr int ReverseJobIndex = 4; // offered, but never enabled
+    static constexpr int ReverseJobIndex = 4; // takes no amount
 
     explicit frmMain(QWidget* parent = nullptr);
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Times a whole job, zelmod-cli --job transpose --amount 12, on the generated
-# benchmark file against the same transposition done by midicsv | awk |
-# csvmidi and, where python3-mido is installed, by mido. Prints the best
-# wall time of several runs, the ratios and the peak memory; and beside the
-# line loop, the reverse playback step alone on the same event text, with
-# its peak memory against its bound (twice the largest track's text + 16 MiB).
+# benchmark file, beside the whole reverse playback job, and against the same
+# transposition done by midicsv | awk | csvmidi and, where python3-mido is
+# installed, by mido. Prints the best wall time of several runs, the ratios
+# and the peak memory; and beside the line loop, the reverse playback step
+# alone on the same event text, with its peak memory against its bound (twice
+# the largest track's text + 16 MiB).
 # Run by hand after building:
 #   cmake --build build --target zelmod-cli mf2t t2mf make_bench_midi rewrite_speed reverse_speed
 #   bench/job.sh build
@@ -46,7 +47,9 @@ export python
 export -f midicsv_transpose mido_transpose
 
 read -r ours ours_peak < <(measure "$work/ours.mid" \
-    "$work/tool/zelmod-cli" --job transpose --amount 12 -o "$work/ours.mid" "$work/bench.mid")
+    "$work/tool/zelmod-cli" -j 1 --job transpose --amount 12 -o "$work/ours.mid" "$work/bench.mid")
+read -r backwards backwards_peak < <(measure "$work/backwards.mid" \
+    "$work/tool/zelmod-cli" -j 1 --job reverse -o "$work/backwards.mid" "$work/bench.mid")
 read -r peer peer_peak < <(measure "$work/peer.mid" \
     bash -c 'midicsv_transpose "$@"' _ "$work/bench.mid" "$work/peer.mid" 12)
 
@@ -67,6 +70,7 @@ echo "best of $runs runs each:"
 report zelmod-cli "$ours" "$ours_peak"
 report "  mf2t + t2mf" "$(awk -v a="$to_text" -v b="$to_midi" 'BEGIN { print a + b }')"
 report "  the job's own" "$(awk -v o="$ours" -v a="$to_text" -v b="$to_midi" 'BEGIN { print o - a - b }')"
+report "zelmod-cli reverse" "$backwards" "$backwards_peak"
 awk -v w="$loop_wall" -v p="$loop_processor" -v r="$loop_rate" -v q="$loop_processor_rate" \
     -v b="$(stat -c %s "$work/bench.txt")" 'BEGIN {
     printf "  line loop alone    %7.3f s   %.0f MB of event text: %.2f GB/s (%.2f GB/s of processor time)", w, b / 1e6, r, q

@@ -21,11 +21,12 @@ struct JobName {
     Job job;
 };
 
-constexpr std::array<JobName, 4> jobNames{{
+constexpr std::array<JobName, 5> jobNames{{
     {"pitch-mirror", Job::PitchMirror},
     {"transpose", Job::Transpose},
     {"velocity-mirror", Job::VelocityMirror},
     {"velocity-shift", Job::VelocityShift},
+    {"reverse", Job::Reverse},
 }};
 
 // The job names as one list, for the help and for a wrong --job.
@@ -41,7 +42,8 @@ const QCommandLineOption jobOption(QStringLiteral("job"), QStringLiteral("one of
 const QCommandLineOption amountOption(
     QStringLiteral("amount"),
     QStringLiteral("shift amount, a number kept within -127..127 (default 0); several, as "
-                   "1,3,5 or -5..6, write each into its own folder below --out-dir"),
+                   "1,3,5 or -5..6, write each into its own folder below --out-dir; --job "
+                   "reverse checks it, then ignores it"),
     QStringLiteral("AMOUNTS"), QStringLiteral("0"));
 const QCommandLineOption outputOption(QStringLiteral("o"),
                                       QStringLiteral("the output for a single input file "

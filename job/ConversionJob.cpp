@@ -174,18 +174,21 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
 }
 
 // The job selection cannot change during a job (its options are disabled),
-// so the worker asks a copy of it at every line.
+// so the worker asks a copy of it at every line. Reverse playback needs
+// whole tracks, so it takes the place of the line rewrite and its amount.
 void ConversionJob::rewrite() {
     std::array<bool, JobCount> selected{};
     for (int index = 0; index < JobCount; ++index)
         selected[index] = host_.isJobSelected(index);
     velocities_ = selected[int(Job::VelocityMirror)] || selected[int(Job::VelocityShift)];
     startWorker(
-        [this, selected] {
+        [this, selected, source = workPath(workDir_, WorkFile::eventText),
+         target = workPath(workDir_, WorkFile::rewrittenText)] {
+            if (selected[int(Job::Reverse)])
+                return reverseEventText(source, target);
             return rewriteEventText(
-                workPath(workDir_, WorkFile::eventText),
-                workPath(workDir_, WorkFile::rewrittenText), shiftAmount_,
-                [selected](int index) { return selected[index]; }, [this] { return !cancelled_; });
+                source, target, shiftAmount_, [selected](int index) { return selected[index]; },
+                [this] { return !cancelled_; });
         },
         [this](const RewriteResult& result) { rewritten(result); });
 }

@@ -1,6 +1,6 @@
 // One conversion job: the input through the two converters and the line
-// rewriter to the output, with everything the user sees supplied by a host
-// (the window, or the command line).
+// rewriter (or reverse playback) to the output, with everything the user
+// sees supplied by a host (the window, or the command line).
 #pragma once
 
 #include "job/ConverterRunner.h"

@@ -1,6 +1,8 @@
 #include "job/EventTextRewrite.h"
 
+#include "files/Files.h"
 #include "job/NativePath.h"
+#include "transform/ReversePlayback.h"
 
 #include <QFile>
 
@@ -193,6 +195,16 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
     if (target.error() != QFileDevice::NoError)
         return failure(JobMessageId::EventTextUnwritable, lineNumber, targetPath, target);
     return result;
+}
+
+RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath) {
+    try {
+        reversePlayback(nativeString(sourcePath), nativeString(targetPath));
+    } catch (const convert::ConversionError& error) {
+        return {JobFailure{JobMessageId::EventTextUnreversed,
+                           {pathFromNative(QByteArray(error.what()))}}};
+    }
+    return {};
 }
 
 } // namespace zelmod

@@ -29,4 +29,8 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                                double shiftAmount, const JobOptionQuery& isSelected,
                                const std::function<bool()>& stillWanted = {});
 
+// Writes the text of source played backwards to target, in one piece: it
+// cannot be stopped midway. Its failures name the line or the file.
+RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath);
+
 } // namespace zelmod

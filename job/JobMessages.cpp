@@ -18,7 +18,7 @@ const char* const notes = "音";
 const char* const velocities = "強弱";
 
 // In the order of JobMessageId.
-constexpr std::array<MessageText, 42> messageTexts{{
+constexpr std::array<MessageText, 43> messageTexts{{
     {JobMessageId::Completed, "変換完了！"},
     {JobMessageId::CompletedWithLimit, "変換は完了しましたが、\n%1"},
     {JobMessageId::ClampedAtCeiling, "%1 個の%2が上限 127 で頭打ちになりました"},
@@ -50,6 +50,7 @@ constexpr std::array<MessageText, 42> messageTexts{{
     {JobMessageId::EventTextUnopenable, "イベントテキストを開けません\n%1\n%2"},
     {JobMessageId::EventTextUnreadable, "イベントテキストの%1行目を読み込めません\n%2\n%3"},
     {JobMessageId::EventLineInvalid, "イベントテキストの%1行目を変換できません\n%2"},
+    {JobMessageId::EventTextUnreversed, "イベントテキストを逆再生できません\n%1"},
     {JobMessageId::EventTextUnwritable, "%1行目で作業用のファイルに書き込めなくなりました\n%2\n%3"},
     {JobMessageId::OutputUnwritable,
      "変換ファイルを保存できません、元のファイルはそのままです\n%1\n%2"},

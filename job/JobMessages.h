@@ -40,6 +40,7 @@ enum class JobMessageId {
     EventTextUnopenable, // %1 file, %2 reason
     EventTextUnreadable, // %1 line number, %2 file, %3 reason
     EventLineInvalid,    // %1 line number, %2 the line
+    EventTextUnreversed, // %1 the reversal's error line, naming the file and line
     EventTextUnwritable, // %1 line number, %2 file, %3 reason
     OutputUnwritable,    // %1 output, %2 reason; an earlier file there is kept
     OutputUncreatable,   // %1 output, %2 reason; no file was there

@@ -85,27 +85,26 @@ TEST_F(MainWindow, TabVisitsTheControlsInDesignOrderWithTheOptionGroupAsOneStop)
     }
 }
 
-TEST_F(MainWindow, ArrowKeysMoveTheSelectionAndPassOverReversePlayback) {
+TEST_F(MainWindow, ArrowKeysMoveTheSelectionThroughEveryJob) {
     const QList<QRadioButton*> options = jobOptions();
     options[0]->setFocus();
     const struct {
         Qt::Key key;
         int selected;
-    } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 2},  {Qt::Key_Down, 3}, {Qt::Key_Down, 3},
-                 {Qt::Key_Up, 2},   {Qt::Key_Right, 3}, {Qt::Key_Left, 2}, {Qt::Key_Left, 1},
-                 {Qt::Key_Up, 0},   {Qt::Key_Up, 0}};
+    } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 3},  {Qt::Key_Down, 4},
+                 {Qt::Key_Down, 4}, {Qt::Key_Up, 3},   {Qt::Key_Right, 4}, {Qt::Key_Left, 3},
+                 {Qt::Key_Left, 2}, {Qt::Key_Left, 1}, {Qt::Key_Up, 0},    {Qt::Key_Up, 0}};
     for (const auto& step : steps) {
         QTest::keyClick(QApplication::focusWidget(), step.key);
         EXPECT_EQ(selectedJob(), step.selected) << "after key " << step.key;
     }
 }
 
-TEST_F(MainWindow, ReversePlaybackCanNeverBeSelected) {
+TEST_F(MainWindow, ReversePlaybackIsSelectedByAClick) {
     QRadioButton* reverse = jobOptions()[frmMain::ReverseJobIndex];
-    EXPECT_FALSE(reverse->isEnabled());
-    QTest::mouseClick(reverse, Qt::LeftButton);
-    QTest::keyClick(reverse, Qt::Key_Space);
-    EXPECT_EQ(selectedJob(), 0);
+    EXPECT_TRUE(reverse->isEnabled());
+    QTest::mouseClick(reverse, Qt::LeftButton, {}, QPoint(5, reverse->height() / 2));
+    EXPECT_EQ(selectedJob(), frmMain::ReverseJobIndex);
 }
 
 TEST_F(MainWindow, EnterAndEscapeStartAndCloseNothing) {

@@ -1,7 +1,10 @@
+#include "converters/Converters.h"
+#include "job/EventTextRewrite.h"
 #include "job/JobLock.h"
 #include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
+#include "transform/ReversePlayback.h"
 
 #include <QDirIterator>
 #include <QJsonDocument>
@@ -111,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, CliUsage,
     testing::Values(
         UsageCase{"nothing", {}}, UsageCase{"no job", {"-o", "x.mid", "a.mid"}},
-        UsageCase{"unknown job", {"--job", "reverse", "-o", "x.mid", "a.mid"}},
+        UsageCase{"unknown job", {"--job", "retrograde", "-o", "x.mid", "a.mid"}},
         UsageCase{"no output", {"--job", "transpose", "a.mid"}},
         UsageCase{"both outputs", {"--job", "transpose", "-o", "x.mid", "--out-dir", ".", "a.mid"}},
         UsageCase{"-o with two inputs", {"--job", "transpose", "-o", "x.mid", "a.mid", "c.mid"}},
@@ -279,16 +282,41 @@ TEST_F(Cli, WithTheOutputOnStandardOutputSaysEverythingElseOnErrorOutput) {
     EXPECT_THAT(result.errors, HasSubstr("written 1"));
 }
 
+// A job's step on the event text, between mf2t and t2mf.
+using TextStep = void (*)(const QString& source, const QString& target);
+
+struct WayCase {
+    const char* job;
+    TextStep step;
+};
+
+void PrintTo(const WayCase& c, std::ostream* os) {
+    *os << c.job;
+}
+
+class CliWays : public Cli, public testing::WithParamInterface<WayCase> {
+  protected:
+    // The input through mf2t, the job's step and t2mf, called as libraries.
+    QByteArray throughLibraries(const QString& input) const {
+        const QString text = at("x.txt"), changed = at("y.txt"), midi = at("z.mid");
+        QFile::remove(changed);
+        zelmod::convert::midiToText(input.toStdString(), text.toStdString());
+        GetParam().step(text, changed);
+        zelmod::convert::textToMidi(changed.toStdString(), midi.toStdString());
+        return readFile(midi);
+    }
+};
+
 // In process, several at once, or through the programs as the window runs them:
-// the same bytes, and the records in input order.
-TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
+// the same bytes as the libraries give, and the records in input order.
+TEST_P(CliWays, ConvertInProcessAtOnceLikeTheWindow) {
     writePieces(12);
     for (const char* converter : {"mf2t", "t2mf"}) {
         QFile::remove(tool.file(QString::fromLatin1(converter)));
         QFile::copy(qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + converter,
                     tool.file(QString::fromLatin1(converter)));
     }
-    const QStringList job{"--job", "pitch-mirror", "--report", "-", "pieces"};
+    const QStringList job{"--job", GetParam().job, "--report", "-", "pieces"};
     const RunResult windowsWay = run(job + QStringList{"--out-dir", "window"});
     batchFiles = false;
     const RunResult oneByOne = run(job + QStringList{"-j", "1", "--out-dir", "one"});
@@ -308,7 +336,21 @@ TEST_F(Cli, ConvertsInProcessAtOnceLikeTheWindow) {
     };
     EXPECT_EQ(inputs(atOnce), inputs(windowsWay));
     EXPECT_EQ(inputs(oneByOne), inputs(windowsWay));
+    const QMap<QString, QByteArray> written = tree("one");
+    for (auto it = written.begin(); it != written.end(); ++it)
+        EXPECT_EQ(*it, throughLibraries(at("pieces/") + it.key())) << it.key().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, CliWays,
+    testing::Values(WayCase{"pitch-mirror",
+                            [](const QString& source, const QString& target) {
+                                zelmod::rewriteEventText(
+                                    source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
+                            }},
+                    WayCase{"reverse", [](const QString& source, const QString& target) {
+                                zelmod::reversePlayback(source.toStdString(), target.toStdString());
+                            }}));
 
 // Shards of one list, run at once by GNU parallel into one tree, as on many
 // machines, give the tree of one run; a shard run again skips what it wrote.

@@ -162,17 +162,21 @@ struct WarningCase {
     const StandIn* toMidi;
     const char* expectedText;
     zelmod::Job job = zelmod::Job::Transpose;
+    QByteArray output = {}; // when given, the output written
 };
 
 class CompletionWarning : public JobFlow, public testing::WithParamInterface<WarningCase> {};
 
 TEST_P(CompletionWarning, TellsWhetherAValueHitItsLimit) {
     host.amount = QString::fromUtf8(GetParam().amount);
-    toMidi = GetParam().toMidi;
     host.job = GetParam().job;
+    toMidi = GetParam().toMidi;
     EXPECT_EQ(runJob(), Outcome::Written);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, QString::fromUtf8(GetParam().expectedText));
+    if (!GetParam().output.isEmpty()) {
+        EXPECT_EQ(readFile(outputPath), GetParam().output);
+    }
     expectCleanEnd();
 }
 
@@ -190,7 +194,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 "変換は完了しましたが、\n2 個の音が上限 127 で頭打ちになりました"},
                     WarningCase{"velocities", "100", nullptr,
                                 "変換は完了しましたが、\n1 個の強弱が上限 127 で頭打ちになりました",
-                                zelmod::Job::VelocityShift}));
+                                zelmod::Job::VelocityShift},
+                    // The channel 10 note, never ended, ends with Off v=64; the amount is ignored.
+                    WarningCase{
+                        "reverse playback", "-60", nullptr, plainCompletion, zelmod::Job::Reverse,
+                        midiBytes({hexBytes("00993c6400903c648360893c4000803c0000ff2f00")})}));
 
 using PathOf = QString (*)(const FakeToolDir&);
 
@@ -201,6 +209,7 @@ struct FailureCase {
     PathOf output = nullptr;            // instead of the usual output
     const StandIn* toText = nullptr;
     const StandIn* toMidi = nullptr;
+    zelmod::Job job = zelmod::Job::Transpose;
 };
 
 class JobFailure : public JobFlow, public testing::WithParamInterface<FailureCase> {};
@@ -209,6 +218,7 @@ TEST_P(JobFailure, StopsWithAMessageAndLeavesTheOutputAlone) {
     const FailureCase& c = GetParam();
     toText = c.toText;
     toMidi = c.toMidi;
+    host.job = c.job;
     if (c.input)
         host.input = c.input(tool);
     if (c.output)
@@ -242,6 +252,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{.name = "a line that cannot be converted",
                                 .textParts = {"2行目を変換できません", "0 On ch=1 n=abc v=1"},
                                 .toText = &invalidLine},
+                    FailureCase{.name = "text that cannot be played backwards",
+                                .textParts = {"逆再生できません", "Zeltmps.txt: line 1: "},
+                                .toText = &invalidLine,
+                                .job = zelmod::Job::Reverse},
                     // The converter's exact line follows the user's terms.
                     FailureCase{"a track cut short",
                                 {"トラックの途中でファイルが終わっています、変換できません\n",
