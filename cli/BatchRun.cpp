@@ -180,7 +180,7 @@ std::optional<FileRecord> BatchRun::recordBeforeJob(const FileJob& file) const {
     if (request_.outDir.isEmpty())
         return std::nullopt;
     std::error_code error;
-    std::filesystem::create_directories(nativeString(QFileInfo(file.output).path()), error);
+    std::filesystem::create_directories(filesystemPath(QFileInfo(file.output).path()), error);
     if (error)
         return failed(fileFailure(JobMessageId::OutputUncreatable, file.output,
                                   QString::fromLocal8Bit(error.message())));

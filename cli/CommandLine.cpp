@@ -155,7 +155,7 @@ QString conflictIn(const QCommandLineParser& parser, const CliRequest& request) 
     std::error_code ignored;
     if (!request.output.isEmpty() &&
         (request.inputs.size() != 1 || !request.filesFrom.isEmpty() ||
-         std::filesystem::is_directory(nativeString(request.inputs[0]), ignored)))
+         std::filesystem::is_directory(filesystemPath(request.inputs[0]), ignored)))
         return QStringLiteral("-o takes exactly one input file");
     if (!request.output.isEmpty() && request.amountTexts.size() != 1)
         return QStringLiteral("-o takes a single amount");

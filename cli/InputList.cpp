@@ -41,7 +41,7 @@ void searchFolder(const fs::path& folder, const QString& below, QList<Found>& fo
     std::vector<fs::directory_entry> entries;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         entries.push_back(*it);
-    const QString shown = pathFromNative(QByteArray::fromStdString(folder.native()));
+    const QString shown = pathFromFilesystem(folder);
     if (error) {
         found.append({shown, QString(),
                       fileFailure(JobMessageId::InputUncopyable, shown,
@@ -50,13 +50,12 @@ void searchFolder(const fs::path& folder, const QString& below, QList<Found>& fo
     }
     std::sort(entries.begin(), entries.end());
     for (const fs::directory_entry& entry : entries) {
-        const std::string name = entry.path().filename().native();
-        const QString entryBelow = below + pathFromNative(QByteArray::fromStdString(name));
+        const QString name = pathFromFilesystem(entry.path().filename());
+        const QString entryBelow = below + name;
         if (entry.is_directory(error) && !entry.is_symlink(error))
             searchFolder(entry.path(), entryBelow + QLatin1Char('/'), found);
-        else if (isMidiName(name) && entry.is_regular_file(error))
-            found.append({pathFromNative(QByteArray::fromStdString(entry.path().native())),
-                          entryBelow, std::nullopt});
+        else if (isMidiName(nativeString(name)) && entry.is_regular_file(error))
+            found.append({pathFromFilesystem(entry.path()), entryBelow, std::nullopt});
     }
 }
 
@@ -74,7 +73,7 @@ QString listedPlace(const QString& name) {
 // reads and reports on when it is missing or is no file.
 void addInput(const QString& input, const QString& place, QList<Found>& found) {
     std::error_code error;
-    const fs::path path(nativeString(input));
+    const fs::path path = filesystemPath(input);
     if (fs::is_directory(path, error))
         searchFolder(path, place.isEmpty() ? QString() : place + QLatin1Char('/'), found);
     else

@@ -32,6 +32,14 @@ QString pathFromNative(const QByteArray& bytes) {
 QByteArray nativePath(const QString& path) {
     return path.toLocal8Bit();
 }
+
+std::filesystem::path filesystemPath(const QString& path) {
+    return std::filesystem::path(path.toStdWString());
+}
+
+QString pathFromFilesystem(const std::filesystem::path& path) {
+    return QString::fromStdWString(path.native());
+}
 #else
 namespace {
 
@@ -96,6 +104,14 @@ QByteArray nativePath(const QString& path) {
     }
     flushPlain(path.size());
     return bytes;
+}
+
+std::filesystem::path filesystemPath(const QString& path) {
+    return std::filesystem::path(nativeString(path));
+}
+
+QString pathFromFilesystem(const std::filesystem::path& path) {
+    return pathFromNative(QByteArray::fromStdString(path.native()));
 }
 #endif
 

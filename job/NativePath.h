@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QString>
 
+#include <filesystem>
 #include <string>
 
 namespace zelmod {
@@ -21,6 +22,11 @@ QString pathFromNative(const QByteArray& bytes);
 inline std::string nativeString(const QString& path) {
     return nativePath(path).toStdString();
 }
+// The name as a std::filesystem path, and back: UTF-16 on Windows, where
+// the library does not read narrow names in the system's code page; the
+// name's bytes elsewhere.
+std::filesystem::path filesystemPath(const QString& path);
+QString pathFromFilesystem(const std::filesystem::path& path);
 
 // Opens path: ReadOnly, or WriteOnly to create it afresh for its owner alone
 // (0600), failing when anything, a link included, is in its place. A read
