@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef Q_OS_WIN
 #include <csignal>
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -24,21 +26,21 @@ struct RewriteCase {
 
 class Rewrite : public testing::TestWithParam<RewriteCase> {};
 
-RewriteResult transpose12(const FakeToolDir& dir, const QByteArray& source) {
-    writeFile(dir.file(QStringLiteral("in.txt")), source);
-    return zelmod::rewriteEventText(dir.file(QStringLiteral("in.txt")),
-                                    dir.file(QStringLiteral("out.txt")), 12,
+RewriteResult transpose12(const QTemporaryDir& dir, const QByteArray& source) {
+    writeFile(dir.filePath(QStringLiteral("in.txt")), source);
+    return zelmod::rewriteEventText(dir.filePath(QStringLiteral("in.txt")),
+                                    dir.filePath(QStringLiteral("out.txt")), 12,
                                     zelmod::fixedJob(zelmod::Job::Transpose));
 }
 
 TEST_P(Rewrite, WritesEveryLineEndingCrLf) {
     const RewriteCase& c = GetParam();
-    FakeToolDir dir;
+    QTemporaryDir dir;
     const RewriteResult result = transpose12(dir, c.source);
     EXPECT_EQ(result.failure, c.failure);
     EXPECT_EQ(result.clampedLines, c.clampedLines);
     if (!c.failure) {
-        EXPECT_EQ(readFile(dir.file(QStringLiteral("out.txt"))), c.target);
+        EXPECT_EQ(readFile(dir.filePath(QStringLiteral("out.txt"))), c.target);
     }
 }
 
@@ -70,14 +72,14 @@ INSTANTIATE_TEST_SUITE_P(
                     JobFailure{JobMessageId::EventLineInvalid, {"3", "0 On ch=1 n=abc v=1"}}, 0}));
 
 TEST(RewriteEventText, TransformsEveryLineOfALongText) {
-    FakeToolDir dir;
+    QTemporaryDir dir;
     constexpr int lineCount = 700'000; // beyond any fixed line limit
     QByteArray source;
     for (int i = 0; i < lineCount; ++i)
         source += QByteArray::number(i) + " On ch=1 n=60 v=100\n";
     const RewriteResult result = transpose12(dir, source);
     ASSERT_EQ(result.failure, std::nullopt);
-    const QByteArray target = readFile(dir.file(QStringLiteral("out.txt")));
+    const QByteArray target = readFile(dir.filePath(QStringLiteral("out.txt")));
     EXPECT_EQ(target.count("\r\n"), lineCount);
     EXPECT_TRUE(target.endsWith("699999 On ch=1 n=72 v=100\r\n"));
 }
@@ -95,12 +97,12 @@ QByteArray manyLines(int count, int invalidAt) {
 }
 
 TEST(RewriteEventText, KeepsTheOrderAcrossBatches) {
-    FakeToolDir dir;
+    QTemporaryDir dir;
     const QByteArray source = manyLines(200'000, 0);
     const RewriteResult result = transpose12(dir, source);
     ASSERT_EQ(result.failure, std::nullopt);
     const QList<QByteArray> in = source.split('\n');
-    const QList<QByteArray> out = readFile(dir.file(QStringLiteral("out.txt"))).split('\n');
+    const QList<QByteArray> out = readFile(dir.filePath(QStringLiteral("out.txt"))).split('\n');
     ASSERT_EQ(out.size(), in.size());
     std::uint64_t clampedLines = 0; // notes of 117 and more, here and there
     for (qsizetype i = 0; i + 1 < in.size(); ++i) {
@@ -122,7 +124,7 @@ struct LateFailureCase {
 class LateInvalidLine : public testing::TestWithParam<LateFailureCase> {};
 
 TEST_P(LateInvalidLine, IsNamedByItsNumberInTheWholeText) {
-    FakeToolDir dir;
+    QTemporaryDir dir;
     const RewriteResult result = transpose12(dir, manyLines(200'000, GetParam().invalidAt));
     EXPECT_EQ(result.failure, (JobFailure{JobMessageId::EventLineInvalid,
                                           {QString::number(GetParam().invalidAt),
@@ -136,11 +138,11 @@ INSTANTIATE_TEST_SUITE_P(Positions, LateInvalidLine,
                                          LateFailureCase{"the last line", 200'000}));
 
 TEST(RewriteEventText, KeepsALineLongerThanItsBuffer) {
-    FakeToolDir dir;
+    QTemporaryDir dir;
     const QByteArray longLine = "0 SysEx " + QByteArray(3 * 1024 * 1024, 'a');
     const RewriteResult result = transpose12(dir, note + "\n" + longLine + "\n" + note);
     ASSERT_EQ(result.failure, std::nullopt);
-    EXPECT_EQ(readFile(dir.file(QStringLiteral("out.txt"))),
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("out.txt"))),
               noteUp + "\r\n" + longLine + "\r\n" + noteUp + "\r\n");
 }
 
@@ -149,28 +151,42 @@ struct FileFailureCase {
     const char* source; // nullptr: a text of three lines
     const char* target; // nullptr: a file in the test's folder
     JobMessageId id;
-    const char* lineNumber;   // nullptr: the message names no line
-    rlim_t fileSizeLimit = 0; // bytes the target may hold, as a full disk would; 0: no limit
+    const char* lineNumber;          // nullptr: the message names no line
+    unsigned long fileSizeLimit = 0; // bytes the target may hold, as a full disk would; 0: no limit
 };
+
+#ifndef Q_OS_WIN
+// While it lives, a file may hold at most the given bytes (0: no limit).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &kept_);
+        if (bytes > 0) {
+            std::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit fails instead
+            const rlimit limit{bytes, kept_.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &kept_); }
+
+  private:
+    rlimit kept_{};
+};
+#endif
 
 class FileFailure : public testing::TestWithParam<FileFailureCase> {};
 
 TEST_P(FileFailure, IsReportedWithItsLine) {
     const FileFailureCase& c = GetParam();
-    FakeToolDir dir;
-    writeFile(dir.file(QStringLiteral("in.txt")), "a\nb\nc\n");
-    const QString source = c.source ? QString::fromUtf8(c.source) : dir.file("in.txt");
-    const QString target = c.target ? QString::fromUtf8(c.target) : dir.file("out.txt");
-    rlimit kept{};
-    ::getrlimit(RLIMIT_FSIZE, &kept);
-    if (c.fileSizeLimit > 0) {
-        std::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit fails instead
-        const rlimit limit{c.fileSizeLimit, kept.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("in.txt")), "a\nb\nc\n");
+    const QString source = c.source ? QString::fromUtf8(c.source) : dir.filePath("in.txt");
+    const QString target = c.target ? QString::fromUtf8(c.target) : dir.filePath("out.txt");
+#ifndef Q_OS_WIN
+    const FileSizeLimit limit(c.fileSizeLimit);
+#endif
     const RewriteResult result =
         zelmod::rewriteEventText(source, target, 0, zelmod::fixedJob(zelmod::Job::PitchMirror));
-    ::setrlimit(RLIMIT_FSIZE, &kept);
     ASSERT_TRUE(result.failure);
     EXPECT_EQ(result.failure->id, c.id);
     QStringList arguments = result.failure->arguments; // [line,] file, reason
@@ -179,15 +195,18 @@ TEST_P(FileFailure, IsReportedWithItsLine) {
     EXPECT_EQ(arguments, c.lineNumber ? QStringList{c.lineNumber} : QStringList());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, FileFailure,
-    testing::Values(
-        FileFailureCase{"no event text", "/nonexistent/Zeltmps.txt", nullptr,
-                        JobMessageId::EventTextUnopenable, nullptr},
-        FileFailureCase{"event text that cannot be read", "/proc/self/mem", nullptr,
-                        JobMessageId::EventTextUnreadable, "1"},
-        FileFailureCase{"target that cannot be created", nullptr, "/nonexistent/Zeltmpd.txt",
-                        JobMessageId::WorkFileUncreatable, nullptr},
-        FileFailureCase{"full disk", nullptr, nullptr, JobMessageId::EventTextUnwritable, "3", 4}));
+const FileFailureCase fileFailures[] = {
+    {"no event text", "/nonexistent/Zeltmps.txt", nullptr, JobMessageId::EventTextUnopenable,
+     nullptr},
+    {"target that cannot be created", nullptr, "/nonexistent/Zeltmpd.txt",
+     JobMessageId::WorkFileUncreatable, nullptr},
+#ifndef Q_OS_WIN // failures that only POSIX lets a test cause
+    {"event text that cannot be read", "/proc/self/mem", nullptr, JobMessageId::EventTextUnreadable,
+     "1"},
+    {"full disk", nullptr, nullptr, JobMessageId::EventTextUnwritable, "3", 4},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, FileFailure, testing::ValuesIn(fileFailures));
 
 } // namespace
