@@ -137,7 +137,8 @@ std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice
             return fileFailure(failureId, path, file.errorString());
         return std::nullopt;
     }
-    const auto wide = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
+    const QString nativeName = QDir::toNativeSeparators(path);
+    const auto wide = reinterpret_cast<LPCWSTR>(nativeName.utf16());
     const HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
@@ -174,7 +175,8 @@ QString removeNative(const QString& path) {
 }
 
 QString setNormalAttributes(const QString& path) {
-    const auto wide = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16());
+    const QString nativeName = QDir::toNativeSeparators(path);
+    const auto wide = reinterpret_cast<LPCWSTR>(nativeName.utf16());
     const DWORD attributes = GetFileAttributesW(wide);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return QString(); // a link keeps its own attributes; its target is not touched
