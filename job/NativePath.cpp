@@ -155,8 +155,13 @@ std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice
     return std::nullopt;
 }
 
+// By the open handle: a file opened from a descriptor has no name in QFile.
 bool isRegularFile(const QFile& file) {
-    return QFileInfo(file.fileName()).isFile();
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, &information) &&
+           !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool isPrivateFile(const QFile& file) {
