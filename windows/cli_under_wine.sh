@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # cli_under_wine.sh LINUX_TOOLS WINDOWS_TOOLS: zelmod-cli.exe under Wine
 # where Windows has roads of its own: relative and Japanese paths, a
-# read-only leftover, a missing converter, an installed copy that works in
+# read-only leftover and a missing converter (both with --batch-files, which
+# runs the converters' programs through cmd.exe), an installed copy that works in
 # %LOCALAPPDATA%. Each case runs from a fresh copy of the tool's folder and
 # must exit as expected, write exactly the Linux zelmod-cli's output (or
 # none) and leave nothing behind in that folder. Expects WINE, WINEPREFIX
@@ -40,8 +41,8 @@ cases=(
     "absolute paths|plain|0|out.mid|-o;$(windows_path "$work/out.mid");$(windows_path "$work/in.mid")"
     "relative paths|plain|0|out.mid|-o;out.mid;in.mid"
     "Japanese names|plain|0|出力.mid|-o;出力.mid;入力.mid"
-    "a read-only leftover is removed|read_only_leftover|0|out.mid|-o;out.mid;in.mid"
-    "a missing converter fails|no_t2mf|1|-|-o;out.mid;in.mid"
+    "a read-only leftover is removed|read_only_leftover|0|out.mid|--batch-files;-o;out.mid;in.mid"
+    "a missing converter fails|no_t2mf|1|-|--batch-files;-o;out.mid;in.mid"
     "an installed copy works in LOCALAPPDATA|installed|0|out.mid|-o;out.mid;in.mid"
 )
 
