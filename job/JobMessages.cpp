@@ -12,6 +12,10 @@ struct MessageText {
     const char* text;
 };
 
+// The words for a file that is no MIDI file: the job's refusal, the summary
+// of dropped files and the meaning of the converter's line all say them.
+#define NOT_MIDI_TEXT "MIDI ファイルではありません"
+
 const char* const completedCaption = "(?)<変換完了！";
 const char* const errorCaption = "§ エラー";
 const char* const notes = "音";
@@ -30,7 +34,7 @@ constexpr std::array<MessageText, 43> messageTexts{{
     {JobMessageId::InputUncopyable, "変換対象のファイルを読み込めません\n%1\n%2"},
     {JobMessageId::InputNotAFile,
      "変換対象が通常のファイルではありません、パイプや装置からは変換できません\n%1"},
-    {JobMessageId::InputNotMidi, "MIDI ファイルではありません\n%1"},
+    {JobMessageId::InputNotMidi, NOT_MIDI_TEXT "\n%1"},
     {JobMessageId::InputIsWorkFile,
      "作業用のファイルは変換できません、別のファイルを指定してください\n%1"},
     {JobMessageId::OutputIsWorkFile,
@@ -65,7 +69,7 @@ constexpr std::array<MessageText, 43> messageTexts{{
     {JobMessageId::OutputFolderUnwritable,
      "フォルダに書き込む権限がありません、保存できません\n%1"},
     {JobMessageId::DroppedFolderTitle, "変換ファイルの保存先のフォルダを指定してください"},
-    {JobMessageId::DroppedNotMidi, "MIDI ファイルではありません"},
+    {JobMessageId::DroppedNotMidi, NOT_MIDI_TEXT},
     {JobMessageId::DroppedOutputsExist,
      "保存先のフォルダに同じ名前のファイルが %1 個あります、上書きしますか？"},
     {JobMessageId::DroppedSummary,
@@ -87,7 +91,7 @@ struct ConverterReason {
 };
 const char* const endedInTrack = "トラックの途中でファイルが終わっています";
 constexpr std::array<ConverterReason, 7> midiReasons{{
-    {"not a MIDI file", "MIDI ファイルではありません"},
+    {"not a MIDI file", NOT_MIDI_TEXT},
     {"truncated MThd chunk", "ファイルの先頭が途中で切れています"},
     {"MThd chunk of", "ファイルの先頭が壊れています"},
     {"truncated MTrk chunk", endedInTrack},
