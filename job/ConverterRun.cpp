@@ -12,7 +12,6 @@
 #else
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -29,13 +28,14 @@ void hideWindow(QProcess& process) {
 }
 #else
 // Runs in the started interpreter before the script: the working folder
-// entered by its own bytes, the script's descriptor kept open across the
-// start, a process group of its own, so that cancel() reaches the converter,
-// and on Linux an end together with the program (the script replaces the
+// entered by its own bytes, the open script as its standard input, read
+// from the start (no /dev/fd or /proc is needed), a process group of its own, so that cancel()
+// reaches the converter, and on Linux an end together with the program (the script replaces the
 // interpreter with the converter), so that a converter of a killed job never
 // writes into the next job's files.
 void enterAndLeadOwnGroup(const QByteArray& workDir, int script) {
-    if (::chdir(workDir.constData()) != 0 || ::fcntl(script, F_SETFD, 0) != 0)
+    if (::chdir(workDir.constData()) != 0 || ::dup2(script, STDIN_FILENO) != STDIN_FILENO ||
+        ::lseek(STDIN_FILENO, 0, SEEK_SET) != 0)
         ::_exit(126);
     ::setpgid(0, 0);
 #ifdef Q_OS_LINUX
@@ -76,7 +76,8 @@ std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
     if (!bytes)
         return JobFailure{JobMessageId::ToolDirUnencodable, {shownPath(folders_.workDir)}};
     script_.close();
-    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    // Read back by the interpreter through the same open file.
+    const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
     if (auto failure = openNative(script_, path, mode, JobMessageId::ScriptUnwritable))
         return failure;
     if (!writeAll(script_, bytes->constData(), bytes->size()))
@@ -87,12 +88,13 @@ std::optional<JobFailure> ConverterRun::writeScript(const QString& path,
 }
 
 // The interpreter runs the script from the working folder. On POSIX it
-// reads the open script through its descriptor, never by its name, and
+// reads the open script as its standard input, never by its name, and
 // leads a process group of its own, so that cancel() reaches the converter.
 void ConverterRun::startScript([[maybe_unused]] const QString& scriptPath) {
     process_ = new QProcess(this);
     connect(process_, &QProcess::errorOccurred, this, &ConverterRun::processFailed);
     connect(process_, &QProcess::finished, this, &ConverterRun::processEnded);
+    // On POSIX the child then takes the script as its input instead.
     process_->setStandardInputFile(QProcess::nullDevice());
     process_->setStandardOutputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
@@ -108,7 +110,7 @@ void ConverterRun::startScript([[maybe_unused]] const QString& scriptPath) {
     process_->setChildProcessModifier([workDir = nativePath(folders_.workDir), script] {
         enterAndLeadOwnGroup(workDir, script);
     });
-    process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("/dev/fd/%1").arg(script)});
+    process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("-s")});
 #endif
 }
 

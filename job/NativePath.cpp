@@ -139,11 +139,14 @@ std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice
     }
     const QString nativeName = QDir::toNativeSeparators(path);
     const auto wide = reinterpret_cast<LPCWSTR>(nativeName.utf16());
-    const HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    const bool reading = mode & QIODevice::ReadOnly;
+    const DWORD access = reading ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    const HANDLE handle = CreateFileW(wide, access, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return fileFailure(failureId, path, qt_error_string(int(GetLastError())));
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                   (reading ? _O_RDWR : _O_WRONLY) | _O_BINARY);
     if (fd < 0) {
         CloseHandle(handle);
         return fileFailure(failureId, path, systemErrorText(errno));
@@ -201,7 +204,8 @@ QString programDirectory() {
 std::optional<JobFailure> openNative(QFile& file, const QString& path, QIODevice::OpenMode mode,
                                      JobMessageId failureId) {
     const bool writing = mode & QIODevice::WriteOnly;
-    const int flags = writing ? O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW : O_RDONLY | O_NONBLOCK;
+    const int access = mode & QIODevice::ReadOnly ? O_RDWR : O_WRONLY;
+    const int flags = writing ? access | O_CREAT | O_EXCL | O_NOFOLLOW : O_RDONLY | O_NONBLOCK;
     const int fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, 0600);
     if (fd < 0)
         return fileFailure(failureId, path, systemErrorText(errno));

@@ -28,7 +28,7 @@ inline std::string nativeString(const QString& path) {
 std::filesystem::path filesystemPath(const QString& path);
 QString pathFromFilesystem(const std::filesystem::path& path);
 
-// Opens path: ReadOnly, or WriteOnly to create it afresh for its owner alone
+// Opens path: ReadOnly, or WriteOnly (ReadWrite) to create it afresh for its owner alone
 // (0600), failing when anything, a link included, is in its place. A read
 // never waits for a pipe's writer. A failure is reported as failureId with
 // the path and the system's reason.
