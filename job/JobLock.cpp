@@ -28,23 +28,34 @@ JobFailure JobLock::busy() const {
 
 #ifdef Q_OS_WIN
 
-// Opened without sharing, the file cannot be opened a second time while a
-// job holds it, and the system deletes it when the handle closes.
+// Made afresh and opened without sharing, the file cannot be opened a
+// second time while a job holds it, and the system deletes it when the
+// handle closes. One left by a job that never closed it (the machine went
+// down) is removed first; one that is held cannot be.
 std::optional<JobFailure> JobLock::tryLock() {
     if (handle_)
         return std::nullopt;
     const std::wstring path = path_.toStdWString();
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const HANDLE handle =
+            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            handle_ = handle;
+            return std::nullopt;
+        }
+        DWORD error = GetLastError();
+        const bool found = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (found && DeleteFileW(path.c_str()))
+            continue;
+        if (found)
+            error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION)
             return busy();
         return fileFailure(JobMessageId::ToolDirUnwritable, directory_,
                            qt_error_string(int(error)));
     }
-    handle_ = handle;
-    return std::nullopt;
+    return busy();
 }
 
 void JobLock::unlock() {
@@ -65,10 +76,6 @@ bool isOwnLockFile(const struct stat& status) {
 
 } // namespace
 
-JobFailure JobLock::notOurs() const {
-    return {JobMessageId::WorkFileNotPrivate, {shownPath(path_)}};
-}
-
 // Why the lock file cannot be opened, seen by its name. Another user's
 // running job keeps its lock closed to this user.
 JobFailure JobLock::refusal(int error) const {
@@ -79,36 +86,20 @@ JobFailure JobLock::refusal(int error) const {
         if (S_ISREG(named.st_mode) && named.st_uid != ::geteuid() && error == EACCES)
             return busy();
         if (!isOwnLockFile(named))
-            return notOurs();
+            return {JobMessageId::WorkFileNotPrivate, {shownPath(path_)}};
     }
     return fileFailure(JobMessageId::ToolDirUnwritable, directory_, systemErrorText(error));
 }
 
-// The file is removed while the lock is still held. A job that opened the
-// old file before that finds, once it has the lock, that its file is no
-// longer the one under the name, and tries again.
+// The file is removed while the lock is still held, so that the next job
+// makes its own afresh.
 std::optional<JobFailure> JobLock::tryLock() {
     if (fd_ >= 0)
         return std::nullopt;
-    const QByteArray path = nativePath(path_);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const int fd = openLocked(path.constData());
-        if (fd < 0)
-            return refusal(errno);
-        struct stat opened {};
-        struct stat named {};
-        if (::fstat(fd, &opened) == 0 && ::lstat(path.constData(), &named) == 0 &&
-            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
-            if (!isOwnLockFile(opened)) {
-                ::close(fd);
-                return notOurs();
-            }
-            fd_ = fd;
-            return std::nullopt;
-        }
-        ::close(fd);
-    }
-    return busy();
+    fd_ = openLocked(nativePath(path_).constData());
+    if (fd_ < 0)
+        return refusal(errno);
+    return std::nullopt;
 }
 
 void JobLock::unlock() {

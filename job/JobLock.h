@@ -24,7 +24,6 @@ class JobLock {
   private:
     JobFailure busy() const;
 #ifndef _WIN32
-    JobFailure notOurs() const;
     JobFailure refusal(int error) const;
 #endif
 

@@ -31,6 +31,7 @@ TEST(JobLock, RefusesASecondHolderUntilTheFirstLetsGo) {
 TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     FakeToolDir tool;
     const QString ready = tool.outside(QStringLiteral("ready"));
+    writeFile(tool.file("Zelmod.job.lock"), "left over");
     // Another program holds the same kind of lock on the file. With -o the
     // command it runs does not share the lock; the command says when it runs.
     Child holder("flock", {"-o", tool.file("Zelmod.job.lock").toStdString(), "sh", "-c",
@@ -41,6 +42,7 @@ TEST(JobLock, IsFreeAgainWhenItsHolderIsKilled) {
     holder.kill(SIGKILL);
     holder.wait();
     EXPECT_EQ(lock.tryLock(), std::nullopt);
+    EXPECT_EQ(readFile(tool.file("Zelmod.job.lock")), ""); // made afresh
     const pid_t command = pid_t(readFile(ready).trimmed().toLongLong());
     if (command > 0)
         ::kill(command, SIGKILL); // left behind by the killed holder
