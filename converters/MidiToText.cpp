@@ -279,8 +279,13 @@ class MidiToText {
     }
 
   private:
+    // Inside a track the place names the track too, counted from 1 as the
+    // file holds them.
     [[noreturn]] void fail(std::uint64_t offset, const std::string& what) {
-        throw ConversionError(name_ + ": byte " + std::to_string(offset) + ": " + what);
+        const std::string track =
+            inTrack_ ? "track " + std::to_string(tracksRead_ + 1) + ", " : std::string();
+        throw ConversionError(name_ + ": " + track + "byte " + std::to_string(offset) + ": " +
+                              what);
     }
 
     // The next byte of an event's head; the head's bytes end where the chunk does.
@@ -375,6 +380,7 @@ class MidiToText {
         }
         if (remaining < 8 || remaining - 8 < length) {
             if (!allTracksRead) {
+                inTrack_ = remaining >= 8 && std::memcmp(id, "MTrk", 4) == 0;
                 fail(start, remaining < 8 ? std::string("truncated chunk header")
                                           : "truncated " + printable(id) + " chunk");
             }
@@ -386,7 +392,9 @@ class MidiToText {
         }
         enterChunk(in_.offset() + length);
         if (std::memcmp(id, "MTrk", 4) == 0) {
+            inTrack_ = true;
             track();
+            inTrack_ = false;
             ++tracksRead_;
         } else {
             char* out = appendText(line(), ChunkWord);
@@ -705,6 +713,7 @@ class MidiToText {
     OutputFile out_;
     char* lineStart_ = nullptr;
     unsigned tracksRead_ = 0;
+    bool inTrack_ = false;
     std::uint64_t chunkEnd_ = 0;
     std::uint64_t resumeAt_ = 0;
     std::uint64_t tick_ = 0;

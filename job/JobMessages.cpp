@@ -1,6 +1,7 @@
 #include "job/JobMessages.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 #include <array>
 
@@ -84,22 +85,26 @@ constexpr std::array<MessageText, 43> messageTexts{{
 }};
 
 // What the converters' failures mean to the user, keyed by the words their
-// line begins its what with; the first that fits counts.
+// line begins its what with; the first that fits counts. Where the line
+// names the track, the words that have a form for it say which.
 struct ConverterReason {
     const char* kind;
     const char* text;
+    const char* inTrack = nullptr; // %1 the track, counted from 1
 };
 const char* const endedInTrack = "トラックの途中でファイルが終わっています";
+const char* const endedInNamedTrack = "トラック %1 の途中でファイルが終わっています";
 constexpr std::array<ConverterReason, 7> midiReasons{{
     {"not a MIDI file", NOT_MIDI_TEXT},
     {"truncated MThd chunk", "ファイルの先頭が途中で切れています"},
     {"MThd chunk of", "ファイルの先頭が壊れています"},
-    {"truncated MTrk chunk", endedInTrack},
+    {"truncated MTrk chunk", endedInTrack, endedInNamedTrack},
     {"truncated chunk header", endedInTrack},
-    {"unexpected end of file", endedInTrack},
+    {"unexpected end of file", endedInTrack, endedInNamedTrack},
     {"the file ends after", "ファイルに書かれた数のトラックがありません"},
 }};
-const char* const damagedMidi = "MIDI ファイルの中身が壊れています";
+const ConverterReason damagedMidi{"", "MIDI ファイルの中身が壊れています",
+                                  "トラック %1 の中身が壊れています"};
 const char* const unwritableMidi = "変換したデータを MIDI ファイルに戻せません";
 
 } // namespace
@@ -143,13 +148,21 @@ JobMessage completionMessage(const ClampCount& clamped) {
 }
 
 JobFailure converterRefusal(bool midiToText, const QString& input, const QString& line) {
-    const char* reason = midiToText ? damagedMidi : unwritableMidi;
+    if (!midiToText)
+        return {JobMessageId::ConversionRefused,
+                {shownPath(input), QString::fromUtf8(unwritableMidi), line}};
+    const ConverterReason* reason = &damagedMidi;
     for (const ConverterReason& known : midiReasons)
-        if (midiToText && line.contains(QStringLiteral(": ") + QLatin1String(known.kind))) {
-            reason = known.text;
+        if (line.contains(QStringLiteral(": ") + QLatin1String(known.kind))) {
+            reason = &known;
             break;
         }
-    return {JobMessageId::ConversionRefused, {shownPath(input), QString::fromUtf8(reason), line}};
+    static const QRegularExpression trackPlace(QStringLiteral(": track ([0-9]+), byte "));
+    const QRegularExpressionMatch track = trackPlace.match(line);
+    const QString why = track.hasMatch() && reason->inTrack
+                            ? QString::fromUtf8(reason->inTrack).arg(track.captured(1))
+                            : QString::fromUtf8(reason->text);
+    return {JobMessageId::ConversionRefused, {shownPath(input), why, line}};
 }
 
 JobFailure fileFailure(JobMessageId id, const QString& path, const QString& reason) {

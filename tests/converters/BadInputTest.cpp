@@ -31,31 +31,31 @@ const BadMidiCase badMidiCases[] = {
     {"TruncatedChunkHeader", join({header(1, 1, 96), text("MTr")}),
      "byte 14: truncated chunk header"},
     {"TruncatedTrack", join({header(1, 1, 96), text("MTrk"), {0, 0, 0, 10, 0, 0xFF, 0x2F, 0}}),
-     "byte 14: truncated MTrk chunk"},
+     "track 1, byte 14: truncated MTrk chunk"},
     {"GiantTrackLength",
      join({header(1, 1, 96), text("MTrk"), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0x2F, 0}}),
-     "byte 14: truncated MTrk chunk"},
+     "track 1, byte 14: truncated MTrk chunk"},
     // Unknown chunks do not count as tracks.
     {"TrackAfterUnknownChunkTruncated",
      join({header(1, 1, 96), chunk("XFIH", {}), text("MTrk"), {0, 0, 0, 16, 0, 0}}),
-     "byte 22: truncated MTrk chunk"},
+     "track 1, byte 22: truncated MTrk chunk"},
     {"SecondTrackTruncated",
      join({header(1, 2, 96), chunk("MTrk", {0, 0xFF, 0x2F, 0}), text("MTrk"), {0, 0, 0, 16, 0, 0}}),
-     "byte 26: truncated MTrk chunk"},
+     "track 2, byte 26: truncated MTrk chunk"},
     {"GiantMetaLength", midiFile({{0x00, 0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0x7F}}),
-     "byte 22: event runs past the end of its MTrk chunk"},
+     "track 1, byte 22: event runs past the end of its MTrk chunk"},
     {"GiantSysExLength", midiFile({{0x00, 0xF0, 0xFF, 0xFF, 0xFF, 0x7F, 0xF7}}),
-     "byte 22: event runs past the end of its MTrk chunk"},
+     "track 1, byte 22: event runs past the end of its MTrk chunk"},
     {"RunningStatusWithoutStatus", midiFile({{0x00, 0x3C, 0x40}}),
-     "byte 23: running status with no status before it"},
+     "track 1, byte 23: running status with no status before it"},
     {"EventPastChunkEnd", midiFile({{0x00, 0x90, 0x3C}}),
-     "byte 25: event runs past the end of its MTrk chunk"},
+     "track 1, byte 25: event runs past the end of its MTrk chunk"},
     {"OverlongVariableLength", midiFile({{0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 0x3C, 0x40}}),
-     "byte 22: variable-length number longer than 4 bytes"},
+     "track 1, byte 22: variable-length number longer than 4 bytes"},
     {"StatusInsideChannelMessage", midiFile({{0x00, 0x90, 0x3C, 0x90}}),
-     "byte 25: status byte inside a channel message"},
+     "track 1, byte 25: status byte inside a channel message"},
     {"StatusInsideSystemMessage", midiFile({{0x00, 0xF3, 0xFF}}),
-     "byte 24: status byte inside a system message"},
+     "track 1, byte 24: status byte inside a system message"},
     {"FewerTracksThanDeclared", join({header(1, 2, 96), chunk("MTrk", {0, 0xFF, 0x2F, 0})}),
      "byte 26: the file ends after 1 of the 2 tracks of its MThd chunk"},
 };
@@ -89,7 +89,8 @@ TEST(BadMidiCorpus, DamagedFilesFailWithOneLineAndNoOutput) {
         SCOPED_TRACE(file);
         const ToolRun run = runTool("mf2t", {file, scratch.path("out.txt")}, scratch);
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.errorOutput.rfind("mf2t: " + file + ": byte ", 0), 0u) << run.errorOutput;
+        EXPECT_EQ(run.errorOutput.rfind("mf2t: " + file + ": ", 0), 0u) << run.errorOutput;
+        EXPECT_NE(run.errorOutput.find("byte "), std::string::npos) << run.errorOutput;
         EXPECT_EQ(std::count(run.errorOutput.begin(), run.errorOutput.end(), '\n'), 1);
         EXPECT_TRUE(scratch.files().empty());
     }

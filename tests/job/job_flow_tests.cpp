@@ -257,13 +257,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 .toText = &invalidLine,
                                 .job = zelmod::Job::Reverse},
                     // The converter's exact line follows the user's terms.
-                    FailureCase{"a track cut short",
-                                {"トラックの途中でファイルが終わっています、変換できません\n",
-                                 "cut.mid\nmf2t: Zeltmp.dat: byte 14: truncated MTrk chunk"},
-                                [](const FakeToolDir& t) {
-                                    writeFile(t.outside("cut.mid"), input.chopped(4));
-                                    return t.outside("cut.mid");
-                                }},
+                    FailureCase{
+                        "a track cut short",
+                        {"トラック 1 の途中でファイルが終わっています、変換できません\n",
+                         "cut.mid\nmf2t: Zeltmp.dat: track 1, byte 14: truncated MTrk chunk"},
+                        [](const FakeToolDir& t) {
+                            writeFile(t.outside("cut.mid"), input.chopped(4));
+                            return t.outside("cut.mid");
+                        }},
                     FailureCase{"input that is no MIDI file",
                                 {"MIDI ファイルではありません\n", "text.mid"},
                                 [](const FakeToolDir& t) {
