@@ -185,7 +185,7 @@ void ConversionJob::rewrite() {
         [this, selected, source = workPath(workDir_, WorkFile::eventText),
          target = workPath(workDir_, WorkFile::rewrittenText)] {
             if (selected[int(Job::Reverse)])
-                return reverseEventText(source, target);
+                return reverseEventText(source, target, [this] { return !cancelled_; });
             return rewriteEventText(
                 source, target, shiftAmount_, [selected](int index) { return selected[index]; },
                 [this] { return !cancelled_; });

@@ -197,9 +197,12 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
     return result;
 }
 
-RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath) {
+RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath,
+                               const std::function<bool()>& stillWanted) {
     try {
-        reversePlayback(nativeString(sourcePath), nativeString(targetPath));
+        reversePlayback(nativeString(sourcePath), nativeString(targetPath), stillWanted);
+    } catch (const ReverseCancelled&) {
+        return {};
     } catch (const convert::ConversionError& error) {
         return {JobFailure{JobMessageId::EventTextUnreversed,
                            {pathFromNative(QByteArray(error.what()))}}};

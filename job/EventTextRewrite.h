@@ -29,8 +29,10 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                                double shiftAmount, const JobOptionQuery& isSelected,
                                const std::function<bool()>& stillWanted = {});
 
-// Writes the text of source played backwards to target, in one piece: it
-// cannot be stopped midway. Its failures name the line or the file.
-RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath);
+// Writes the text of source played backwards to target. Once stillWanted
+// says no, it stops within a few thousand lines and leaves target as it
+// was. Its failures name the line or the file.
+RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath,
+                               const std::function<bool()>& stillWanted = {});
 
 } // namespace zelmod

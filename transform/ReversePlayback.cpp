@@ -242,12 +242,17 @@ class TextVisitor {
     virtual void other(std::string_view line) = 0;
 };
 
-void walk(LineSource& source, const std::string& name, TextVisitor& visitor) {
+using KeepGoing = std::function<bool()>;
+
+void walk(LineSource& source, const std::string& name, TextVisitor& visitor,
+          const KeepGoing& keepGoing) {
     std::uint64_t lineNumber = 0;
     std::string_view line;
     const auto nextLine = [&] {
         const bool more = source.next(line);
         lineNumber += more ? 1 : 0;
+        if (lineNumber % 4096 == 0 && keepGoing && !keepGoing())
+            throw ReverseCancelled{};
         return more;
     };
     try {
@@ -784,24 +789,26 @@ class Reverser : public TextVisitor {
 
 using SourceOpener = std::function<std::unique_ptr<LineSource>()>;
 
-void reverseText(const SourceOpener& open, const std::string& name, const TextSink& sink) {
+void reverseText(const SourceOpener& open, const std::string& name, const TextSink& sink,
+                 const KeepGoing& keepGoing = {}) {
     Survey survey;
-    walk(*open(), name, survey);
+    walk(*open(), name, survey, keepGoing);
     SharedChanges shared(survey);
     if (survey.anyShared) {
-        walk(*open(), name, shared);
+        walk(*open(), name, shared, keepGoing);
         std::stable_sort(shared.changes.begin(), shared.changes.end(), changeBefore);
     }
     Reverser reverser(survey, shared.changes, sink);
-    walk(*open(), name, reverser);
+    walk(*open(), name, reverser, keepGoing);
 }
 
 } // namespace
 
-void reversePlayback(const std::string& sourcePath, const std::string& targetPath) {
+void reversePlayback(const std::string& sourcePath, const std::string& targetPath,
+                     const std::function<bool()>& keepGoing) {
     convert::OutputFile out(targetPath);
     reverseText([&] { return std::make_unique<FileLines>(sourcePath); }, sourcePath,
-                [&](std::string_view text) { out.write(text); });
+                [&](std::string_view text) { out.write(text); }, keepGoing);
     out.commit();
 }
 

@@ -5,6 +5,7 @@
 // to each kind of event).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,12 @@ namespace zelmod {
 // writes the reversed text to targetPath through a temporary file that
 // replaces it only on success. Throws convert::ConversionError
 // ("FILE: line N: what") for text it cannot read or take. Keeps no state
-// between calls, so any thread may call it.
-void reversePlayback(const std::string& sourcePath, const std::string& targetPath);
+// between calls, so any thread may call it. keepGoing, when given, is asked
+// every few thousand lines; once it says no, the work stops with
+// ReverseCancelled and targetPath is left as it was.
+struct ReverseCancelled {};
+void reversePlayback(const std::string& sourcePath, const std::string& targetPath,
+                     const std::function<bool()>& keepGoing = {});
 
 // The same on text held in memory; errors name the text as name.
 std::string reversePlaybackText(std::string_view text, const std::string& name = "text");

@@ -293,6 +293,23 @@ TEST(ReversePlayback, TwiceGivesBackNotesTemposAndStatesOfTheCorpus) {
     }
 }
 
+// A cancel stops the work midway, where the original stays and nothing is left.
+TEST(ReversePlayback, StopsMidwayWhenNoLongerWanted) {
+    ScratchDir scratch;
+    std::string lines = text({format0, "MTrk rs=on"});
+    for (int tick = 0; tick < 20'000; ++tick)
+        lines += std::to_string(tick) + " On ch=1 n=60 v=100\r\n";
+    writeFile(scratch.path("in.txt"), lines + text({"20000 EndOfTrack", "TrkEnd"}));
+    writeFile(scratch.path("out.txt"), "old");
+    int asked = 0;
+    EXPECT_THROW(reversePlayback(scratch.path("in.txt"), scratch.path("out.txt"),
+                                 [&] { return ++asked < 2; }),
+                 ReverseCancelled);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(readText(scratch.path("out.txt")), "old");
+    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"in.txt", "out.txt"}));
+}
+
 // An independent reader, Debian's python3-mido, hears every note of a piece
 // with 358 tempo changes at the mirrored moment in seconds.
 TEST(ReversePlayback, AnotherReaderHearsTheNotesMirroredInSeconds) {
