@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include "job/FolderSecurity.h"
+#else
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,12 +19,12 @@ namespace zelmod {
 namespace {
 
 // Whether another user may put files into the folder: it is another's, or
-// its group or everyone may write to it. Such a folder is no place for the
-// work files, whose names anyone can foresee.
+// its group or everyone may write to it (on Windows, its access list lets
+// someone else write). Such a folder is no place for the work files, whose
+// names anyone can foresee. So is one whose owner cannot be learnt.
 bool othersMayWrite(const QString& folder) {
 #ifdef Q_OS_WIN
-    Q_UNUSED(folder);
-    return false;
+    return FolderSecurity::of(folder).othersHave(FolderAccess::Write);
 #else
     struct stat status {};
     return ::stat(nativePath(folder).constData(), &status) != 0 || status.st_uid != ::geteuid() ||
@@ -44,10 +46,25 @@ QString perUserFolder() {
 
 // Refuses a working folder that is another user's; closes one of the user's
 // own to others (the per-user folder to all, a program folder to writers).
-std::optional<JobFailure> keepPrivate(const QString& workDir) {
 #ifdef Q_OS_WIN
-    Q_UNUSED(workDir);
+// On Windows the system and the administrators may own it too, as they own
+// what an elevated program made. Only the per-user folder's access list is
+// ever changed; a program folder others may write to is never the working
+// folder.
+std::optional<JobFailure> keepPrivate(const QString& workDir) {
+    const FolderSecurity security = FolderSecurity::of(workDir);
+    if (!security.isRead())
+        return fileFailure(JobMessageId::ToolDirUnwritable, workDir, security.errorText());
+    if (!security.ownerIsTrusted())
+        return JobFailure{JobMessageId::WorkDirNotOwned, {shownPath(workDir)}};
+    if (workDir != perUserFolder() || !security.othersHave(FolderAccess::Any))
+        return std::nullopt;
+    if (const QString error = FolderSecurity::closeToOthers(workDir); !error.isEmpty())
+        return fileFailure(JobMessageId::ToolDirUnwritable, workDir, error);
+    return std::nullopt;
+}
 #else
+std::optional<JobFailure> keepPrivate(const QString& workDir) {
     const int fd = ::open(nativePath(workDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return fileFailure(JobMessageId::ToolDirUnwritable, workDir, systemErrorText(errno));
@@ -62,8 +79,20 @@ std::optional<JobFailure> keepPrivate(const QString& workDir) {
         return JobFailure{JobMessageId::WorkDirNotOwned, {shownPath(workDir)}};
     if (!fixed)
         return fileFailure(JobMessageId::ToolDirUnwritable, workDir, systemErrorText(error));
-#endif
     return std::nullopt;
+}
+#endif
+
+// Makes the folder open to its owner alone from the start, so that no other
+// user ever enters it. The system's reason when that fails.
+QString makePrivateFolder(const QString& folder) {
+#ifdef Q_OS_WIN
+    return FolderSecurity::makePrivateFolder(folder);
+#else
+    if (QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return QString();
+    return qt_error_string();
+#endif
 }
 
 } // namespace
@@ -80,12 +109,11 @@ std::optional<JobFailure> makeWorkDir(const QString& workDir) {
     if (QFileInfo(workDir).isDir())
         return keepPrivate(workDir);
     // The folders above are the user's own and are made as usual; should
-    // that fail, the mkdir below says why.
+    // that fail, the working folder's own making says why.
     QDir().mkpath(QFileInfo(workDir).absolutePath());
-    // Created with its mode at once, so that no other user ever enters it.
-    if (QDir().mkdir(workDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        return std::nullopt;
-    return fileFailure(JobMessageId::ToolDirUnwritable, workDir, qt_error_string());
+    if (const QString error = makePrivateFolder(workDir); !error.isEmpty())
+        return fileFailure(JobMessageId::ToolDirUnwritable, workDir, error);
+    return std::nullopt;
 }
 
 } // namespace zelmod

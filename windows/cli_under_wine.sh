@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # cli_under_wine.sh LINUX_TOOLS WINDOWS_TOOLS: zelmod-cli.exe under Wine
 # where Windows has roads of its own: relative and Japanese paths, a
-# read-only leftover and a missing converter (both with --batch-files, which
-# runs the converters' programs through cmd.exe), an installed copy that works in
-# %LOCALAPPDATA%. Each case runs from a fresh copy of the tool's folder and
-# must exit as expected, write exactly the Linux zelmod-cli's output (or
-# none) and leave nothing behind in that folder. Expects WINE, WINEPREFIX
-# and WINEDEBUG in the environment.
+# read-only leftover and a missing converter, an installed copy and one in a
+# folder that everyone may write to, both of which work in %LOCALAPPDATA%
+# (all with --batch-files, which works in the working folder and runs the
+# converters' programs through cmd.exe). Each case runs from a fresh copy of
+# the tool's folder, open to its owner and readable by others, and must exit
+# as expected, write exactly the Linux zelmod-cli's output (or none) and
+# leave that folder as it was but for a removed Zeltmps.txt. Wine gives a
+# folder an access list from its mode: o+w is an entry that lets Everyone
+# write. Expects WINE, WINEPREFIX and WINEDEBUG in the environment.
 set -euo pipefail
 linux=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
@@ -33,7 +36,17 @@ read_only_leftover() {
     chmod a-w "$tools/Zeltmps.txt"
 }
 no_t2mf() { rm "$tools/T2MF.EXE"; }
-installed() { touch "$tools/zelmod-installed"; }
+# Another user's file in a work file's place, which a job working elsewhere
+# leaves alone.
+planted() { echo "another user's" >"$tools/Zeltmp2.dat"; }
+installed() {
+    touch "$tools/zelmod-installed"
+    planted
+}
+open_to_all() {
+    chmod o+w "$tools"
+    planted
+}
 
 # name | set-up | exit status | output (in the working folder), or - for none |
 # arguments, separated by ;
@@ -43,14 +56,15 @@ cases=(
     "Japanese names|plain|0|出力.mid|-o;出力.mid;入力.mid"
     "a read-only leftover is removed|read_only_leftover|0|out.mid|--batch-files;-o;out.mid;in.mid"
     "a missing converter fails|no_t2mf|1|-|--batch-files;-o;out.mid;in.mid"
-    "an installed copy works in LOCALAPPDATA|installed|0|out.mid|-o;out.mid;in.mid"
+    "an installed copy works in LOCALAPPDATA|installed|0|out.mid|--batch-files;-o;out.mid;in.mid"
+    "a copy in a folder all may write to works in LOCALAPPDATA|open_to_all|0|out.mid|--batch-files;-o;out.mid;in.mid"
 )
 
 failures=0
 for entry in "${cases[@]}"; do
     IFS='|' read -r name setup status output arguments <<<"$entry"
     rm -rf "$tools" "$work"/out.mid "$work"/出力.mid
-    mkdir "$tools"
+    mkdir -m 755 "$tools"
     cp "$windows"/{MF2T.EXE,T2MF.EXE,zelmod-cli.exe} "$tools/"
     "$setup"
     before=$(cd "$tools" && ls -A | grep -v '^Zeltmps.txt$' || true)
@@ -66,7 +80,7 @@ for entry in "${cases[@]}"; do
     elif [ "$output" != - ] && ! cmp -s "$work/$output" "$scratch/expected.mid"; then
         problem="$output is not the Linux zelmod-cli's output"
     elif [ "$(cd "$tools" && ls -A)" != "$before" ]; then
-        problem="left in the tool's folder: $(cd "$tools" && ls -A | tr '\n' ' ')"
+        problem="the tool's folder changed: $(cd "$tools" && ls -A | tr '\n' ' ')"
     elif [ "$status" -ne 0 ] && grep -q '変換完了' "$scratch/log"; then
         problem="reported success"
     fi

@@ -1,5 +1,8 @@
 #include "job/BatchScript.h"
 #include "job/JobFiles.h"
+#ifdef Q_OS_WIN
+#include "job/FolderSecurity.h"
+#endif
 #include "tests/support/qt_test_kit.h"
 
 #include <QDir>
@@ -167,6 +170,70 @@ TEST(WindowsScriptUnderWine, RunsBothConvertersFromAnAwkwardDirectory) {
         readFile(inTool(QStringLiteral("Zeltmps.txt"))).startsWith("MThd format=0 tracks=1"));
     EXPECT_EQ(readFile(inTool(QStringLiteral("Zeltmp2.dat"))), midi);
 }
+
+#ifdef Q_OS_WIN
+// Where the scripts are written: a program folder whose access list lets
+// another user write there is no place for them. %1 is the user, %2 another.
+struct FolderSecurityCase {
+    const char* name;
+    const char* descriptor; // in the system's text form
+    bool othersMayWrite;
+    bool othersMayEnter;
+    bool ownerTrusted = true;
+};
+
+class WindowsFolderSecurity : public testing::TestWithParam<FolderSecurityCase> {};
+
+TEST_P(WindowsFolderSecurity, TellsWhoElseMayUseTheFolder) {
+    const FolderSecurityCase& c = GetParam();
+    const QString user = QStringLiteral("S-1-5-21-1-2-3-1001");
+    const auto security = zelmod::FolderSecurity::fromText(
+        QString::fromUtf8(c.descriptor).arg(user, QStringLiteral("S-1-5-21-1-2-3-1002")), user);
+    ASSERT_TRUE(security.isRead()) << security.errorText();
+    EXPECT_EQ(security.othersHave(zelmod::FolderAccess::Write), c.othersMayWrite);
+    EXPECT_EQ(security.othersHave(zelmod::FolderAccess::Any), c.othersMayEnter);
+    EXPECT_EQ(security.ownerIsTrusted(), c.ownerTrusted);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Descriptors, WindowsFolderSecurity,
+    testing::Values(
+        FolderSecurityCase{"the user's own", "O:%1D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;%1)", false, false},
+        FolderSecurityCase{"Everyone: full control", "O:%1D:(A;OICI;FA;;;%1)(A;OICI;FA;;;WD)", true, true},
+        FolderSecurityCase{"Users: modify", "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", true, true},
+        FolderSecurityCase{"Users: write, generically", "O:%1D:(A;;GW;;;BU)", true, true},
+        FolderSecurityCase{"another user: change the access list", "O:%1D:(A;;FA;;;%1)(A;;WD;;;%2)", true, true},
+        FolderSecurityCase{"signed-in users: make folders, as in C:\\",
+                           "O:SYD:(A;OICI;FA;;;SY)(A;OICIIO;GWGR;;;AU)(A;;0x4;;;AU)", true, true},
+        FolderSecurityCase{"Users: read and run, TrustedInstaller owns it",
+                           "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+                           "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", false, true},
+        FolderSecurityCase{"another user: full control of what it holds only",
+                           "O:%1D:(A;OICI;FA;;;%1)(A;OICIIO;FA;;;%2)", false, false},
+        FolderSecurityCase{"CREATOR OWNER and OWNER RIGHTS stand for the owner",
+                           "O:%1D:(A;OICI;FA;;;CO)(A;;FA;;;S-1-3-4)", false, false},
+        FolderSecurityCase{"Everyone denied", "O:%1D:(D;;FA;;;WD)(A;;FA;;;%1)", false, false},
+        FolderSecurityCase{"made by an elevated program", "O:BAD:P(A;OICI;FA;;;%1)", false, false},
+        FolderSecurityCase{"another user's", "O:%2D:P(A;OICI;FA;;;%1)", true, true, false},
+        FolderSecurityCase{"no access list", "O:%1", true, true}));
+// clang-format on
+
+TEST(WindowsFolderSecurity, AFolderOfUnknownSecurityIsTakenAsShared) {
+    const auto security = zelmod::FolderSecurity::of(QStringLiteral("C:\\no such folder\\x"));
+    EXPECT_FALSE(security.isRead());
+    EXPECT_TRUE(security.othersHave(zelmod::FolderAccess::Write));
+}
+
+TEST(WindowsFolderSecurity, AFolderMadePrivateIsTheUsersAlone) {
+    QTemporaryDir scratch;
+    const QString folder = scratch.path() + QStringLiteral("/work");
+    ASSERT_EQ(zelmod::FolderSecurity::makePrivateFolder(folder), QString());
+    const auto security = zelmod::FolderSecurity::of(folder);
+    EXPECT_TRUE(security.ownerIsTrusted());
+    EXPECT_FALSE(security.othersHave(zelmod::FolderAccess::Any));
+}
+#endif
 
 TEST(ConverterCommands, NameTheConvertersOfThisPlatform) {
 #ifdef Q_OS_WIN
