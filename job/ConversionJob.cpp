@@ -7,7 +7,6 @@
 #include "job/NativePath.h"
 #include "job/ReplaceFile.h"
 #include "job/ToolFolders.h"
-#include "job/WorkerThread.h"
 #include "job/amount/ShiftAmount.h"
 
 #include <QFile>
@@ -27,8 +26,7 @@ ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFileP
 ConversionJob::~ConversionJob() {
     cancelled_ = true;
     delete runner_; // its converter ends first
-    if (worker_)
-        worker_->wait();
+    worker_.stop();
     if (lock_)
         removeIntermediateFiles(workDir_, CleanUp::AfterJob);
 }
@@ -51,29 +49,32 @@ void ConversionJob::cancel() {
         runner_->cancel();
 }
 
-template <typename Work, typename Done> void ConversionJob::startWorker(Work work, Done done) {
-    worker_ = startWorkerThread(this, std::move(work), std::move(done));
-}
-
 // The lock is taken before anything in the working folder is touched and
-// given back once the intermediate files are gone.
+// given back once the intermediate files are gone. A job that still holds
+// it from the last one finds the folder as that one left it: clean.
 void ConversionJob::lockAndChooseInput() {
-    if (auto failure = makeWorkDir(workDir_))
-        return end(*failure);
-    lock_.emplace(workDir_);
-    if (auto failure = lock_->tryLock()) {
-        lock_.reset();
-        return end(*failure);
+    if (!lock_) {
+        if (auto failure = lockWorkDir())
+            return end(*failure);
     }
-    if (auto failure = removeIntermediateFiles(workDir_, CleanUp::BeforeJob))
-        return end(*failure);
     shiftAmount_ = takeShiftAmount();
     if (!host_.chooseInput(paths_.input))
         return end(Outcome::NoInputChosen);
     if (isJobFile(paths_.input, workDir_))
         return end(JobFailure{JobMessageId::InputIsWorkFile, {shownPath(paths_.input)}});
-    startWorker([this] { return copyInput(); },
-                [this](const std::optional<JobFailure>& failure) { inputCopied(failure); });
+    worker_.start([this] { return copyInput(); },
+                  [this](const std::optional<JobFailure>& failure) { inputCopied(failure); });
+}
+
+std::optional<JobFailure> ConversionJob::lockWorkDir() {
+    if (auto failure = makeWorkDir(workDir_))
+        return failure;
+    lock_.emplace(workDir_);
+    if (auto failure = lock_->tryLock()) {
+        lock_.reset();
+        return failure;
+    }
+    return removeIntermediateFiles(workDir_, CleanUp::BeforeJob);
 }
 
 double ConversionJob::takeShiftAmount() {
@@ -147,8 +148,8 @@ void ConversionJob::converterEnded(const ConverterRunResult& result) {
         return rewrite();
     if (result.exitCode == convert::CappedExitCode)
         cappedValues_ = convert::cappedValuesIn(result.converterText.toStdString());
-    startWorker([this] { return replaceOutput(); },
-                [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
+    worker_.start([this] { return replaceOutput(); },
+                  [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
 }
 
 // Only the converter back to MIDI may end with its code for capped values.
@@ -181,7 +182,7 @@ void ConversionJob::rewrite() {
     for (int index = 0; index < JobCount; ++index)
         selected[index] = host_.isJobSelected(index);
     velocities_ = selected[int(Job::VelocityMirror)] || selected[int(Job::VelocityShift)];
-    startWorker(
+    worker_.start(
         [this, selected, source = workPath(workDir_, WorkFile::eventText),
          target = workPath(workDir_, WorkFile::rewrittenText)] {
             if (selected[int(Job::Reverse)])
@@ -205,11 +206,11 @@ void ConversionJob::rewritten(const RewriteResult& result) {
 // A cancel during the copy abandons it, so that a job either says it wrote
 // the output or leaves the old one. The intermediate files are removed
 // while the output's data goes to the disk: removing a large text takes
-// about as long. end() removes them again on every road, and then finds none.
+// about as long. end() removes them again on every road where that failed.
 std::optional<JobFailure> ConversionJob::replaceOutput() {
     return replaceFileWithCopy(
         workPath(workDir_, WorkFile::outputMidi), paths_.output, [this] { return !cancelled_; },
-        [this] { removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
+        [this] { intermediatesGone_ = !removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
 }
 
 void ConversionJob::outputReplaced(const std::optional<JobFailure>& failure) {
@@ -232,8 +233,10 @@ ClampCount ConversionJob::clamped() const {
 void ConversionJob::end(const End& end) {
     converting_ = nullptr;
     if (lock_) {
-        removeIntermediateFiles(workDir_, CleanUp::AfterJob);
-        lock_.reset();
+        const bool clean = std::exchange(intermediatesGone_, false) ||
+                           !removeIntermediateFiles(workDir_, CleanUp::AfterJob);
+        if (!holdsFolder_ || !clean)
+            lock_.reset();
     }
     const Outcome outcome = cancelled_ ? Outcome::Cancelled : end.outcome;
     host_.setBusy(false);

@@ -6,11 +6,10 @@
 #include "job/ConverterRunner.h"
 #include "job/JobLock.h"
 #include "job/JobMessages.h"
+#include "job/WorkerThread.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <cstdint>
@@ -67,6 +66,10 @@ class ConversionJob : public QObject {
     // removed, the output left untouched; no message is shown.
     void cancel();
     bool isRunning() const { return running_; }
+    // For a host that runs one job after another in a working folder of its
+    // own: the folder stays locked from the first job until this is
+    // destroyed, and each job after the first finds it as the last one left it.
+    void holdFolderBetweenJobs() { holdsFolder_ = true; }
     // What the last job had to keep within bounds, once it is written.
     ClampCount clamped() const;
 
@@ -96,10 +99,10 @@ class ConversionJob : public QObject {
     std::optional<JobFailure> copyInput();
     std::optional<JobFailure> replaceOutput();
 
+    std::optional<JobFailure> lockWorkDir();
     double takeShiftAmount();
     std::optional<JobFailure> refuseOutput();
     std::optional<End> converterEnd(const ConverterRunResult& result) const;
-    template <typename Work, typename Done> void startWorker(Work work, Done done);
 
     QString workDir_;
     QString programDir_;
@@ -107,10 +110,12 @@ class ConversionJob : public QObject {
     JobFilePaths& paths_;
     ConverterRunner* runner_;
     std::optional<JobLock> lock_;
-    QPointer<QThread> worker_;
+    WorkerThread worker_{this};
     const ConverterCommand* converting_ = nullptr;
     double shiftAmount_ = 0;
     bool running_ = false;
+    bool holdsFolder_ = false;
+    bool intermediatesGone_ = false; // removed by the worker once the output was written
     std::atomic<bool> cancelled_ = false;
     std::uint64_t clampedLines_ = 0; // by the rewrite
     std::uint64_t cappedValues_ = 0; // by the converter back to MIDI

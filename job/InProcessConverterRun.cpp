@@ -3,7 +3,6 @@
 #include "converters/Converters.h"
 #include "job/JobFiles.h"
 #include "job/NativePath.h"
-#include "job/WorkerThread.h"
 
 #include <QFileInfo>
 
@@ -54,26 +53,18 @@ ConverterRunResult runConversion(const Conversion& conversion, const QString& wo
 InProcessConverterRun::InProcessConverterRun(ToolFolders folders, QObject* parent)
     : ConverterRunner(parent), folders_(std::move(folders)) {}
 
-InProcessConverterRun::~InProcessConverterRun() {
-    if (worker_)
-        worker_->wait();
-}
-
 void InProcessConverterRun::start(const ConverterCommand& command) {
     cancelled_ = false;
-    worker_ = startWorkerThread(
-        this,
-        [conversion = conversionOf(command), workDir = folders_.workDir] {
-            return runConversion(conversion, workDir);
-        },
-        [this](ConverterRunResult result) {
-            result.cancelled = cancelled_;
-            emit finished(result);
-        });
+    worker_.start([conversion = conversionOf(command),
+                   workDir = folders_.workDir] { return runConversion(conversion, workDir); },
+                  [this](ConverterRunResult result) {
+                      result.cancelled = cancelled_;
+                      emit finished(result);
+                  });
 }
 
 void InProcessConverterRun::cancel() {
-    if (worker_)
+    if (worker_.isRunning())
         cancelled_ = true;
 }
 

@@ -6,8 +6,7 @@
 #include "job/ConverterRunner.h"
 #include "job/ToolFolders.h"
 
-#include <QPointer>
-#include <QThread>
+#include "job/WorkerThread.h"
 
 namespace zelmod {
 
@@ -15,8 +14,6 @@ class InProcessConverterRun : public ConverterRunner {
     Q_OBJECT
   public:
     explicit InProcessConverterRun(ToolFolders folders, QObject* parent = nullptr);
-    // Waits for a conversion that still runs: it writes into the working folder.
-    ~InProcessConverterRun() override;
 
     void start(const ConverterCommand& command) override;
     // A conversion in process runs to its end; finished then says cancelled.
@@ -24,7 +21,9 @@ class InProcessConverterRun : public ConverterRunner {
 
   private:
     ToolFolders folders_;
-    QPointer<QThread> worker_;
+    // Waits, when destroyed, for a conversion that still runs: it writes
+    // into the working folder.
+    WorkerThread worker_{this};
     bool cancelled_ = false;
 };
 
