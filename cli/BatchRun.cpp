@@ -46,6 +46,13 @@ class CliHost : public JobHost {
     QString message_;
 };
 
+// The converters in process, on the intermediate files of small inputs in memory.
+ConverterRunner* inProcessRun(const ToolFolders& folders) {
+    auto* run = new InProcessConverterRun(folders);
+    run->keepWorkFilesInMemory();
+    return run;
+}
+
 FileRecord failed(const JobFailure& failure) {
     return {FileStatus::Failed, jobMessage(failure).text};
 }
@@ -111,7 +118,7 @@ void BatchRun::startJob(Slot& slot, qsizetype index) {
         const ToolFolders folders = slotFolders(slot.number);
         ConverterRunner* runner = request_.batchFiles
                                       ? static_cast<ConverterRunner*>(new ConverterRun(folders))
-                                      : new InProcessConverterRun(folders);
+                                      : inProcessRun(folders);
         slot.job = new ConversionJob(folders, slot.host, slot.paths, runner, this);
         if (!request_.batchFiles)
             slot.job->holdFolderBetweenJobs();

@@ -18,7 +18,7 @@ namespace zelmod {
 ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
                              ConverterRunner* runner, QObject* parent)
     : QObject(parent), workDir_(folders.workDir), programDir_(folders.programDir), host_(host),
-      paths_(paths), runner_(runner) {
+      paths_(paths), runner_(runner), memory_(runner->memoryWorkFiles()) {
     runner_->setParent(this);
     connect(runner_, &ConverterRunner::finished, this, &ConversionJob::converterEnded);
 }
@@ -97,6 +97,8 @@ std::optional<JobFailure> ConversionJob::copyInput() {
         return JobFailure{JobMessageId::InputNotAFile, {shownPath(inputPath)}};
     if (input.peek(4) != "MThd")
         return JobFailure{JobMessageId::InputNotMidi, {shownPath(inputPath)}};
+    if (memory_ && input.size() <= MemoryInputLimit)
+        return copyInputToMemory(input);
     const QString copyPath = workPath(workDir_, WorkFile::inputCopy);
     QFile copy;
     if (auto failure = openNative(copy, copyPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
@@ -109,6 +111,18 @@ std::optional<JobFailure> ConversionJob::copyInput() {
         if (!writeAll(copy, piece.constData(), count))
             return fileFailure(JobMessageId::WorkFileUncreatable, copyPath, copy.errorString());
     }
+    return std::nullopt;
+}
+
+// Read in one piece, as small as it is.
+std::optional<JobFailure> ConversionJob::copyInputToMemory(QFile& input) {
+    std::string& copy = memory_->contents[WorkFile::inputCopy];
+    copy.resize(std::size_t(input.size()));
+    const qint64 count = input.read(copy.data(), qint64(copy.size()));
+    if (count < 0)
+        return fileFailure(JobMessageId::InputUncopyable, paths_.input, input.errorString());
+    copy.resize(std::size_t(count));
+    memory_->inUse = true;
     return std::nullopt;
 }
 
@@ -167,9 +181,9 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
-    const QString output = workPath(workDir_, &command == &toMidiCommand() ? WorkFile::outputMidi
-                                                                           : WorkFile::eventText);
-    if (!existsNative(output))
+    const QString& name = &command == &toMidiCommand() ? WorkFile::outputMidi : WorkFile::eventText;
+    const QString output = workPath(workDir_, name);
+    if (inMemory() ? memory_->contents[name].empty() : !existsNative(output))
         return JobFailure{JobMessageId::ConverterNoOutput, {converter, shownPath(output)}};
     return std::nullopt;
 }
@@ -183,13 +197,21 @@ void ConversionJob::rewrite() {
         selected[index] = host_.isJobSelected(index);
     velocities_ = selected[int(Job::VelocityMirror)] || selected[int(Job::VelocityShift)];
     worker_.start(
-        [this, selected, source = workPath(workDir_, WorkFile::eventText),
-         target = workPath(workDir_, WorkFile::rewrittenText)] {
+        [this, selected,
+         names = RewriteNames{workPath(workDir_, WorkFile::eventText),
+                              workPath(workDir_, WorkFile::rewrittenText)}] {
+            const auto isSelected = [selected](int index) { return selected[index]; };
+            const auto stillWanted = [this] { return !cancelled_; };
+            if (!inMemory() && selected[int(Job::Reverse)])
+                return reverseEventText(names.source, names.target);
+            if (!inMemory())
+                return rewriteEventText(names.source, names.target, shiftAmount_, isSelected,
+                                        stillWanted);
+            const std::string& source = memory_->contents[WorkFile::eventText];
+            std::string& target = memory_->contents[WorkFile::rewrittenText];
             if (selected[int(Job::Reverse)])
-                return reverseEventText(source, target);
-            return rewriteEventText(
-                source, target, shiftAmount_, [selected](int index) { return selected[index]; },
-                [this] { return !cancelled_; });
+                return reverseEventText(source, target, names);
+            return rewriteEventText(source, target, names, shiftAmount_, isSelected, stillWanted);
         },
         [this](const RewriteResult& result) { rewritten(result); });
 }
@@ -208,9 +230,26 @@ void ConversionJob::rewritten(const RewriteResult& result) {
 // while the output's data goes to the disk: removing a large text takes
 // about as long. end() removes them again on every road where that failed.
 std::optional<JobFailure> ConversionJob::replaceOutput() {
-    return replaceFileWithCopy(
-        workPath(workDir_, WorkFile::outputMidi), paths_.output, [this] { return !cancelled_; },
-        [this] { intermediatesGone_ = !removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
+    const auto stillWanted = [this] { return !cancelled_; };
+    const auto whileSyncing = [this] { intermediatesGone_ = removeWorkFiles(); };
+    if (inMemory())
+        return replaceFileWithBytes(memory_->contents[WorkFile::outputMidi], paths_.output,
+                                    stillWanted, whileSyncing);
+    return replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output, stillWanted,
+                               whileSyncing);
+}
+
+bool ConversionJob::inMemory() const {
+    return memory_ && memory_->inUse;
+}
+
+// Whether none is left: those in memory always go.
+bool ConversionJob::removeWorkFiles() {
+    if (!inMemory())
+        return !removeIntermediateFiles(workDir_, CleanUp::AfterJob);
+    memory_->contents.clear();
+    memory_->inUse = false;
+    return true;
 }
 
 void ConversionJob::outputReplaced(const std::optional<JobFailure>& failure) {
@@ -233,8 +272,7 @@ ClampCount ConversionJob::clamped() const {
 void ConversionJob::end(const End& end) {
     converting_ = nullptr;
     if (lock_) {
-        const bool clean = std::exchange(intermediatesGone_, false) ||
-                           !removeIntermediateFiles(workDir_, CleanUp::AfterJob);
+        const bool clean = std::exchange(intermediatesGone_, false) || removeWorkFiles();
         if (!holdsFolder_ || !clean)
             lock_.reset();
     }

@@ -15,9 +15,15 @@
 #include <cstdint>
 #include <optional>
 
+class QFile;
+
 namespace zelmod {
 
 struct RewriteResult;
+
+// The largest input whose intermediate files a job keeps in memory, where
+// its runner lets it: their text takes about ten times the input's size.
+inline constexpr qint64 MemoryInputLimit = 512 * 1024;
 
 // What a job needs of the program that runs it.
 class JobHost {
@@ -97,9 +103,12 @@ class ConversionJob : public QObject {
 
     // What the worker thread does.
     std::optional<JobFailure> copyInput();
+    std::optional<JobFailure> copyInputToMemory(QFile& input);
     std::optional<JobFailure> replaceOutput();
 
     std::optional<JobFailure> lockWorkDir();
+    bool inMemory() const;
+    bool removeWorkFiles();
     double takeShiftAmount();
     std::optional<JobFailure> refuseOutput();
     std::optional<End> converterEnd(const ConverterRunResult& result) const;
@@ -109,6 +118,7 @@ class ConversionJob : public QObject {
     JobHost& host_;
     JobFilePaths& paths_;
     ConverterRunner* runner_;
+    MemoryWorkFiles* memory_; // the runner's, when it takes work files in memory
     std::optional<JobLock> lock_;
     WorkerThread worker_{this};
     const ConverterCommand* converting_ = nullptr;

@@ -18,9 +18,13 @@ class InProcessConverterRun : public ConverterRunner {
     void start(const ConverterCommand& command) override;
     // A conversion in process runs to its end; finished then says cancelled.
     void cancel() override;
+    // Lets the job keep the intermediate files of a small input in memory.
+    void keepWorkFilesInMemory() { memory_.emplace(); }
+    MemoryWorkFiles* memoryWorkFiles() override { return memory_ ? &*memory_ : nullptr; }
 
   private:
     ToolFolders folders_;
+    std::optional<MemoryWorkFiles> memory_;
     // Waits, when destroyed, for a conversion that still runs: it writes
     // into the working folder.
     WorkerThread worker_{this};
