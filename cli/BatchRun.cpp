@@ -16,18 +16,24 @@ namespace {
 // Answers the job's questions from the command line and keeps its message.
 class CliHost : public JobHost {
   public:
-    CliHost(Job job, const FileJob& file) : job_(job), file_(file) {}
+    explicit CliHost(Job job) : job_(job) {}
+
+    // The file of the next job.
+    void setFile(const FileJob& file) {
+        file_ = &file;
+        message_.clear();
+    }
 
     void setControlsEnabled(bool) override {}
-    QString amountText() const override { return file_.amountText; }
+    QString amountText() const override { return file_->amountText; }
     void setAmountText(const QString&) override {}
     bool isJobSelected(int index) const override { return index == int(job_); }
     bool chooseInput(QString& path) override {
-        path = file_.input;
+        path = file_->input;
         return true;
     }
     bool chooseOutput(QString& path) override {
-        path = file_.output;
+        path = file_->output;
         return true;
     }
     void showMessage(const JobMessage& message) override { message_ = message.text; }
@@ -36,9 +42,16 @@ class CliHost : public JobHost {
 
   private:
     const Job job_;
-    const FileJob& file_;
+    const FileJob* file_ = nullptr;
     QString message_;
 };
+
+// The converters in process, on the intermediate files of small inputs in memory.
+ConverterRunner* inProcessRun(const ToolFolders& folders) {
+    auto* run = new InProcessConverterRun(folders);
+    run->keepWorkFilesInMemory();
+    return run;
+}
 
 FileRecord failed(const JobFailure& failure) {
     return {FileStatus::Failed, jobMessage(failure).text};
@@ -46,11 +59,14 @@ FileRecord failed(const JobFailure& failure) {
 
 } // namespace
 
-// One of the jobs that run at once, and the file it converts.
+// One of the jobs that run at once, and the file it converts. Its job
+// converts one file after another, on the same threads.
 struct BatchRun::Slot {
+    explicit Slot(Job job) : host(job) {}
+
     std::size_t number = 0; // names its working folder
     qsizetype index = -1;   // the file; -1 while the slot is free
-    std::unique_ptr<CliHost> host;
+    CliHost host;
     JobFilePaths paths;
     ConversionJob* job = nullptr;
     QElapsedTimer clock;
@@ -63,7 +79,7 @@ BatchRun::BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolF
       records_(files.size()), ended_(std::size_t(files.size()), false) {
     const int jobs = request.batchFiles ? 1 : std::max(1, request.jobs);
     for (int i = 0; i < jobs; ++i) {
-        slots_.push_back(std::make_unique<Slot>());
+        slots_.push_back(std::make_unique<Slot>(request.job));
         slots_.back()->number = std::size_t(i);
     }
     connect(&interruption_, &Interruption::interrupted, this, &BatchRun::interrupt);
@@ -98,22 +114,26 @@ ToolFolders BatchRun::slotFolders(std::size_t slot) const {
 }
 
 void BatchRun::startJob(Slot& slot, qsizetype index) {
-    const ToolFolders folders = slotFolders(slot.number);
-    ConverterRunner* runner = request_.batchFiles
-                                  ? static_cast<ConverterRunner*>(new ConverterRun(folders))
-                                  : new InProcessConverterRun(folders);
+    if (!slot.job) {
+        const ToolFolders folders = slotFolders(slot.number);
+        ConverterRunner* runner = request_.batchFiles
+                                      ? static_cast<ConverterRunner*>(new ConverterRun(folders))
+                                      : inProcessRun(folders);
+        slot.job = new ConversionJob(folders, slot.host, slot.paths, runner, this);
+        if (!request_.batchFiles)
+            slot.job->holdFolderBetweenJobs();
+        connect(slot.job, &ConversionJob::finished, this,
+                [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
+    }
     slot.index = index;
-    slot.host = std::make_unique<CliHost>(request_.job, files_[index]);
-    slot.job = new ConversionJob(folders, *slot.host, slot.paths, runner, this);
-    connect(slot.job, &ConversionJob::finished, this,
-            [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
+    slot.host.setFile(files_[index]);
     ++running_;
     slot.clock.start();
     slot.job->start();
 }
 
 void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
-    FileRecord record{FileStatus::Failed, slot.host->message()};
+    FileRecord record{FileStatus::Failed, slot.host.message()};
     if (outcome == ConversionJob::Outcome::Written) {
         record.status = FileStatus::Written;
         record.clamped = slot.job->clamped().total();
@@ -122,8 +142,6 @@ void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
     }
     record.seconds = slot.clock.elapsed() / 1000.0;
     const qsizetype index = slot.index;
-    slot.job->deleteLater();
-    slot.job = nullptr;
     slot.index = -1;
     --running_;
     fileEnded(index, record);
@@ -143,7 +161,7 @@ void BatchRun::fileEnded(qsizetype index, const FileRecord& record) {
 void BatchRun::interrupt() {
     interrupted_ = interrupted_ || next_ < files_.size() || running_ > 0;
     for (auto& slot : slots_) {
-        if (slot->job)
+        if (slot->index >= 0)
             slot->job->cancel();
     }
 }

@@ -20,6 +20,11 @@ void midiToText(const std::string& midiPath, const std::string& textPath);
 // Throws ConversionError ("FILE: line N: what") for text it cannot take.
 std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPath);
 
+// The same two on files held in memory, named in errors as the memory
+// inputs are.
+void midiToTextInMemory(const MemoryInput& midi, const MemoryOutput& text);
+std::uint64_t textToMidiInMemory(const MemoryInput& text, const MemoryOutput& midi);
+
 // t2mf's exit code when it wrote its output but capped note values.
 inline constexpr int CappedExitCode = 3;
 

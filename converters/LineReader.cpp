@@ -12,10 +12,15 @@ namespace zelmod::convert {
 LineReader::LineReader(const std::string& path)
     : path_(path), buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {
     file_ = openForReading(path);
+    text_ = buffer_.get();
 }
 
+LineReader::LineReader(const MemoryInput& memory)
+    : path_(memory.name), text_(memory.bytes.data()), end_(memory.bytes.size()), atEnd_(true) {}
+
 LineReader::~LineReader() {
-    std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
 }
 
 bool LineReader::refill() {
@@ -32,7 +37,7 @@ bool LineReader::refill() {
 
 bool LineReader::next(std::string_view& line) {
     for (;;) {
-        const char* start = buffer_.get() + begin_;
+        const char* start = text_ + begin_;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
         const std::size_t length =
             newline ? static_cast<std::size_t>(newline - start) : end_ - begin_;

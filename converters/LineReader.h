@@ -7,11 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "files/Files.h"
+
 namespace zelmod::convert {
 
 class LineReader {
   public:
     explicit LineReader(const std::string& path);
+    // Reads the text in memory, all of it at hand at once.
+    explicit LineReader(const MemoryInput& memory);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -26,8 +30,9 @@ class LineReader {
     bool refill();
 
     std::string path_;
-    std::FILE* file_ = nullptr;
+    std::FILE* file_ = nullptr; // none for text in memory
     std::unique_ptr<char[]> buffer_;
+    const char* text_ = nullptr; // the buffer, or the text in memory
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool atEnd_ = false;

@@ -265,6 +265,8 @@ class MidiToText {
   public:
     MidiToText(const std::string& midiPath, const std::string& textPath)
         : name_(midiPath), in_(midiPath, "MThd"), out_(textPath) {}
+    MidiToText(const MemoryInput& midi, const MemoryOutput& text)
+        : name_(midi.name), in_(midi), out_(text) {}
 
     void run() {
         const std::uint16_t declaredTracks = header();
@@ -728,6 +730,10 @@ class MidiToText {
 
 void midiToText(const std::string& midiPath, const std::string& textPath) {
     MidiToText(midiPath, textPath).run();
+}
+
+void midiToTextInMemory(const MemoryInput& midi, const MemoryOutput& text) {
+    MidiToText(midi, text).run();
 }
 
 } // namespace zelmod::convert

@@ -219,6 +219,8 @@ class TextToMidi {
   public:
     TextToMidi(const std::string& textPath, const std::string& midiPath)
         : name_(textPath), in_(textPath), out_(midiPath) {}
+    TextToMidi(const MemoryInput& text, const MemoryOutput& midi)
+        : name_(text.name), in_(text), out_(midi) {}
 
     std::uint64_t run() {
         try {
@@ -634,6 +636,10 @@ class TextToMidi {
 
 std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPath) {
     return TextToMidi(textPath, midiPath).run();
+}
+
+std::uint64_t textToMidiInMemory(const MemoryInput& text, const MemoryOutput& midi) {
+    return TextToMidi(text, midi).run();
 }
 
 namespace {

@@ -388,15 +388,23 @@ InputFile::InputFile(const std::string& path, std::string_view signature)
     if (::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode))
         file_ = spooled(file_, path, signature);
     size_ = fileSize(file_);
+    bytes_ = buffer_.get();
+}
+
+InputFile::InputFile(const MemoryInput& memory)
+    : path_(memory.name), bytes_(reinterpret_cast<const unsigned char*>(memory.bytes.data())),
+      size_(memory.bytes.size()), filled_(memory.bytes.size()) {
+    updateAvailable();
 }
 
 InputFile::~InputFile() {
-    std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
 }
 
 // Moves the unread bytes to the front of the buffer and fills the rest.
 void InputFile::gather(std::size_t count) {
-    if (offset() + (filled_ - position_) >= limit_)
+    if (!file_ || offset() + (filled_ - position_) >= limit_)
         return; // all up to the limit is here already
     const std::size_t kept = filled_ - position_;
     std::memmove(buffer_.get(), buffer_.get() + position_, kept);
@@ -427,7 +435,7 @@ int InputFile::getSlow() {
         gather(1);
     if (position_ >= available_)
         return -1;
-    return buffer_[position_++];
+    return bytes_[position_++];
 }
 
 std::size_t InputFile::read(unsigned char* target, std::size_t count) {
@@ -441,7 +449,7 @@ std::size_t InputFile::read(unsigned char* target, std::size_t count) {
             continue;
         }
         const std::size_t piece = std::min(count - done, available_ - position_);
-        std::memcpy(target + done, buffer_.get() + position_, piece);
+        std::memcpy(target + done, bytes_ + position_, piece);
         position_ += piece;
         done += piece;
     }
@@ -454,7 +462,7 @@ void InputFile::setLimit(std::uint64_t offset) {
 }
 
 void InputFile::seek(std::uint64_t offset) {
-    if (offset >= bufferOffset_ && offset <= bufferOffset_ + filled_) {
+    if (!file_ || (offset >= bufferOffset_ && offset <= bufferOffset_ + filled_)) {
         position_ = static_cast<std::size_t>(offset - bufferOffset_);
         return;
     }
@@ -485,6 +493,12 @@ OutputFile::OutputFile(const std::string& path)
     openPartial();
 }
 
+OutputFile::OutputFile(const MemoryOutput& memory)
+    : path_("memory"), memory_(&memory.bytes),
+      buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {
+    memory_->clear();
+}
+
 void OutputFile::openPartial() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate = partialPathFor(target_, randomTag());
@@ -509,6 +523,8 @@ void OutputFile::openPartial() {
 }
 
 OutputFile::~OutputFile() {
+    if (memory_)
+        memory_->clear();
     if (file_) {
         std::fclose(file_);
         if (!partialPath_.empty()) {
@@ -523,7 +539,9 @@ void OutputFile::fail(const char* what) {
 }
 
 void OutputFile::flush() {
-    if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_)
+    if (memory_)
+        memory_->append(buffer_.get(), used_);
+    else if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_)
         fail("cannot write");
     flushedOffset_ += used_;
     used_ = 0;
@@ -554,6 +572,10 @@ void OutputFile::patch32(std::uint64_t offset, std::uint32_t value) {
         return;
     }
     flush();
+    if (memory_) {
+        std::memcpy(memory_->data() + offset, bytes, 4);
+        return;
+    }
     seekTo(offset);
     if (std::fwrite(bytes, 1, 4, file_) != 4)
         fail("cannot write");
@@ -596,6 +618,11 @@ void OutputFile::startSync() {
 // The new file takes the old one's mode, and its owner and group where the
 // system allows, or a new file's mode; the rename happens while the lock is held.
 void OutputFile::commit(bool syncFirst) {
+    if (memory_) {
+        flush();
+        memory_ = nullptr; // kept
+        return;
+    }
     flushAll();
     if (partialPath_.empty()) {
         copyToDescriptor();

@@ -56,6 +56,18 @@ bool isPartialNameOf(std::string_view name, const std::string& target);
 // user's own regular files of that form that no writer holds, and no others.
 void removeStalePartials(const std::string& target);
 
+// A file's bytes held in memory in place of a file, and the name that its
+// reader's errors give it.
+struct MemoryInput {
+    std::string_view bytes;
+    const std::string& name;
+};
+// Memory that a writer fills in place of a file: it holds the whole output
+// once committed, and is cleared when the writer ends without a commit.
+struct MemoryOutput {
+    std::string& bytes;
+};
+
 // A file read through one fixed buffer, with its byte offset always known.
 // A pipe or other unseekable input is first copied whole to an unnamed
 // temporary file, since a MIDI file is read twice and its size is needed;
@@ -64,6 +76,8 @@ void removeStalePartials(const std::string& target);
 class InputFile {
   public:
     explicit InputFile(const std::string& path, std::string_view signature = {});
+    // Reads the bytes in memory, all of them at hand at once.
+    explicit InputFile(const MemoryInput& memory);
     ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -74,7 +88,7 @@ class InputFile {
     // The next byte, or -1 at the limit or the end of the file.
     int get() {
         if (position_ < available_)
-            return buffer_[position_++];
+            return bytes_[position_++];
         return getSlow();
     }
     // Reads up to count bytes; fewer only at the limit or the end of the file.
@@ -85,7 +99,7 @@ class InputFile {
     std::size_t peek(const unsigned char*& bytes, std::size_t count) {
         if (available_ < position_ + count)
             gather(count);
-        bytes = buffer_.get() + position_;
+        bytes = bytes_ + position_;
         return available_ > position_ ? available_ - position_ : 0;
     }
     void skip(std::size_t count) { position_ += count; }
@@ -99,8 +113,9 @@ class InputFile {
     void updateAvailable();
 
     std::string path_;
-    std::FILE* file_ = nullptr;
+    std::FILE* file_ = nullptr; // none for bytes in memory
     std::unique_ptr<unsigned char[]> buffer_;
+    const unsigned char* bytes_ = nullptr; // the buffer, or the bytes in memory
     std::uint64_t size_ = 0;
     std::uint64_t bufferOffset_ = 0;
     std::size_t position_ = 0;
@@ -120,6 +135,7 @@ class InputFile {
 class OutputFile {
   public:
     explicit OutputFile(const std::string& path);
+    explicit OutputFile(const MemoryOutput& memory);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -159,6 +175,7 @@ class OutputFile {
     std::string partialPath_; // empty when writing through a descriptor
     int descriptor_ = -1;     // standard output or the descriptor named
     std::FILE* file_ = nullptr;
+    std::string* memory_ = nullptr; // filled in place of a file
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::uint64_t flushedOffset_ = 0;

@@ -7,7 +7,6 @@
 #include "job/NativePath.h"
 #include "job/ReplaceFile.h"
 #include "job/ToolFolders.h"
-#include "job/WorkerThread.h"
 #include "job/amount/ShiftAmount.h"
 
 #include <QFile>
@@ -19,7 +18,7 @@ namespace zelmod {
 ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
                              ConverterRunner* runner, QObject* parent)
     : QObject(parent), workDir_(folders.workDir), programDir_(folders.programDir), host_(host),
-      paths_(paths), runner_(runner) {
+      paths_(paths), runner_(runner), memory_(runner->memoryWorkFiles()) {
     runner_->setParent(this);
     connect(runner_, &ConverterRunner::finished, this, &ConversionJob::converterEnded);
 }
@@ -27,8 +26,7 @@ ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFileP
 ConversionJob::~ConversionJob() {
     cancelled_ = true;
     delete runner_; // its converter ends first
-    if (worker_)
-        worker_->wait();
+    worker_.stop();
     if (lock_)
         removeIntermediateFiles(workDir_, CleanUp::AfterJob);
 }
@@ -51,29 +49,32 @@ void ConversionJob::cancel() {
         runner_->cancel();
 }
 
-template <typename Work, typename Done> void ConversionJob::startWorker(Work work, Done done) {
-    worker_ = startWorkerThread(this, std::move(work), std::move(done));
-}
-
 // The lock is taken before anything in the working folder is touched and
-// given back once the intermediate files are gone.
+// given back once the intermediate files are gone. A job that still holds
+// it from the last one finds the folder as that one left it: clean.
 void ConversionJob::lockAndChooseInput() {
-    if (auto failure = makeWorkDir(workDir_))
-        return end(*failure);
-    lock_.emplace(workDir_);
-    if (auto failure = lock_->tryLock()) {
-        lock_.reset();
-        return end(*failure);
+    if (!lock_) {
+        if (auto failure = lockWorkDir())
+            return end(*failure);
     }
-    if (auto failure = removeIntermediateFiles(workDir_, CleanUp::BeforeJob))
-        return end(*failure);
     shiftAmount_ = takeShiftAmount();
     if (!host_.chooseInput(paths_.input))
         return end(Outcome::NoInputChosen);
     if (isJobFile(paths_.input, workDir_))
         return end(JobFailure{JobMessageId::InputIsWorkFile, {shownPath(paths_.input)}});
-    startWorker([this] { return copyInput(); },
-                [this](const std::optional<JobFailure>& failure) { inputCopied(failure); });
+    worker_.start([this] { return copyInput(); },
+                  [this](const std::optional<JobFailure>& failure) { inputCopied(failure); });
+}
+
+std::optional<JobFailure> ConversionJob::lockWorkDir() {
+    if (auto failure = makeWorkDir(workDir_))
+        return failure;
+    lock_.emplace(workDir_);
+    if (auto failure = lock_->tryLock()) {
+        lock_.reset();
+        return failure;
+    }
+    return removeIntermediateFiles(workDir_, CleanUp::BeforeJob);
 }
 
 double ConversionJob::takeShiftAmount() {
@@ -96,6 +97,8 @@ std::optional<JobFailure> ConversionJob::copyInput() {
         return JobFailure{JobMessageId::InputNotAFile, {shownPath(inputPath)}};
     if (input.peek(4) != "MThd")
         return JobFailure{JobMessageId::InputNotMidi, {shownPath(inputPath)}};
+    if (memory_ && input.size() <= MemoryInputLimit)
+        return copyInputToMemory(input);
     const QString copyPath = workPath(workDir_, WorkFile::inputCopy);
     QFile copy;
     if (auto failure = openNative(copy, copyPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
@@ -108,6 +111,18 @@ std::optional<JobFailure> ConversionJob::copyInput() {
         if (!writeAll(copy, piece.constData(), count))
             return fileFailure(JobMessageId::WorkFileUncreatable, copyPath, copy.errorString());
     }
+    return std::nullopt;
+}
+
+// Read in one piece, as small as it is.
+std::optional<JobFailure> ConversionJob::copyInputToMemory(QFile& input) {
+    std::string& copy = memory_->contents[WorkFile::inputCopy];
+    copy.resize(std::size_t(input.size()));
+    const qint64 count = input.read(copy.data(), qint64(copy.size()));
+    if (count < 0)
+        return fileFailure(JobMessageId::InputUncopyable, paths_.input, input.errorString());
+    copy.resize(std::size_t(count));
+    memory_->inUse = true;
     return std::nullopt;
 }
 
@@ -147,8 +162,8 @@ void ConversionJob::converterEnded(const ConverterRunResult& result) {
         return rewrite();
     if (result.exitCode == convert::CappedExitCode)
         cappedValues_ = convert::cappedValuesIn(result.converterText.toStdString());
-    startWorker([this] { return replaceOutput(); },
-                [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
+    worker_.start([this] { return replaceOutput(); },
+                  [this](const std::optional<JobFailure>& failure) { outputReplaced(failure); });
 }
 
 // Only the converter back to MIDI may end with its code for capped values.
@@ -166,9 +181,9 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
-    const QString output = workPath(workDir_, &command == &toMidiCommand() ? WorkFile::outputMidi
-                                                                           : WorkFile::eventText);
-    if (!existsNative(output))
+    const QString& name = &command == &toMidiCommand() ? WorkFile::outputMidi : WorkFile::eventText;
+    const QString output = workPath(workDir_, name);
+    if (inMemory() ? memory_->contents[name].empty() : !existsNative(output))
         return JobFailure{JobMessageId::ConverterNoOutput, {converter, shownPath(output)}};
     return std::nullopt;
 }
@@ -181,14 +196,22 @@ void ConversionJob::rewrite() {
     for (int index = 0; index < JobCount; ++index)
         selected[index] = host_.isJobSelected(index);
     velocities_ = selected[int(Job::VelocityMirror)] || selected[int(Job::VelocityShift)];
-    startWorker(
-        [this, selected, source = workPath(workDir_, WorkFile::eventText),
-         target = workPath(workDir_, WorkFile::rewrittenText)] {
+    worker_.start(
+        [this, selected,
+         names = RewriteNames{workPath(workDir_, WorkFile::eventText),
+                              workPath(workDir_, WorkFile::rewrittenText)}] {
+            const auto isSelected = [selected](int index) { return selected[index]; };
+            const auto stillWanted = [this] { return !cancelled_; };
+            if (!inMemory() && selected[int(Job::Reverse)])
+                return reverseEventText(names.source, names.target, stillWanted);
+            if (!inMemory())
+                return rewriteEventText(names.source, names.target, shiftAmount_, isSelected,
+                                        stillWanted);
+            const std::string& source = memory_->contents[WorkFile::eventText];
+            std::string& target = memory_->contents[WorkFile::rewrittenText];
             if (selected[int(Job::Reverse)])
-                return reverseEventText(source, target, [this] { return !cancelled_; });
-            return rewriteEventText(
-                source, target, shiftAmount_, [selected](int index) { return selected[index]; },
-                [this] { return !cancelled_; });
+                return reverseEventText(source, target, names);
+            return rewriteEventText(source, target, names, shiftAmount_, isSelected, stillWanted);
         },
         [this](const RewriteResult& result) { rewritten(result); });
 }
@@ -205,11 +228,28 @@ void ConversionJob::rewritten(const RewriteResult& result) {
 // A cancel during the copy abandons it, so that a job either says it wrote
 // the output or leaves the old one. The intermediate files are removed
 // while the output's data goes to the disk: removing a large text takes
-// about as long. end() removes them again on every road, and then finds none.
+// about as long. end() removes them again on every road where that failed.
 std::optional<JobFailure> ConversionJob::replaceOutput() {
-    return replaceFileWithCopy(
-        workPath(workDir_, WorkFile::outputMidi), paths_.output, [this] { return !cancelled_; },
-        [this] { removeIntermediateFiles(workDir_, CleanUp::AfterJob); });
+    const auto stillWanted = [this] { return !cancelled_; };
+    const auto whileSyncing = [this] { intermediatesGone_ = removeWorkFiles(); };
+    if (inMemory())
+        return replaceFileWithBytes(memory_->contents[WorkFile::outputMidi], paths_.output,
+                                    stillWanted, whileSyncing);
+    return replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output, stillWanted,
+                               whileSyncing);
+}
+
+bool ConversionJob::inMemory() const {
+    return memory_ && memory_->inUse;
+}
+
+// Whether none is left: those in memory always go.
+bool ConversionJob::removeWorkFiles() {
+    if (!inMemory())
+        return !removeIntermediateFiles(workDir_, CleanUp::AfterJob);
+    memory_->contents.clear();
+    memory_->inUse = false;
+    return true;
 }
 
 void ConversionJob::outputReplaced(const std::optional<JobFailure>& failure) {
@@ -232,8 +272,9 @@ ClampCount ConversionJob::clamped() const {
 void ConversionJob::end(const End& end) {
     converting_ = nullptr;
     if (lock_) {
-        removeIntermediateFiles(workDir_, CleanUp::AfterJob);
-        lock_.reset();
+        const bool clean = std::exchange(intermediatesGone_, false) || removeWorkFiles();
+        if (!holdsFolder_ || !clean)
+            lock_.reset();
     }
     const Outcome outcome = cancelled_ ? Outcome::Cancelled : end.outcome;
     host_.setBusy(false);

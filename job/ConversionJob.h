@@ -6,19 +6,24 @@
 #include "job/ConverterRunner.h"
 #include "job/JobLock.h"
 #include "job/JobMessages.h"
+#include "job/WorkerThread.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <cstdint>
 #include <optional>
 
+class QFile;
+
 namespace zelmod {
 
 struct RewriteResult;
+
+// The largest input whose intermediate files a job keeps in memory, where
+// its runner lets it: their text takes about ten times the input's size.
+inline constexpr qint64 MemoryInputLimit = 512 * 1024;
 
 // What a job needs of the program that runs it.
 class JobHost {
@@ -67,6 +72,10 @@ class ConversionJob : public QObject {
     // removed, the output left untouched; no message is shown.
     void cancel();
     bool isRunning() const { return running_; }
+    // For a host that runs one job after another in a working folder of its
+    // own: the folder stays locked from the first job until this is
+    // destroyed, and each job after the first finds it as the last one left it.
+    void holdFolderBetweenJobs() { holdsFolder_ = true; }
     // What the last job had to keep within bounds, once it is written.
     ClampCount clamped() const;
 
@@ -94,23 +103,29 @@ class ConversionJob : public QObject {
 
     // What the worker thread does.
     std::optional<JobFailure> copyInput();
+    std::optional<JobFailure> copyInputToMemory(QFile& input);
     std::optional<JobFailure> replaceOutput();
 
+    std::optional<JobFailure> lockWorkDir();
+    bool inMemory() const;
+    bool removeWorkFiles();
     double takeShiftAmount();
     std::optional<JobFailure> refuseOutput();
     std::optional<End> converterEnd(const ConverterRunResult& result) const;
-    template <typename Work, typename Done> void startWorker(Work work, Done done);
 
     QString workDir_;
     QString programDir_;
     JobHost& host_;
     JobFilePaths& paths_;
     ConverterRunner* runner_;
+    MemoryWorkFiles* memory_; // the runner's, when it takes work files in memory
     std::optional<JobLock> lock_;
-    QPointer<QThread> worker_;
+    WorkerThread worker_{this};
     const ConverterCommand* converting_ = nullptr;
     double shiftAmount_ = 0;
     bool running_ = false;
+    bool holdsFolder_ = false;
+    bool intermediatesGone_ = false; // removed by the worker once the output was written
     std::atomic<bool> cancelled_ = false;
     std::uint64_t clampedLines_ = 0; // by the rewrite
     std::uint64_t cappedValues_ = 0; // by the converter back to MIDI

@@ -9,6 +9,9 @@
 #include <QObject>
 #include <QString>
 
+#include <map>
+#include <string>
+
 namespace zelmod {
 
 // How a run ended. Without a failure and not cancelled, the converter ran to
@@ -22,6 +25,14 @@ struct ConverterRunResult {
     QString converterText; // what the converter wrote to its error output
 };
 
+// A job's intermediate files by their names in the working folder, held in
+// memory in place of files when the job's input is small: such a job creates
+// and removes no file but its output's partial file.
+struct MemoryWorkFiles {
+    bool inUse = false; // by the job that runs
+    std::map<QString, std::string> contents;
+};
+
 class ConverterRunner : public QObject {
     Q_OBJECT
   public:
@@ -32,6 +43,9 @@ class ConverterRunner : public QObject {
     virtual void start(const ConverterCommand& command) = 0;
     // Stops the running converter; finished then says cancelled.
     virtual void cancel() = 0;
+    // Where a job may keep its intermediate files in memory, for a runner
+    // whose converters take them there; none by default.
+    virtual MemoryWorkFiles* memoryWorkFiles() { return nullptr; }
 
   signals:
     void finished(const zelmod::ConverterRunResult& result);

@@ -4,6 +4,7 @@
 #include "job/NativePath.h"
 #include "transform/ReversePlayback.h"
 
+#include <QBuffer>
 #include <QFile>
 
 #include <algorithm>
@@ -20,7 +21,7 @@ constexpr std::size_t batchSize = 256 * 1024;
 // A batch buffer no larger than the text needs (one more byte, so that one
 // reading sees the end): memory taken for a small text and given back after
 // it costs a job of a small file more than rewriting it.
-std::size_t batchSizeFor(const QFile& source) {
+std::size_t batchSizeFor(const QIODevice& source) {
     return std::clamp<std::size_t>(static_cast<std::size_t>(source.size()) + 1, 4096, batchSize);
 }
 
@@ -52,7 +53,7 @@ class Buffer {
 // line longer than the buffer makes it grow.
 class BatchReader {
   public:
-    BatchReader(QFile& file, std::size_t size) : file_(file), buffer_(size) {}
+    BatchReader(QIODevice& file, std::size_t size) : file_(file), buffer_(size) {}
 
     enum class Status { Batch, End, Failed };
 
@@ -86,7 +87,7 @@ class BatchReader {
         return true;
     }
 
-    QFile& file_;
+    QIODevice& file_;
     Buffer buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -96,7 +97,7 @@ class BatchReader {
 // The rewritten lines, gathered and written in large pieces.
 class BatchWriter {
   public:
-    BatchWriter(QFile& file, std::size_t size) : file_(file), buffer_(size) {}
+    BatchWriter(QIODevice& file, std::size_t size) : file_(file), buffer_(size) {}
 
     // Room for a rewritten line of at most count characters and its line end.
     char* room(std::size_t count) {
@@ -120,13 +121,13 @@ class BatchWriter {
     }
 
   private:
-    QFile& file_;
+    QIODevice& file_;
     Buffer buffer_;
     std::size_t used_ = 0;
 };
 
 RewriteResult failure(JobMessageId id, std::int64_t lineNumber, const QString& path,
-                      const QFile& file) {
+                      const QIODevice& file) {
     return {JobFailure{id, {QString::number(lineNumber), shownPath(path), file.errorString()}}};
 }
 
@@ -139,18 +140,12 @@ QString shownLine(std::string_view line) {
 
 } // namespace
 
-RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
-                               double shiftAmount, const JobOptionQuery& isSelected,
-                               const std::function<bool()>& stillWanted) {
-    QFile target;
-    if (auto failure = openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                                  JobMessageId::WorkFileUncreatable))
-        return {failure};
-    QFile source;
-    if (auto failure = openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                                  JobMessageId::EventTextUnopenable))
-        return {failure};
-
+// The rewrite of the open source into the open target, named by their paths.
+RewriteResult rewriteLines(QIODevice& source, QIODevice& target, const RewriteNames& names,
+                           double shiftAmount, const JobOptionQuery& isSelected,
+                           const std::function<bool()>& stillWanted) {
+    const QString& sourcePath = names.source;
+    const QString& targetPath = names.target;
     const std::size_t size = batchSizeFor(source);
     BatchReader reader(source, size);
     BatchWriter writer(target, size);
@@ -192,9 +187,52 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
     if (!writer.flush())
         return failure(JobMessageId::EventTextUnwritable, lineNumber, targetPath, target);
     target.close();
-    if (target.error() != QFileDevice::NoError)
+    if (const auto* file = qobject_cast<const QFileDevice*>(&target);
+        file && file->error() != QFileDevice::NoError)
         return failure(JobMessageId::EventTextUnwritable, lineNumber, targetPath, target);
     return result;
+}
+
+RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
+                               double shiftAmount, const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted) {
+    QFile target;
+    if (auto failure = openNative(target, targetPath, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                  JobMessageId::WorkFileUncreatable))
+        return {failure};
+    QFile source;
+    if (auto failure = openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                                  JobMessageId::EventTextUnopenable))
+        return {failure};
+    return rewriteLines(source, target, {sourcePath, targetPath}, shiftAmount, isSelected,
+                        stillWanted);
+}
+
+RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
+                               const RewriteNames& names, double shiftAmount,
+                               const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted) {
+    QByteArray sourceBytes =
+        QByteArray::fromRawData(sourceText.data(), qsizetype(sourceText.size()));
+    QBuffer source(&sourceBytes);
+    QBuffer target;
+    source.open(QIODevice::ReadOnly);
+    target.open(QIODevice::WriteOnly);
+    RewriteResult result =
+        rewriteLines(source, target, names, shiftAmount, isSelected, stillWanted);
+    targetText = target.data().toStdString();
+    return result;
+}
+
+RewriteResult reverseEventText(const std::string& sourceText, std::string& targetText,
+                               const RewriteNames& names) {
+    try {
+        targetText = reversePlaybackText(sourceText, nativeString(names.source));
+    } catch (const convert::ConversionError& error) {
+        return {JobFailure{JobMessageId::EventTextUnreversed,
+                           {pathFromNative(QByteArray(error.what()))}}};
+    }
+    return {};
 }
 
 RewriteResult reverseEventText(const QString& sourcePath, const QString& targetPath,

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace zelmod {
 
@@ -28,6 +29,20 @@ struct RewriteResult {
 RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetPath,
                                double shiftAmount, const JobOptionQuery& isSelected,
                                const std::function<bool()>& stillWanted = {});
+
+// The paths that a rewrite's failures name.
+struct RewriteNames {
+    QString source;
+    QString target;
+};
+
+// The same two on texts held in memory, failing as on the files named.
+RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
+                               const RewriteNames& names, double shiftAmount,
+                               const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted = {});
+RewriteResult reverseEventText(const std::string& sourceText, std::string& targetText,
+                               const RewriteNames& names);
 
 // Writes the text of source played backwards to target. Once stillWanted
 // says no, it stops within a few thousand lines and leaves target as it

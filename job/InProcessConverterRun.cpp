@@ -3,7 +3,6 @@
 #include "converters/Converters.h"
 #include "job/JobFiles.h"
 #include "job/NativePath.h"
-#include "job/WorkerThread.h"
 
 #include <QFileInfo>
 
@@ -27,16 +26,34 @@ Conversion conversionOf(const ConverterCommand& command) {
             QFileInfo(command.converterName).baseName().toLower(), files.value(0), files.value(1)};
 }
 
-// What the program would write to its error output and end with.
-ConverterRunResult runConversion(const Conversion& conversion, const QString& workDir) {
+// The files in the working folder; the count of capped values.
+std::uint64_t convertFiles(const Conversion& conversion, const QString& workDir) {
     const std::string input = nativeString(workPath(workDir, conversion.input));
     const std::string output = nativeString(workPath(workDir, conversion.output));
+    if (conversion.toMidi)
+        return convert::textToMidi(input, output);
+    convert::midiToText(input, output);
+    return 0;
+}
+
+// The same in memory, the input named as the program names it.
+std::uint64_t convertInMemory(const Conversion& conversion, MemoryWorkFiles& memory) {
+    const std::string name = nativeString(conversion.input);
+    const convert::MemoryInput input{memory.contents[conversion.input], name};
+    const convert::MemoryOutput output{memory.contents[conversion.output]};
+    if (conversion.toMidi)
+        return convert::textToMidiInMemory(input, output);
+    convert::midiToTextInMemory(input, output);
+    return 0;
+}
+
+// What the program would write to its error output and end with.
+ConverterRunResult runConversion(const Conversion& conversion, const QString& workDir,
+                                 MemoryWorkFiles* memory) {
     try {
-        if (!conversion.toMidi) {
-            convert::midiToText(input, output);
-            return {};
-        }
-        if (const std::uint64_t capped = convert::textToMidi(input, output))
+        const bool inMemory = memory && memory->inUse;
+        if (const std::uint64_t capped =
+                inMemory ? convertInMemory(conversion, *memory) : convertFiles(conversion, workDir))
             return {std::nullopt, false, convert::CappedExitCode,
                     QStringLiteral("t2mf: ") + QString::fromStdString(convert::cappedValuesLine(
                                                    conversion.input.toStdString(), capped))};
@@ -54,18 +71,11 @@ ConverterRunResult runConversion(const Conversion& conversion, const QString& wo
 InProcessConverterRun::InProcessConverterRun(ToolFolders folders, QObject* parent)
     : ConverterRunner(parent), folders_(std::move(folders)) {}
 
-InProcessConverterRun::~InProcessConverterRun() {
-    if (worker_)
-        worker_->wait();
-}
-
 void InProcessConverterRun::start(const ConverterCommand& command) {
     cancelled_ = false;
-    worker_ = startWorkerThread(
-        this,
-        [conversion = conversionOf(command), workDir = folders_.workDir] {
-            return runConversion(conversion, workDir);
-        },
+    worker_.start(
+        [conversion = conversionOf(command), workDir = folders_.workDir,
+         memory = memoryWorkFiles()] { return runConversion(conversion, workDir, memory); },
         [this](ConverterRunResult result) {
             result.cancelled = cancelled_;
             emit finished(result);
@@ -73,7 +83,7 @@ void InProcessConverterRun::start(const ConverterCommand& command) {
 }
 
 void InProcessConverterRun::cancel() {
-    if (worker_)
+    if (worker_.isRunning())
         cancelled_ = true;
 }
 

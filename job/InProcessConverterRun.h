@@ -6,8 +6,7 @@
 #include "job/ConverterRunner.h"
 #include "job/ToolFolders.h"
 
-#include <QPointer>
-#include <QThread>
+#include "job/WorkerThread.h"
 
 namespace zelmod {
 
@@ -15,16 +14,20 @@ class InProcessConverterRun : public ConverterRunner {
     Q_OBJECT
   public:
     explicit InProcessConverterRun(ToolFolders folders, QObject* parent = nullptr);
-    // Waits for a conversion that still runs: it writes into the working folder.
-    ~InProcessConverterRun() override;
 
     void start(const ConverterCommand& command) override;
     // A conversion in process runs to its end; finished then says cancelled.
     void cancel() override;
+    // Lets the job keep the intermediate files of a small input in memory.
+    void keepWorkFilesInMemory() { memory_.emplace(); }
+    MemoryWorkFiles* memoryWorkFiles() override { return memory_ ? &*memory_ : nullptr; }
 
   private:
     ToolFolders folders_;
-    QPointer<QThread> worker_;
+    std::optional<MemoryWorkFiles> memory_;
+    // Waits, when destroyed, for a conversion that still runs: it writes
+    // into the working folder.
+    WorkerThread worker_{this};
     bool cancelled_ = false;
 };
 

@@ -115,7 +115,7 @@ QString pathFromFilesystem(const std::filesystem::path& path) {
 }
 #endif
 
-bool writeAll(QFile& file, const char* data, qint64 size) {
+bool writeAll(QIODevice& file, const char* data, qint64 size) {
     for (qint64 done = 0; done < size;) {
         const qint64 count = file.write(data + done, size - done);
         if (count <= 0)

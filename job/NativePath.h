@@ -41,7 +41,7 @@ bool isRegularFile(const QFile& file);
 bool isPrivateFile(const QFile& file);
 // Writes all of data. A short write (a disk just filled up) sets no error,
 // so the rest is written again until the system names the cause.
-bool writeAll(QFile& file, const char* data, qint64 size);
+bool writeAll(QIODevice& file, const char* data, qint64 size);
 bool existsNative(const QString& path);
 // Removes the file; the system's reason when one stays there, or an empty text.
 QString removeNative(const QString& path);

@@ -12,14 +12,20 @@ QString partialPathFor(const QString& outputPath, const QString& tag) {
         convert::partialPathFor(nativeString(outputPath), nativeString(tag))));
 }
 
-std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
-                                              const std::function<bool()>& stillWanted,
-                                              const std::function<void()>& whileSyncing) {
+namespace {
+
+// The copy of the source that open makes, from a file or from memory.
+using SourceOpener = std::function<void(std::optional<convert::InputFile>&)>;
+
+std::optional<JobFailure> replaceFile(const SourceOpener& open, const QString& targetPath,
+                                      const std::function<bool()>& stillWanted,
+                                      const std::function<void()>& whileSyncing) {
     const auto wanted = [&] { return !stillWanted || stillWanted(); };
     const JobMessageId failureId =
         existsNative(targetPath) ? JobMessageId::OutputUnwritable : JobMessageId::OutputUncreatable;
     try {
-        std::optional<convert::InputFile> source(std::in_place, nativeString(sourcePath));
+        std::optional<convert::InputFile> source;
+        open(source);
         convert::OutputFile target(nativeString(targetPath));
         // Read straight into the output's buffer: each piece is one write.
         for (;;) {
@@ -42,6 +48,29 @@ std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const Q
     } catch (const convert::ConversionError& error) {
         return fileFailure(failureId, targetPath, pathFromNative(QByteArray(error.what())));
     }
+}
+
+} // namespace
+
+std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
+                                              const std::function<bool()>& stillWanted,
+                                              const std::function<void()>& whileSyncing) {
+    return replaceFile(
+        [&](std::optional<convert::InputFile>& source) {
+            source.emplace(nativeString(sourcePath));
+        },
+        targetPath, stillWanted, whileSyncing);
+}
+
+std::optional<JobFailure> replaceFileWithBytes(std::string_view bytes, const QString& targetPath,
+                                               const std::function<bool()>& stillWanted,
+                                               const std::function<void()>& whileSyncing) {
+    const std::string name = "memory";
+    return replaceFile(
+        [&](std::optional<convert::InputFile>& source) {
+            source.emplace(convert::MemoryInput{bytes, name});
+        },
+        targetPath, stillWanted, whileSyncing);
 }
 
 } // namespace zelmod

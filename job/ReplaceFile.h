@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <string_view>
 
 namespace zelmod {
 
@@ -27,5 +28,9 @@ QString partialPathFor(const QString& outputPath, const QString& tag = QStringLi
 std::optional<JobFailure> replaceFileWithCopy(const QString& sourcePath, const QString& targetPath,
                                               const std::function<bool()>& stillWanted = {},
                                               const std::function<void()>& whileSyncing = {});
+// The same with bytes in memory for the source.
+std::optional<JobFailure> replaceFileWithBytes(std::string_view bytes, const QString& targetPath,
+                                               const std::function<bool()>& stillWanted = {},
+                                               const std::function<void()>& whileSyncing = {});
 
 } // namespace zelmod

@@ -1,32 +1,53 @@
 // Work that would hold the event loop up (copying or rewriting large files,
-// a conversion in process) runs on a thread of its own; its result comes
-// back through the event loop of the thread that started it.
+// a conversion in process) runs on a thread that its owner keeps for all of
+// its work, one piece at a time: a job of a small file costs no thread start.
+// Each result comes back through the event loop of the owner's thread.
 #pragma once
 
 #include <QObject>
 #include <QThread>
 
-#include <memory>
-#include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace zelmod {
 
-// Runs work on a new thread, then done with its result on receiver's
-// thread, unless receiver is gone by then. The thread deletes itself after
-// that; its owner may wait for it, as a destructor must while work still
-// uses the owner.
-template <typename Work, typename Done>
-QThread* startWorkerThread(QObject* receiver, Work work, Done done) {
-    using Result = std::invoke_result_t<Work&>;
-    auto result = std::make_shared<std::optional<Result>>();
-    QThread* thread =
-        QThread::create([result, work = std::move(work)]() mutable { result->emplace(work()); });
-    QObject::connect(thread, &QThread::finished, receiver,
-                     [result, done = std::move(done)]() mutable { done(std::move(**result)); });
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
-    return thread;
-}
+class WorkerThread {
+  public:
+    // Results go to receiver, on receiver's thread.
+    explicit WorkerThread(QObject* receiver);
+    // Waits for the piece that runs, as an owner whose members the work uses must.
+    ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    // Runs work on the thread after the pieces started before it, then done
+    // with its result on receiver's thread, unless receiver is gone by then.
+    template <typename Work, typename Done> void start(Work work, Done done) {
+        running_ = true;
+        QMetaObject::invokeMethod(
+            &context_,
+            [this, work = std::move(work), done = std::move(done)]() mutable {
+                QMetaObject::invokeMethod(
+                    receiver_,
+                    [this, result = work(), done = std::move(done)]() mutable {
+                        running_ = false;
+                        done(std::move(result));
+                    },
+                    Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+    }
+    // Whether a piece runs or its result has yet to come back.
+    bool isRunning() const { return running_; }
+    // Waits for the piece that runs and ends the thread; nothing runs after it.
+    void stop();
+
+  private:
+    QObject* receiver_;
+    QObject context_; // lives on thread_
+    QThread thread_;
+    bool running_ = false;
+};
 
 } // namespace zelmod

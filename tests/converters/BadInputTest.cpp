@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "converters/Converters.h"
 #include "tests/support/test_files.h"
 #ifndef _WIN32
 #include "tests/support/test_processes.h"
@@ -74,8 +75,26 @@ void expectRefused(const std::string& tool, const Bytes& input, const std::strin
     EXPECT_EQ(scratch.files(), Files{"in"});
 }
 
+// The same conversion in memory fails with the same words and keeps no output.
+template <typename Conversion>
+void expectRefusedInMemory(Conversion conversion, const Bytes& input, const std::string& message) {
+    const std::string name = "in";
+    std::string output = "stale";
+    try {
+        conversion(
+            convert::MemoryInput{
+                std::string_view(reinterpret_cast<const char*>(input.data()), input.size()), name},
+            convert::MemoryOutput{output});
+        ADD_FAILURE() << "converted";
+    } catch (const convert::ConversionError& error) {
+        EXPECT_EQ(error.what(), name + ": " + message);
+    }
+    EXPECT_EQ(output, "");
+}
+
 TEST_P(BadMidi, FailsWithOneLineAndNoOutput) {
     expectRefused("mf2t", GetParam().midi, GetParam().message);
+    expectRefusedInMemory(convert::midiToTextInMemory, GetParam().midi, GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadMidi, ::testing::ValuesIn(badMidiCases), caseName);
@@ -184,6 +203,7 @@ class BadText : public ::testing::TestWithParam<BadTextCase> {};
 
 TEST_P(BadText, FailsWithOneLineAndNoOutput) {
     expectRefused("t2mf", text(GetParam().text), GetParam().message);
+    expectRefusedInMemory(convert::textToMidiInMemory, text(GetParam().text), GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadText, ::testing::ValuesIn(badTextCases), caseName);
