@@ -154,7 +154,13 @@ bool isPartialName(std::string_view name, std::string_view prefix) {
 std::string randomTag() {
     static constexpr std::string_view characters =
         "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    std::random_device random;
+    // Seeded once a thread: asking the system for every tag costs more than
+    // the rest of a small file's conversion.
+    thread_local std::mt19937_64 random = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }();
     std::uniform_int_distribution<std::size_t> pick(0, characters.size() - 1);
     std::string tag;
     for (std::size_t i = 0; i < TagLength; ++i)
@@ -216,8 +222,9 @@ int createPartial(const std::string& candidate) {
 
 #ifndef _WIN32
 // The mode a new file gets: 0666 less the process's umask, read without
-// changing it where the system shows it.
-mode_t newFileMode() {
+// changing it where the system shows it. Read once: these programs never
+// change their umask.
+mode_t readNewFileMode() {
     mode_t mask = 0;
     bool found = false;
     if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
@@ -232,6 +239,11 @@ mode_t newFileMode() {
     if (!found)
         ::umask(mask = ::umask(022));
     return 0666 & ~mask;
+}
+
+mode_t newFileMode() {
+    static const mode_t mode = readNewFileMode();
+    return mode;
 }
 #endif
 

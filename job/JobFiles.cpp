@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <optional>
 
 namespace zelmod {
@@ -40,11 +41,10 @@ const std::array<QString, 2>& converterOutputNames() {
     return names;
 }
 
-bool isConverterPartial(const std::optional<QString>& name, const QString& workDir) {
-    return name &&
-           std::any_of(converterOutputNames().begin(), converterOutputNames().end(),
+bool isConverterPartial(const QString& name, const QString& workDir) {
+    return std::any_of(converterOutputNames().begin(), converterOutputNames().end(),
                        [&](const QString& output) {
-                           return convert::isPartialNameOf(nativeString(*name),
+                           return convert::isPartialNameOf(nativeString(name),
                                                            nativeString(workPath(workDir, output)));
                        });
 }
@@ -63,26 +63,27 @@ QString converterName(const char* baseName) {
 #endif
 }
 
-// The name of the file that writing to path reaches when that file lies in
-// dir, or nothing. Links and "." do not hide that two paths meet.
-std::optional<QString> nameIn(const QString& path, const QString& dir) {
+// Whether writing to path reaches a file in dir whose name isListed says
+// yes to. Links and "." do not hide that two paths meet. The name is asked
+// first: resolving the folders costs a system call for each of their parts.
+bool reachesListedFile(const QString& path, const QString& dir,
+                       const std::function<bool(const QString&)>& isListed) {
     std::string target;
     try {
         target = convert::replacementTarget(nativeString(path));
     } catch (const convert::ConversionError&) {
-        return std::nullopt; // a loop of links, which no job can write through
+        return false; // a loop of links, which no job can write through
     }
     const QString targetPath = pathFromNative(QByteArray::fromStdString(target));
     const QString name = QFileInfo(targetPath).fileName();
-    if (pathIdentity(targetPath).compare(pathIdentity(workPath(dir, name)), fileNameCase) != 0)
-        return std::nullopt;
-    return name;
+    return isListed(name) &&
+           pathIdentity(targetPath).compare(pathIdentity(workPath(dir, name)), fileNameCase) == 0;
 }
 
-bool isOneOf(const std::optional<QString>& name, const auto& names) {
-    return name && std::any_of(names.begin(), names.end(), [&](const QString& listed) {
-               return name->compare(listed, fileNameCase) == 0;
-           });
+bool isOneOf(const QString& name, const auto& names) {
+    return std::any_of(names.begin(), names.end(), [&](const QString& listed) {
+        return name.compare(listed, fileNameCase) == 0;
+    });
 }
 
 // The converter's arguments: its input and its output, each after a blank.
@@ -125,15 +126,16 @@ std::optional<JobFailure> removeIntermediateFiles(const QString& workDir, CleanU
 }
 
 bool isJobFile(const QString& path, const QString& workDir) {
-    const std::optional<QString> name = nameIn(path, workDir);
-    return isOneOf(name, intermediateFileNames()) || isConverterPartial(name, workDir) ||
-           isOneOf(name, std::array{WorkFile::setupFile, WorkFile::lock});
+    return reachesListedFile(path, workDir, [&](const QString& name) {
+        return isOneOf(name, intermediateFileNames()) || isConverterPartial(name, workDir) ||
+               isOneOf(name, std::array{WorkFile::setupFile, WorkFile::lock});
+    });
 }
 
 bool isProgramFile(const QString& path, const QString& dir) {
     static const std::array<QString, 4> names{converterName("mf2t"), converterName("t2mf"),
                                               converterName("zelmod-cli"), converterName("Zelmod")};
-    return isOneOf(nameIn(path, dir), names);
+    return reachesListedFile(path, dir, [](const QString& name) { return isOneOf(name, names); });
 }
 
 } // namespace zelmod
