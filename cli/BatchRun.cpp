@@ -1,5 +1,6 @@
 #include "cli/BatchRun.h"
 
+#include "files/Files.h"
 #include "job/ConverterRun.h"
 #include "job/InProcessConverterRun.h"
 #include "job/NativePath.h"
@@ -87,7 +88,9 @@ BatchRun::BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolF
 
 BatchRun::~BatchRun() = default;
 
+// Many outputs may share a folder; its leftovers are looked for once.
 void BatchRun::start() {
+    convert::keepFolderListings();
     startFiles();
 }
 

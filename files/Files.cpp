@@ -1,13 +1,17 @@
 #include "files/Files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <random>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -360,28 +364,77 @@ std::string replacementTarget(const std::string& path) {
 #endif
 }
 
-void removeStalePartials(const std::string& target) {
-    const std::string folder = folderOf(target);
-    const std::string prefix = partialPrefix(target);
+namespace {
+
+// The names in folder that may be partial files: hidden, ending in .tmp.
+std::vector<std::string> partialFormNames(const std::string& folder) {
+    std::vector<std::string> names;
+    const auto keep = [&](std::string_view name) {
+        if (name.size() > PartialSuffix.size() && name[0] == '.' && name.ends_with(PartialSuffix))
+            names.emplace_back(name);
+    };
 #ifdef _WIN32
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, error), end;
-         !error && entry != end; entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        if (isPartialName(name, prefix))
-            removeIfStale(folder + name);
-    }
+         !error && entry != end; entry.increment(error))
+        keep(entry->path().filename().string());
 #else
     // Read without a string per entry: an output folder may hold thousands.
-    DIR* const entries = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!entries)
-        return;
-    while (const dirent* entry = ::readdir(entries)) {
-        if (entry->d_name[0] == '.' && isPartialName(entry->d_name, prefix))
-            removeIfStale(folder + entry->d_name);
+    if (DIR* const entries = ::opendir(folder.empty() ? "." : folder.c_str())) {
+        while (const dirent* entry = ::readdir(entries))
+            keep(entry->d_name);
+        ::closedir(entries);
     }
-    ::closedir(entries);
 #endif
+    return names;
+}
+
+// A batch run's listings: each output folder is read the first time an
+// output goes there, not for every output, which in a folder of n outputs
+// would read n times n names.
+struct FolderListings {
+    std::atomic<bool> kept{false};
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::string>> partialNames;
+};
+
+FolderListings& folderListings() {
+    static FolderListings listings;
+    return listings;
+}
+
+// The partial files of prefix in folder: from the kept listing, taken out
+// of it, or read now.
+std::vector<std::string> partialsOf(const std::string& folder, std::string_view prefix) {
+    FolderListings& listings = folderListings();
+    std::vector<std::string> names;
+    if (!listings.kept) {
+        names = partialFormNames(folder);
+        std::erase_if(names, [&](const std::string& name) { return !isPartialName(name, prefix); });
+        return names;
+    }
+    const std::lock_guard lock(listings.mutex);
+    auto [listing, added] = listings.partialNames.try_emplace(folder);
+    if (added)
+        listing->second = partialFormNames(folder);
+    const auto matching = std::stable_partition(
+        listing->second.begin(), listing->second.end(),
+        [&](const std::string& name) { return !isPartialName(name, prefix); });
+    names.assign(std::make_move_iterator(matching), std::make_move_iterator(listing->second.end()));
+    listing->second.erase(matching, listing->second.end());
+    return names;
+}
+
+} // namespace
+
+void keepFolderListings() {
+    folderListings().kept = true;
+}
+
+void removeStalePartials(const std::string& target) {
+    const std::string folder = folderOf(target);
+    for (const std::string& name : partialsOf(folder, partialPrefix(target)))
+        removeIfStale(folder + name);
 }
 
 bool isPartialNameOf(std::string_view name, const std::string& target) {

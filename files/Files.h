@@ -55,6 +55,11 @@ bool isPartialNameOf(std::string_view name, const std::string& target);
 // Removes the partial files of target that a killed writer left behind: the
 // user's own regular files of that form that no writer holds, and no others.
 void removeStalePartials(const std::string& target);
+// From now on, removeStalePartials reads each folder once for this process
+// and finds in that listing the partial files of every later target there:
+// for a batch run writing many outputs into one folder. Partial files that
+// appear in a folder after it was read are left to the next run.
+void keepFolderListings();
 
 // A file's bytes held in memory in place of a file, and the name that its
 // reader's errors give it.

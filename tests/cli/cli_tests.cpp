@@ -183,10 +183,16 @@ INSTANTIATE_TEST_SUITE_P(
                     AmountCase{"5", "pitch-mirror", "0 On ch=1 n=69 v=1\r\n"},
                     AmountCase{"0", "velocity-mirror", "0 On ch=1 n=60 v=128\r\n"}));
 
+// A killed run's partial files of both outputs go; the user's own stays.
 TEST_F(Cli, WritesEachInputIntoTheFolderUnderItsOwnName) {
+    QDir().mkpath(at("out"));
+    for (const char* left : {"out/.a.mid.AbC123.tmp", "out/.c.mid.XyZ789.tmp", "out/.c.mid.tmp"})
+        writeFile(at(left), "left");
     const RunResult result = run(
         {"--job", "transpose", "--amount", "1", "--out-dir", at("out"), at("a.mid"), at("c.mid")});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(QDir(at("out")).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{".c.mid.tmp", "a.mid", "c.mid"}));
     EXPECT_EQ(readFile(at("out/a.mid")), "0 On ch=1 n=61 v=1\r\n");
     EXPECT_EQ(readFile(at("out/c.mid")), "0 On ch=1 n=63 v=1\r\n");
     EXPECT_THAT(result.errors, HasSubstr("[2/2]"));
