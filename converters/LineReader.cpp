@@ -38,7 +38,10 @@ bool LineReader::refill() {
 bool LineReader::next(std::string_view& line) {
     for (;;) {
         const char* start = text_ + begin_;
-        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
+        // An empty text in memory may have no storage at all.
+        const auto* newline =
+            end_ > begin_ ? static_cast<const char*>(std::memchr(start, '\n', end_ - begin_))
+                          : nullptr;
         const std::size_t length =
             newline ? static_cast<std::size_t>(newline - start) : end_ - begin_;
         // A CR before the line end is not part of the line and does not count;
