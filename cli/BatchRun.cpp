@@ -4,6 +4,7 @@
 #include "job/ConverterRun.h"
 #include "job/InProcessConverterRun.h"
 #include "job/NativePath.h"
+#include "job/ReplaceFile.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -54,6 +55,10 @@ ConverterRunner* inProcessRun(const ToolFolders& folders) {
     return run;
 }
 
+// How many written files may wait for their commit, for each slot: the
+// slots stop there, so that their open files and memory stay few.
+constexpr int CommitsPerSlot = 4;
+
 FileRecord failed(const JobFailure& failure) {
     return {FileStatus::Failed, jobMessage(failure).text};
 }
@@ -97,7 +102,8 @@ void BatchRun::start() {
 // Fills the free slots. A file that needs no job ends at once.
 void BatchRun::startFiles() {
     for (auto& slot : slots_) {
-        while (slot->index < 0 && next_ < files_.size() && !interrupted_) {
+        while (slot->index < 0 && next_ < files_.size() && !interrupted_ &&
+               committing_ < CommitsPerSlot * int(slots_.size())) {
             const qsizetype index = next_++;
             console_.fileStarted(index, files_[index]);
             if (std::optional<FileRecord> record = recordBeforeJob(files_[index]))
@@ -106,7 +112,7 @@ void BatchRun::startFiles() {
                 startJob(*slot, index);
         }
     }
-    if (running_ == 0 && !finished_)
+    if (running_ == 0 && committing_ == 0 && !finished_)
         finish();
 }
 
@@ -123,8 +129,10 @@ void BatchRun::startJob(Slot& slot, qsizetype index) {
                                       ? static_cast<ConverterRunner*>(new ConverterRun(folders))
                                       : inProcessRun(folders);
         slot.job = new ConversionJob(folders, slot.host, slot.paths, runner, this);
-        if (!request_.batchFiles)
+        if (!request_.batchFiles) {
             slot.job->holdFolderBetweenJobs();
+            slot.job->leaveReplacementsUnfinished();
+        }
         connect(slot.job, &ConversionJob::finished, this,
                 [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
     }
@@ -143,13 +151,32 @@ void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
     } else if (outcome == ConversionJob::Outcome::Cancelled) {
         record.status = FileStatus::Interrupted;
     }
-    record.seconds = slot.clock.elapsed() / 1000.0;
     const qsizetype index = slot.index;
     slot.index = -1;
     --running_;
-    fileEnded(index, record);
+    if (std::unique_ptr<PendingReplacement> replacement = slot.job->takeReplacement()) {
+        commit(index, record, slot.clock, std::move(replacement));
+    } else {
+        record.seconds = slot.clock.elapsed() / 1000.0;
+        fileEnded(index, record);
+    }
     // The next files from the event loop, which handles a pending interrupt first.
     QMetaObject::invokeMethod(this, &BatchRun::startFiles, Qt::QueuedConnection);
+}
+
+// A written file's record is final once its commit has ended. Commits
+// already handed over end even after an interrupt: their files are whole.
+void BatchRun::commit(qsizetype index, const FileRecord& written, const QElapsedTimer& clock,
+                      std::unique_ptr<PendingReplacement> replacement) {
+    ++committing_;
+    committer_.start([replacement = std::move(replacement)] { return replacement->finish(); },
+                     [this, index, written, clock](const std::optional<JobFailure>& failure) {
+                         --committing_;
+                         FileRecord record = failure ? failed(*failure) : written;
+                         record.seconds = clock.elapsed() / 1000.0;
+                         fileEnded(index, record);
+                         startFiles();
+                     });
 }
 
 void BatchRun::fileEnded(qsizetype index, const FileRecord& record) {

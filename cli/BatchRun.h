@@ -9,7 +9,9 @@
 #include "cli/Report.h"
 #include "job/ConversionJob.h"
 #include "job/ToolFolders.h"
+#include "job/WorkerThread.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 
@@ -40,6 +42,8 @@ class BatchRun : public QObject {
     void startFiles();
     void startJob(Slot& slot, qsizetype index);
     void jobEnded(Slot& slot, ConversionJob::Outcome outcome);
+    void commit(qsizetype index, const FileRecord& written, const QElapsedTimer& clock,
+                std::unique_ptr<PendingReplacement> replacement);
     void fileEnded(qsizetype index, const FileRecord& record);
     void interrupt();
     void finish();
@@ -58,8 +62,12 @@ class BatchRun : public QObject {
     qsizetype next_ = 0;     // the next file to start
     qsizetype reported_ = 0; // the files before it are in the report
     int running_ = 0;
+    int committing_ = 0; // written files whose commit has not ended
     bool interrupted_ = false;
     bool finished_ = false;
+    // Waits for the written files' data and renames them, one after another,
+    // while the slots go on with the next files.
+    WorkerThread committer_{this};
 };
 
 } // namespace zelmod

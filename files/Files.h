@@ -165,6 +165,7 @@ class OutputFile {
     // where the system can, so that a later commit(true) waits less.
     void startSync();
     // syncFirst: the data reaches the disk before it takes the target's name.
+    // After startSync() this may run on another thread than the writes.
     void commit(bool syncFirst = false);
 
   private:

@@ -232,11 +232,13 @@ void ConversionJob::rewritten(const RewriteResult& result) {
 std::optional<JobFailure> ConversionJob::replaceOutput() {
     const auto stillWanted = [this] { return !cancelled_; };
     const auto whileSyncing = [this] { intermediatesGone_ = removeWorkFiles(); };
+    std::unique_ptr<PendingReplacement>* const pending =
+        leavesReplacements_ ? &replacement_ : nullptr;
     if (inMemory())
         return replaceFileWithBytes(memory_->contents[WorkFile::outputMidi], paths_.output,
-                                    stillWanted, whileSyncing);
+                                    stillWanted, whileSyncing, pending);
     return replaceFileWithCopy(workPath(workDir_, WorkFile::outputMidi), paths_.output, stillWanted,
-                               whileSyncing);
+                               whileSyncing, pending);
 }
 
 bool ConversionJob::inMemory() const {
@@ -277,6 +279,8 @@ void ConversionJob::end(const End& end) {
             lock_.reset();
     }
     const Outcome outcome = cancelled_ ? Outcome::Cancelled : end.outcome;
+    if (outcome != Outcome::Written)
+        replacement_.reset(); // removed: the old output stays
     host_.setBusy(false);
     if (outcome == Outcome::Failed)
         host_.showMessage(jobMessage(*end.failure));

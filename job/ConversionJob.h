@@ -6,6 +6,7 @@
 #include "job/ConverterRunner.h"
 #include "job/JobLock.h"
 #include "job/JobMessages.h"
+#include "job/ReplaceFile.h"
 #include "job/WorkerThread.h"
 
 #include <QObject>
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QFile;
@@ -76,6 +78,12 @@ class ConversionJob : public QObject {
     // own: the folder stays locked from the first job until this is
     // destroyed, and each job after the first finds it as the last one left it.
     void holdFolderBetweenJobs() { holdsFolder_ = true; }
+    // For a host that lets the outputs take their names off the job's way:
+    // a job that wrote its output ends as written without waiting for the
+    // disk, and its host takes the unfinished replacement with
+    // takeReplacement() and finishes it; only then is the output there.
+    void leaveReplacementsUnfinished() { leavesReplacements_ = true; }
+    std::unique_ptr<PendingReplacement> takeReplacement() { return std::move(replacement_); }
     // What the last job had to keep within bounds, once it is written.
     ClampCount clamped() const;
 
@@ -125,6 +133,8 @@ class ConversionJob : public QObject {
     double shiftAmount_ = 0;
     bool running_ = false;
     bool holdsFolder_ = false;
+    bool leavesReplacements_ = false;
+    std::unique_ptr<PendingReplacement> replacement_; // of the last job, when left unfinished
     bool intermediatesGone_ = false; // removed by the worker once the output was written
     std::atomic<bool> cancelled_ = false;
     std::uint64_t clampedLines_ = 0; // by the rewrite

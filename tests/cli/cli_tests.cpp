@@ -1,7 +1,6 @@
 #include "converters/Converters.h"
 #include "job/EventTextRewrite.h"
 #include "job/JobLock.h"
-#include "job/ReplaceFile.h"
 #include "tests/support/qt_test_kit.h"
 #include "tests/support/test_processes.h"
 #include "transform/ReversePlayback.h"
@@ -630,29 +629,35 @@ TEST_F(CliAsNobody, ReplacesAReadOnlyOutput) {
 
 struct LockedFolderCase {
     const char* name;
-    const char* folder; // made read-only for everyone, root aside
+    const char* folder; // root's, given this mode
     const char* textPart;
+    mode_t mode = 0505;
+    bool batchFiles = true;
 };
 
 class CliLockedFolder : public CliAsNobody, public testing::WithParamInterface<LockedFolderCase> {};
 
 TEST_P(CliLockedFolder, IsReportedAndNothingIsLeft) {
-    QFile::setPermissions(at(GetParam().folder), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
-                                                     QFileDevice::ReadOther |
-                                                     QFileDevice::ExeOther);
-    const RunResult result = runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("a.mid")});
+    writeMidi("piece.mid", 1);
+    ASSERT_EQ(::chmod(QFile::encodeName(at(GetParam().folder)).constData(), GetParam().mode), 0);
+    batchFiles = GetParam().batchFiles;
+    const RunResult result =
+        runAsNobody({"--job", "transpose", "-o", at("out.mid"), at("piece.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.errors, HasSubstr(GetParam().textPart));
     EXPECT_EQ(readFile(at("out.mid")), "old output");
-    EXPECT_FALSE(QFile::exists(zelmod::partialPathFor(at("out.mid"))));
+    EXPECT_EQ(QDir(at("")).entryList({"*.tmp"}, QDir::Files | QDir::Hidden), QStringList());
     EXPECT_TRUE(tool.leftovers().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Folders, CliLockedFolder,
-                         testing::Values(LockedFolderCase{"output folder", "",
-                                                          "変換ファイルを保存できません"},
-                                         LockedFolderCase{"tool's directory", "tool",
-                                                          "ツールのフォルダに書き込めません"}));
+// In a shared folder only the owner of root's output may rename over it:
+// the new file is written whole, then its commit fails.
+INSTANTIATE_TEST_SUITE_P(
+    Folders, CliLockedFolder,
+    testing::Values(LockedFolderCase{"output folder", "", "変換ファイルを保存できません"},
+                    LockedFolderCase{"tool's directory", "tool",
+                                     "ツールのフォルダに書き込めません"},
+                    LockedFolderCase{"shared folder", "", "cannot write", 01777, false}));
 
 // What another user (root here) leaves at a work file's name in the
 // user's tool folder, with the end it must come to.
