@@ -48,10 +48,12 @@ class CliHost : public JobHost {
     QString message_;
 };
 
-// The converters in process, on the intermediate files of small inputs in memory.
+// The converters in process, on the intermediate files of small inputs in
+// memory; the text of larger ones streams from converter to converter.
 ConverterRunner* inProcessRun(const ToolFolders& folders) {
     auto* run = new InProcessConverterRun(folders);
     run->keepWorkFilesInMemory();
+    run->streamEventText();
     return run;
 }
 

@@ -25,6 +25,12 @@ std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPat
 void midiToTextInMemory(const MemoryInput& midi, const MemoryOutput& text);
 std::uint64_t textToMidiInMemory(const MemoryInput& text, const MemoryOutput& midi);
 
+// The same two with the text passing through a pipe, for running both at
+// once, on threads of their own, without the text in a file. Text that
+// does not come whole throws PipeBroken.
+void midiToTextPiped(const std::string& midiPath, TextPipe& text);
+std::uint64_t textToMidiPiped(TextPipe& text, const std::string& midiPath);
+
 // t2mf's exit code when it wrote its output but capped note values.
 inline constexpr int CappedExitCode = 3;
 

@@ -6,6 +6,7 @@
 
 #include "converters/EventText.h"
 #include "files/Files.h"
+#include "files/TextPipe.h"
 
 namespace zelmod::convert {
 
@@ -18,15 +19,29 @@ LineReader::LineReader(const std::string& path)
 LineReader::LineReader(const MemoryInput& memory)
     : path_(memory.name), text_(memory.bytes.data()), end_(memory.bytes.size()), atEnd_(true) {}
 
+LineReader::LineReader(TextPipe& pipe)
+    : path_(pipe.name()), pipe_(&pipe),
+      buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {
+    text_ = buffer_.get();
+}
+
+// A reader that ends early lets the pipe's writer run on to its own end.
 LineReader::~LineReader() {
     if (file_)
         std::fclose(file_);
+    if (pipe_)
+        pipe_->stopReading();
 }
 
 bool LineReader::refill() {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
+    if (pipe_) {
+        const std::size_t count = pipe_->read(buffer_.get() + end_, FileBufferSize - end_);
+        end_ += count;
+        return count > 0;
+    }
     const std::size_t count = std::fread(buffer_.get() + end_, 1, FileBufferSize - end_, file_);
     if (count == 0 && std::ferror(file_)) {
         throw ConversionError(path_ + ": cannot read: " + std::generic_category().message(errno));

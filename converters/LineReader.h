@@ -16,6 +16,8 @@ class LineReader {
     explicit LineReader(const std::string& path);
     // Reads the text in memory, all of it at hand at once.
     explicit LineReader(const MemoryInput& memory);
+    // Reads the text as it comes through pipe, named as the pipe is.
+    explicit LineReader(TextPipe& pipe);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -30,7 +32,8 @@ class LineReader {
     bool refill();
 
     std::string path_;
-    std::FILE* file_ = nullptr; // none for text in memory
+    std::FILE* file_ = nullptr; // none for text in memory or in a pipe
+    TextPipe* pipe_ = nullptr;
     std::unique_ptr<char[]> buffer_;
     const char* text_ = nullptr; // the buffer, or the text in memory
     std::size_t begin_ = 0;

@@ -267,6 +267,8 @@ class MidiToText {
         : name_(midiPath), in_(midiPath, "MThd"), out_(textPath) {}
     MidiToText(const MemoryInput& midi, const MemoryOutput& text)
         : name_(midi.name), in_(midi), out_(text) {}
+    MidiToText(const std::string& midiPath, TextPipe& text)
+        : name_(midiPath), in_(midiPath, "MThd"), out_(text) {}
 
     void run() {
         const std::uint16_t declaredTracks = header();
@@ -734,6 +736,10 @@ void midiToText(const std::string& midiPath, const std::string& textPath) {
 
 void midiToTextInMemory(const MemoryInput& midi, const MemoryOutput& text) {
     MidiToText(midi, text).run();
+}
+
+void midiToTextPiped(const std::string& midiPath, TextPipe& text) {
+    MidiToText(midiPath, text).run();
 }
 
 } // namespace zelmod::convert

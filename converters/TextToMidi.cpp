@@ -7,6 +7,7 @@
 #include "converters/Converters.h"
 #include "converters/EventText.h"
 #include "converters/LineReader.h"
+#include "files/TextPipe.h"
 
 namespace zelmod::convert {
 namespace {
@@ -221,6 +222,8 @@ class TextToMidi {
         : name_(textPath), in_(textPath), out_(midiPath) {}
     TextToMidi(const MemoryInput& text, const MemoryOutput& midi)
         : name_(text.name), in_(text), out_(midi) {}
+    TextToMidi(TextPipe& text, const std::string& midiPath)
+        : name_(text.name()), in_(text), out_(midiPath) {}
 
     std::uint64_t run() {
         try {
@@ -640,6 +643,10 @@ std::uint64_t textToMidi(const std::string& textPath, const std::string& midiPat
 
 std::uint64_t textToMidiInMemory(const MemoryInput& text, const MemoryOutput& midi) {
     return TextToMidi(text, midi).run();
+}
+
+std::uint64_t textToMidiPiped(TextPipe& text, const std::string& midiPath) {
+    return TextToMidi(text, midiPath).run();
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "files/Files.h"
 
+#include "files/TextPipe.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -564,6 +566,10 @@ OutputFile::OutputFile(const MemoryOutput& memory)
     memory_->clear();
 }
 
+OutputFile::OutputFile(TextPipe& pipe)
+    : path_(pipe.name()), pipe_(&pipe),
+      buffer_(std::make_unique_for_overwrite<char[]>(FileBufferSize)) {}
+
 void OutputFile::openPartial() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate = partialPathFor(target_, randomTag());
@@ -590,6 +596,8 @@ void OutputFile::openPartial() {
 OutputFile::~OutputFile() {
     if (memory_)
         memory_->clear();
+    if (pipe_)
+        pipe_->abandonWriting();
     if (file_) {
         std::fclose(file_);
         if (!partialPath_.empty()) {
@@ -606,6 +614,8 @@ void OutputFile::fail(const char* what) {
 void OutputFile::flush() {
     if (memory_)
         memory_->append(buffer_.get(), used_);
+    else if (pipe_)
+        pipe_->write(buffer_.get(), used_);
     else if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_)
         fail("cannot write");
     flushedOffset_ += used_;
@@ -636,6 +646,8 @@ void OutputFile::patch32(std::uint64_t offset, std::uint32_t value) {
         std::memcpy(buffer_.get() + (offset - flushedOffset_), bytes, 4);
         return;
     }
+    if (pipe_)
+        throw ConversionError(path_ + ": cannot seek back in a stream");
     flush();
     if (memory_) {
         std::memcpy(memory_->data() + offset, bytes, 4);
@@ -683,9 +695,11 @@ void OutputFile::startSync() {
 // The new file takes the old one's mode, and its owner and group where the
 // system allows, or a new file's mode; the rename happens while the lock is held.
 void OutputFile::commit(bool syncFirst) {
-    if (memory_) {
+    if (memory_ || pipe_) {
         flush();
         memory_ = nullptr; // kept
+        if (pipe_)
+            std::exchange(pipe_, nullptr)->closeWriting();
         return;
     }
     flushAll();

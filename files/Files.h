@@ -14,6 +14,8 @@
 
 namespace zelmod::convert {
 
+class TextPipe;
+
 // A failure that ends a conversion; what() is one line saying where and what.
 class ConversionError : public std::runtime_error {
   public:
@@ -141,6 +143,9 @@ class OutputFile {
   public:
     explicit OutputFile(const std::string& path);
     explicit OutputFile(const MemoryOutput& memory);
+    // Writes into pipe, whose reader gets the text as it comes. A commit
+    // closes it; a writer that ends without one leaves it abandoned.
+    explicit OutputFile(TextPipe& pipe);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -159,7 +164,8 @@ class OutputFile {
     void write(const void* data, std::size_t count);
     void write(std::string_view text) { write(text.data(), text.size()); }
 
-    // Overwrites four bytes written earlier with a big-endian number.
+    // Overwrites four bytes written earlier with a big-endian number; in a
+    // pipe, only bytes that have not yet gone into it.
     void patch32(std::uint64_t offset, std::uint32_t value);
     // Sets the data written so far on its way to the disk without waiting,
     // where the system can, so that a later commit(true) waits less.
@@ -182,6 +188,7 @@ class OutputFile {
     int descriptor_ = -1;     // standard output or the descriptor named
     std::FILE* file_ = nullptr;
     std::string* memory_ = nullptr; // filled in place of a file
+    TextPipe* pipe_ = nullptr;      // written into in place of a file
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::uint64_t flushedOffset_ = 0;

@@ -3,6 +3,7 @@
 #include "converters/Converters.h"
 #include "files/Files.h"
 #include "job/EventTextRewrite.h"
+#include "job/InProcessConverterRun.h"
 #include "job/JobFiles.h"
 #include "job/NativePath.h"
 #include "job/ReplaceFile.h"
@@ -18,9 +19,12 @@ namespace zelmod {
 ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFilePaths& paths,
                              ConverterRunner* runner, QObject* parent)
     : QObject(parent), workDir_(folders.workDir), programDir_(folders.programDir), host_(host),
-      paths_(paths), runner_(runner), memory_(runner->memoryWorkFiles()) {
+      paths_(paths), runner_(runner), memory_(runner->memoryWorkFiles()),
+      streamed_(runner->streamedConversion()) {
     runner_->setParent(this);
     connect(runner_, &ConverterRunner::finished, this, &ConversionJob::converterEnded);
+    if (streamed_)
+        connect(streamed_, &StreamedConversion::finished, this, &ConversionJob::streamedEnded);
 }
 
 ConversionJob::~ConversionJob() {
@@ -37,6 +41,7 @@ void ConversionJob::start() {
     cancelled_ = false;
     clampedLines_ = 0;
     cappedValues_ = 0;
+    selected_.reset();
     host_.setControlsEnabled(false);
     QMetaObject::invokeMethod(this, &ConversionJob::lockAndChooseInput, Qt::QueuedConnection);
 }
@@ -135,7 +140,16 @@ void ConversionJob::inputCopied(const std::optional<JobFailure>& failure) {
         return end(Outcome::NoOutputChosen);
     if (auto refusal = refuseOutput())
         return end(*refusal);
+    streaming_ = canStream();
+    if (streaming_)
+        return convertStreamed();
     convert(toTextCommand());
+}
+
+// Reverse playback needs whole tracks, and a text in memory is rewritten
+// faster in one go.
+bool ConversionJob::canStream() {
+    return streamed_ && !inMemory() && !selectedJobs()[int(Job::Reverse)];
 }
 
 std::optional<JobFailure> ConversionJob::refuseOutput() {
@@ -181,6 +195,8 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
+    if (streaming_ && &command == &toTextCommand())
+        return std::nullopt; // its text went into a pipe, not a file to look for
     const QString& name = &command == &toMidiCommand() ? WorkFile::outputMidi : WorkFile::eventText;
     const QString output = workPath(workDir_, name);
     if (inMemory() ? memory_->contents[name].empty() : !existsNative(output))
@@ -189,15 +205,23 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
 }
 
 // The job selection cannot change during a job (its options are disabled),
-// so the worker asks a copy of it at every line. Reverse playback needs
-// whole tracks, so it takes the place of the line rewrite and its amount.
+// so the job asks for it once, and the worker asks a copy at every line.
+const std::array<bool, JobCount>& ConversionJob::selectedJobs() {
+    if (!selected_) {
+        selected_.emplace();
+        for (int index = 0; index < JobCount; ++index)
+            (*selected_)[index] = host_.isJobSelected(index);
+        velocities_ =
+            (*selected_)[int(Job::VelocityMirror)] || (*selected_)[int(Job::VelocityShift)];
+    }
+    return *selected_;
+}
+
+// Reverse playback needs whole tracks, so it takes the place of the line
+// rewrite and its amount.
 void ConversionJob::rewrite() {
-    std::array<bool, JobCount> selected{};
-    for (int index = 0; index < JobCount; ++index)
-        selected[index] = host_.isJobSelected(index);
-    velocities_ = selected[int(Job::VelocityMirror)] || selected[int(Job::VelocityShift)];
     worker_.start(
-        [this, selected,
+        [this, selected = selectedJobs(),
          names = RewriteNames{workPath(workDir_, WorkFile::eventText),
                               workPath(workDir_, WorkFile::rewrittenText)}] {
             const auto isSelected = [selected](int index) { return selected[index]; };
@@ -223,6 +247,40 @@ void ConversionJob::rewritten(const RewriteResult& result) {
         return end(*result.failure);
     clampedLines_ = result.clampedLines;
     convert(toMidiCommand());
+}
+
+void ConversionJob::convertStreamed() {
+    if (cancelled_) // while a dialog was open
+        return end(Outcome::Cancelled);
+    host_.setBusy(true);
+    converting_ = &toTextCommand();
+    streamed_->start(
+        [this](QIODevice& source, QIODevice& target) { return rewriteStreamed(source, target); });
+}
+
+// On the streaming worker; the selection and the amount stay as they are
+// during the job.
+RewriteResult ConversionJob::rewriteStreamed(QIODevice& source, QIODevice& target) const {
+    const std::array<bool, JobCount>& selected = *selected_;
+    return rewriteEventText(
+        source, target,
+        {workPath(workDir_, WorkFile::eventText), workPath(workDir_, WorkFile::rewrittenText)},
+        shiftAmount_, [&selected](int index) { return selected[index]; },
+        [this] { return !cancelled_; });
+}
+
+// Each step ends as if it had run alone, in their order: a later step's
+// failure counts only when the earlier ones went well.
+void ConversionJob::streamedEnded(const StreamedRunResult& result) {
+    if (result.cancelled)
+        return end(Outcome::Cancelled);
+    if (auto stop = converterEnd(result.toText))
+        return end(*stop);
+    if (result.rewrite.failure)
+        return end(*result.rewrite.failure);
+    clampedLines_ = result.rewrite.clampedLines;
+    converting_ = &toMidiCommand();
+    converterEnded(result.toMidi);
 }
 
 // A cancel during the copy abandons it, so that a job either says it wrote

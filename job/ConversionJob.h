@@ -8,10 +8,13 @@
 #include "job/JobMessages.h"
 #include "job/ReplaceFile.h"
 #include "job/WorkerThread.h"
+#include "transform/TransformEventLine.h"
 
+#include <QIODevice>
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -22,6 +25,8 @@ class QFile;
 namespace zelmod {
 
 struct RewriteResult;
+struct StreamedRunResult;
+class StreamedConversion;
 
 // The largest input whose intermediate files a job keeps in memory, where
 // its runner lets it: their text takes about ten times the input's size.
@@ -106,6 +111,9 @@ class ConversionJob : public QObject {
     void converterEnded(const ConverterRunResult& result);
     void rewrite();
     void rewritten(const RewriteResult& result);
+    // Or the three at once, the text streaming through.
+    void convertStreamed();
+    void streamedEnded(const StreamedRunResult& result);
     void outputReplaced(const std::optional<JobFailure>& failure);
     void end(const End& end);
 
@@ -115,6 +123,9 @@ class ConversionJob : public QObject {
     std::optional<JobFailure> replaceOutput();
 
     std::optional<JobFailure> lockWorkDir();
+    const std::array<bool, JobCount>& selectedJobs();
+    bool canStream();
+    RewriteResult rewriteStreamed(QIODevice& source, QIODevice& target) const;
     bool inMemory() const;
     bool removeWorkFiles();
     double takeShiftAmount();
@@ -126,7 +137,10 @@ class ConversionJob : public QObject {
     JobHost& host_;
     JobFilePaths& paths_;
     ConverterRunner* runner_;
-    MemoryWorkFiles* memory_; // the runner's, when it takes work files in memory
+    MemoryWorkFiles* memory_;      // the runner's, when it takes work files in memory
+    StreamedConversion* streamed_; // the runner's, when it streams the text
+    bool streaming_ = false;       // this job's text streams through
+    std::optional<std::array<bool, JobCount>> selected_; // asked once a job
     std::optional<JobLock> lock_;
     WorkerThread worker_{this};
     const ConverterCommand* converting_ = nullptr;

@@ -20,8 +20,11 @@ constexpr std::size_t batchSize = 256 * 1024;
 
 // A batch buffer no larger than the text needs (one more byte, so that one
 // reading sees the end): memory taken for a small text and given back after
-// it costs a job of a small file more than rewriting it.
+// it costs a job of a small file more than rewriting it. Streamed text has
+// no size in advance.
 std::size_t batchSizeFor(const QIODevice& source) {
+    if (source.isSequential())
+        return batchSize;
     return std::clamp<std::size_t>(static_cast<std::size_t>(source.size()) + 1, 4096, batchSize);
 }
 
@@ -140,10 +143,9 @@ QString shownLine(std::string_view line) {
 
 } // namespace
 
-// The rewrite of the open source into the open target, named by their paths.
-RewriteResult rewriteLines(QIODevice& source, QIODevice& target, const RewriteNames& names,
-                           double shiftAmount, const JobOptionQuery& isSelected,
-                           const std::function<bool()>& stillWanted) {
+RewriteResult rewriteEventText(QIODevice& source, QIODevice& target, const RewriteNames& names,
+                               double shiftAmount, const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted) {
     const QString& sourcePath = names.source;
     const QString& targetPath = names.target;
     const std::size_t size = batchSizeFor(source);
@@ -204,8 +206,8 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
     if (auto failure = openNative(source, sourcePath, QIODevice::ReadOnly | QIODevice::Unbuffered,
                                   JobMessageId::EventTextUnopenable))
         return {failure};
-    return rewriteLines(source, target, {sourcePath, targetPath}, shiftAmount, isSelected,
-                        stillWanted);
+    return rewriteEventText(source, target, {sourcePath, targetPath}, shiftAmount, isSelected,
+                            stillWanted);
 }
 
 RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
@@ -219,7 +221,7 @@ RewriteResult rewriteEventText(const std::string& sourceText, std::string& targe
     source.open(QIODevice::ReadOnly);
     target.open(QIODevice::WriteOnly);
     RewriteResult result =
-        rewriteLines(source, target, names, shiftAmount, isSelected, stillWanted);
+        rewriteEventText(source, target, names, shiftAmount, isSelected, stillWanted);
     targetText = target.data().toStdString();
     return result;
 }

@@ -6,6 +6,7 @@
 #include "job/JobMessages.h"
 #include "transform/TransformEventLine.h"
 
+#include <QIODevice>
 #include <QString>
 
 #include <cstdint>
@@ -35,6 +36,12 @@ struct RewriteNames {
     QString source;
     QString target;
 };
+
+// The same on open devices, failing as on the files named: for text that
+// streams from one converter to the other.
+RewriteResult rewriteEventText(QIODevice& source, QIODevice& target, const RewriteNames& names,
+                               double shiftAmount, const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted = {});
 
 // The same two on texts held in memory, failing as on the files named.
 RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,

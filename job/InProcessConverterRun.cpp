@@ -7,6 +7,8 @@
 #include <QFileInfo>
 
 #include <exception>
+#include <system_error>
+#include <thread>
 
 namespace zelmod {
 namespace {
@@ -47,16 +49,17 @@ std::uint64_t convertInMemory(const Conversion& conversion, MemoryWorkFiles& mem
     return 0;
 }
 
-// What the program would write to its error output and end with.
-ConverterRunResult runConversion(const Conversion& conversion, const QString& workDir,
-                                 MemoryWorkFiles* memory) {
+// What the program would write to its error output and end with, once
+// convert, which returns the count of capped values, has run.
+template <typename Convert>
+ConverterRunResult likeTheProgram(const Conversion& conversion, const QString& workDir,
+                                  Convert convert) {
     try {
-        const bool inMemory = memory && memory->inUse;
-        if (const std::uint64_t capped =
-                inMemory ? convertInMemory(conversion, *memory) : convertFiles(conversion, workDir))
+        if (const std::uint64_t capped = convert())
             return {std::nullopt, false, convert::CappedExitCode,
-                    QStringLiteral("t2mf: ") + QString::fromStdString(convert::cappedValuesLine(
-                                                   conversion.input.toStdString(), capped))};
+                    conversion.name + QStringLiteral(": ") +
+                        QString::fromStdString(
+                            convert::cappedValuesLine(conversion.input.toStdString(), capped))};
         return {};
     } catch (const std::exception& error) {
         // The program names its files as it got them: without the folder.
@@ -65,6 +68,55 @@ ConverterRunResult runConversion(const Conversion& conversion, const QString& wo
         return {std::nullopt, false, 1, conversion.name + QStringLiteral(": ") + text};
     }
 }
+
+ConverterRunResult runConversion(const Conversion& conversion, const QString& workDir,
+                                 MemoryWorkFiles* memory) {
+    return likeTheProgram(conversion, workDir, [&] {
+        return memory && memory->inUse ? convertInMemory(conversion, *memory)
+                                       : convertFiles(conversion, workDir);
+    });
+}
+
+// One end of a pipe as a device, for the rewrite. A writer's end closed is
+// a whole text; an end dropped while open tells the pipe that its side
+// stopped early.
+class PipeEnd : public QIODevice {
+  public:
+    PipeEnd(convert::TextPipe& pipe, OpenMode mode) : pipe_(pipe) { open(mode | Unbuffered); }
+    ~PipeEnd() override {
+        if (openMode() & WriteOnly)
+            pipe_.abandonWriting();
+        else if (isOpen())
+            pipe_.stopReading();
+    }
+
+    bool isSequential() const override { return true; }
+    void close() override {
+        if (openMode() & WriteOnly)
+            pipe_.closeWriting();
+        QIODevice::close();
+    }
+
+  protected:
+    qint64 readData(char* data, qint64 count) override {
+        return onPipe([&] { return qint64(pipe_.read(data, std::size_t(count))); });
+    }
+    qint64 writeData(const char* data, qint64 count) override {
+        return onPipe([&] { return pipe_.write(data, std::size_t(count)), count; });
+    }
+
+  private:
+    template <typename Transfer> qint64 onPipe(Transfer transfer) {
+        try {
+            return transfer();
+        } catch (const convert::PipeBroken& error) {
+            setErrorString(QString::fromStdString(error.what()));
+            return -1;
+        }
+    }
+
+    convert::TextPipe& pipe_;
+};
 
 } // namespace
 
@@ -85,6 +137,74 @@ void InProcessConverterRun::start(const ConverterCommand& command) {
 void InProcessConverterRun::cancel() {
     if (worker_.isRunning())
         cancelled_ = true;
+    if (streamed_)
+        streamed_->cancel();
+}
+
+StreamedConversion::StreamedConversion(QString workDir, QObject* parent)
+    : QObject(parent), workDir_(std::move(workDir)) {}
+
+StreamedConversion::~StreamedConversion() {
+    cancel();
+}
+
+// The rewrite runs on the worker, each converter on a thread of its own.
+void StreamedConversion::start(StreamedRewrite rewrite) {
+    cancelled_ = false;
+    text_.emplace(nativeString(WorkFile::eventText));
+    rewritten_.emplace(nativeString(WorkFile::rewrittenText));
+    worker_.start(
+        [this, rewrite = std::move(rewrite)] {
+            const Conversion toText = conversionOf(toTextCommand());
+            const Conversion toMidi = conversionOf(toMidiCommand());
+            const std::string input = nativeString(workPath(workDir_, toText.input));
+            const std::string output = nativeString(workPath(workDir_, toMidi.output));
+            StreamedRunResult result;
+            std::optional<JobFailure> notStarted;
+            {
+                // Joined at the end of this block, after the rewrite let go of its pipes.
+                std::jthread first, second;
+                try {
+                    first = std::jthread([&] {
+                        result.toText = likeTheProgram(toText, workDir_, [&] {
+                            convert::midiToTextPiped(input, *text_);
+                            return std::uint64_t{0};
+                        });
+                    });
+                    second = std::jthread([&] {
+                        result.toMidi = likeTheProgram(toMidi, workDir_, [&] {
+                            return convert::textToMidiPiped(*rewritten_, output);
+                        });
+                    });
+                } catch (const std::system_error& error) { // a thread could not start
+                    text_->cancel();
+                    rewritten_->cancel();
+                    notStarted = JobFailure{JobMessageId::ConverterNotStarted,
+                                            {toText.name, QString::fromLocal8Bit(error.what())}};
+                }
+                if (!notStarted) {
+                    PipeEnd source(*text_, QIODevice::ReadOnly);
+                    PipeEnd target(*rewritten_, QIODevice::WriteOnly);
+                    result.rewrite = rewrite(source, target);
+                }
+            }
+            if (notStarted)
+                result.toText.failure = notStarted;
+            return result;
+        },
+        [this](StreamedRunResult result) {
+            result.cancelled = cancelled_;
+            emit finished(result);
+        });
+}
+
+void StreamedConversion::cancel() {
+    if (worker_.isRunning())
+        cancelled_ = true;
+    if (text_)
+        text_->cancel();
+    if (rewritten_)
+        rewritten_->cancel();
 }
 
 } // namespace zelmod
