@@ -316,6 +316,8 @@ class CliWays : public Cli, public testing::WithParamInterface<WayCase> {
 // the same bytes as the libraries give, and the records in input order.
 TEST_P(CliWays, ConvertInProcessAtOnceLikeTheWindow) {
     writePieces(12);
+    // Too large to be held in memory: its text streams between the converters.
+    writeFile(std::filesystem::path(at("pieces/large.mid").toStdString()), noteFile(100'000, 12));
     for (const char* converter : {"mf2t", "t2mf"}) {
         QFile::remove(tool.file(QString::fromLatin1(converter)));
         QFile::copy(qEnvironmentVariable("ZELMOD_TOOL_DIR") + QLatin1Char('/') + converter,
@@ -327,7 +329,7 @@ TEST_P(CliWays, ConvertInProcessAtOnceLikeTheWindow) {
     const RunResult oneByOne = run(job + QStringList{"-j", "1", "--out-dir", "one"});
     const RunResult atOnce = run(job + QStringList{"-j", "3", "--out-dir", "three"});
     EXPECT_EQ(atOnce.exitCode, 0) << atOnce.errors;
-    EXPECT_EQ(tree("window").size(), 12);
+    EXPECT_EQ(tree("window").size(), 13);
     EXPECT_EQ(tree("one"), tree("window"));
     EXPECT_EQ(tree("three"), tree("window"));
     const auto inputs = [](const RunResult& result) {
@@ -439,6 +441,17 @@ INSTANTIATE_TEST_SUITE_P(
                          writeFile(cli.at("list"), "");
                      },
                      "pieces/1/piece1.mid", "ファイルの先頭が途中で切れています", 5},
+        // Its converter to text fails while the rewrite and the other converter run.
+        BadInputCase{"large file cut short",
+                     [](const Cli& cli) {
+                         Bytes large = noteFile(100'000, 1);
+                         large.resize(large.size() - 100);
+                         writeFile(
+                             std::filesystem::path(cli.at("pieces/2/piece2.mid").toStdString()),
+                             large);
+                         writeFile(cli.at("list"), "");
+                     },
+                     "pieces/2/piece2.mid", "トラック 1 の途中でファイルが終わっています", 5},
         BadInputCase{"vanished input",
                      [](const Cli& cli) { writeFile(cli.at("list"), "pieces/gone.mid\n"); },
                      "pieces/gone.mid", "変換対象のファイルを読み込めません", 6},

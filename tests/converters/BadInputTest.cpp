@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "converters/Converters.h"
+#include "files/TextPipe.h"
 #include "tests/support/test_files.h"
 #ifndef _WIN32
 #include "tests/support/test_processes.h"
@@ -361,6 +363,78 @@ TEST_P(Usage, WrongArgumentCountExitsWithTwo) {
 INSTANTIATE_TEST_SUITE_P(Tools, Usage,
                          ::testing::Values(UsageCase{"mf2t", {}}, UsageCase{"mf2t", {"a"}},
                                            UsageCase{"t2mf", {"a", "b", "c"}}));
+
+// A text pipe whose one side stops early never leaves the other waiting:
+// each side ends as the case says, whatever the other one did.
+struct PipeEndCase {
+    const char* name;
+    void (*writer)(convert::TextPipe&);
+    std::string (*reader)(convert::TextPipe&);
+    const char* ends; // "reader / writer"
+};
+
+// Three megabytes, three times what the pipe holds.
+void writeWhole(convert::TextPipe& pipe) {
+    const std::string line(999, 'x');
+    for (int i = 0; i < 3000; ++i)
+        pipe.write((line + "\n").data(), 1000);
+    pipe.closeWriting();
+}
+std::string readAll(convert::TextPipe& pipe) {
+    char piece[4096];
+    std::size_t total = 0;
+    for (std::size_t count; (count = pipe.read(piece, sizeof piece)) > 0;)
+        total += count;
+    return std::to_string(total) + " bytes";
+}
+
+const PipeEndCase pipeEndCases[] = {
+    {"ReaderStopsEarly", writeWhole,
+     [](convert::TextPipe& pipe) {
+         char piece[10];
+         pipe.read(piece, sizeof piece);
+         pipe.stopReading();
+         return std::string("stopped");
+     },
+     "stopped / whole"},
+    {"WriterFails",
+     [](convert::TextPipe& pipe) {
+         pipe.write("part", 4);
+         pipe.abandonWriting();
+     },
+     readAll, "pipe: its writer failed / whole"},
+    {"Cancelled", writeWhole,
+     [](convert::TextPipe& pipe) {
+         pipe.cancel();
+         return std::string("cancelled");
+     },
+     "cancelled / pipe: cancelled"},
+    {"Whole", writeWhole, readAll, "3000000 bytes / whole"},
+};
+
+class PipeEnd : public ::testing::TestWithParam<PipeEndCase> {};
+
+TEST_P(PipeEnd, LeavesNoSideWaiting) {
+    convert::TextPipe pipe("pipe");
+    std::string writer = "whole";
+    std::thread writing([&] {
+        try {
+            GetParam().writer(pipe);
+        } catch (const convert::PipeBroken& error) {
+            writer = error.what();
+        }
+    });
+    std::string reader;
+    try {
+        reader = GetParam().reader(pipe);
+    } catch (const convert::PipeBroken& error) {
+        reader = error.what();
+    }
+    writing.join();
+    EXPECT_EQ(reader + " / " + writer, GetParam().ends);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PipeEnd, ::testing::ValuesIn(pipeEndCases), caseName);
 
 } // namespace
 } // namespace zelmod::testing

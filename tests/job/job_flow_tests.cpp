@@ -105,8 +105,10 @@ class JobFlow : public testing::Test {
     }
 
     ConversionJob* newJob() {
-        return new ConversionJob(tool.folders(), host, paths,
-                                 new StandInRun(tool.folders(), toText, toMidi));
+        auto* run = new StandInRun(tool.folders(), toText, toMidi);
+        if (streamed)
+            run->streamEventText();
+        return new ConversionJob(tool.folders(), host, paths, run);
     }
 
     Outcome runJob() {
@@ -127,6 +129,7 @@ class JobFlow : public testing::Test {
     RecordingHost host;
     const StandIn* toText = nullptr; // nothing: the real converter
     const StandIn* toMidi = nullptr;
+    bool streamed = false; // the real converters and the rewrite at once
     zelmod::JobFilePaths paths;
     QString inputPath = tool.outside(QStringLiteral("in.mid"));
     QString outputPath = tool.outside(QStringLiteral("out.mid"));
@@ -276,12 +279,16 @@ struct CancelCase {
     const char* name;
     const StandIn* toText;
     bool (*cancelNow)(const RecordingHost& host, const FakeToolDir& tool);
+    bool streamed = false;
 };
 
 class CancelledJob : public JobFlow, public testing::WithParamInterface<CancelCase> {};
 
 TEST_P(CancelledJob, EndsWithoutLeftoversAndKeepsTheOldOutput) {
     toText = GetParam().toText;
+    streamed = GetParam().streamed;
+    if (streamed) // 6 MB, whose text fills the pipes many times over
+        writeFile(std::filesystem::path(inputPath.toStdString()), noteFile(1'000'000, 1));
     std::unique_ptr<ConversionJob> job(newJob());
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -305,7 +312,9 @@ INSTANTIATE_TEST_SUITE_P(
         CancelCase{"during the rewrite of a large text", &largeText,
                    [](const RecordingHost&, const FakeToolDir& tool) {
                        return QFileInfo(tool.file(QStringLiteral("Zeltmpd.txt"))).size() > 0;
-                   }}));
+                   }},
+        CancelCase{"during a streamed conversion", nullptr,
+                   [](const RecordingHost& host, const FakeToolDir&) { return host.busy; }, true}));
 
 TEST_F(JobFlow, RefusesWhileAnotherJobHoldsTheDirectory) {
     zelmod::JobLock other(tool.path());
