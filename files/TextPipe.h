@@ -23,7 +23,7 @@ class PipeBroken : public ConversionError {
 class TextPipe {
   public:
     // name: the file the text stands for, as readers' errors give it.
-    explicit TextPipe(std::string name, std::size_t capacity = 16 * FileBufferSize);
+    explicit TextPipe(std::string name, std::size_t capacity = 8 * FileBufferSize);
     TextPipe(const TextPipe&) = delete;
     TextPipe& operator=(const TextPipe&) = delete;
 

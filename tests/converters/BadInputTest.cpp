@@ -373,7 +373,7 @@ struct PipeEndCase {
     const char* ends; // "reader / writer"
 };
 
-// Three megabytes, three times what the pipe holds.
+// Three megabytes, several times what the pipe holds.
 void writeWhole(convert::TextPipe& pipe) {
     const std::string line(999, 'x');
     for (int i = 0; i < 3000; ++i)
