@@ -48,12 +48,13 @@ class CliHost : public JobHost {
     QString message_;
 };
 
-// The converters in process, on the intermediate files of small inputs in
-// memory; the text of larger ones streams from converter to converter.
+// The converters in process, with the rewrite as one piece of work: the
+// intermediate files of small inputs in memory, the text of larger ones
+// streaming from converter to converter.
 ConverterRunner* inProcessRun(const ToolFolders& folders) {
     auto* run = new InProcessConverterRun(folders);
     run->keepWorkFilesInMemory();
-    run->streamEventText();
+    run->runConversionChain();
     return run;
 }
 

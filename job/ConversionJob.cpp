@@ -20,11 +20,11 @@ ConversionJob::ConversionJob(const ToolFolders& folders, JobHost& host, JobFileP
                              ConverterRunner* runner, QObject* parent)
     : QObject(parent), workDir_(folders.workDir), programDir_(folders.programDir), host_(host),
       paths_(paths), runner_(runner), memory_(runner->memoryWorkFiles()),
-      streamed_(runner->streamedConversion()) {
+      chain_(runner->conversionChain()) {
     runner_->setParent(this);
     connect(runner_, &ConverterRunner::finished, this, &ConversionJob::converterEnded);
-    if (streamed_)
-        connect(streamed_, &StreamedConversion::finished, this, &ConversionJob::streamedEnded);
+    if (chain_)
+        connect(chain_, &ConversionChain::finished, this, &ConversionJob::chainEnded);
 }
 
 ConversionJob::~ConversionJob() {
@@ -140,16 +140,15 @@ void ConversionJob::inputCopied(const std::optional<JobFailure>& failure) {
         return end(Outcome::NoOutputChosen);
     if (auto refusal = refuseOutput())
         return end(*refusal);
-    streaming_ = canStream();
-    if (streaming_)
-        return convertStreamed();
+    chained_ = canChain();
+    if (chained_)
+        return convertChained();
     convert(toTextCommand());
 }
 
-// Reverse playback needs whole tracks, and a text in memory is rewritten
-// faster in one go.
-bool ConversionJob::canStream() {
-    return streamed_ && !inMemory() && !selectedJobs()[int(Job::Reverse)];
+// Reverse playback needs whole tracks.
+bool ConversionJob::canChain() {
+    return chain_ && !selectedJobs()[int(Job::Reverse)];
 }
 
 std::optional<JobFailure> ConversionJob::refuseOutput() {
@@ -195,8 +194,8 @@ ConversionJob::converterEnd(const ConverterRunResult& result) const {
     if (result.exitCode != 0 && !capped)
         return JobFailure{JobMessageId::ConverterFailed,
                           {converter, QString::number(result.exitCode), result.converterText}};
-    if (streaming_ && &command == &toTextCommand())
-        return std::nullopt; // its text went into a pipe, not a file to look for
+    if (chained_ && &command == &toTextCommand())
+        return std::nullopt; // its text went on to the rewrite, not into a file to look for
     const QString& name = &command == &toMidiCommand() ? WorkFile::outputMidi : WorkFile::eventText;
     const QString output = workPath(workDir_, name);
     if (inMemory() ? memory_->contents[name].empty() : !existsNative(output))
@@ -249,18 +248,19 @@ void ConversionJob::rewritten(const RewriteResult& result) {
     convert(toMidiCommand());
 }
 
-void ConversionJob::convertStreamed() {
+void ConversionJob::convertChained() {
     if (cancelled_) // while a dialog was open
         return end(Outcome::Cancelled);
     host_.setBusy(true);
     converting_ = &toTextCommand();
-    streamed_->start(
-        [this](QIODevice& source, QIODevice& target) { return rewriteStreamed(source, target); });
+    chain_->start(inMemory() ? memory_ : nullptr, [this](QIODevice& source, QIODevice& target) {
+        return rewriteChained(source, target);
+    });
 }
 
 // On the streaming worker; the selection and the amount stay as they are
 // during the job.
-RewriteResult ConversionJob::rewriteStreamed(QIODevice& source, QIODevice& target) const {
+RewriteResult ConversionJob::rewriteChained(QIODevice& source, QIODevice& target) const {
     const std::array<bool, JobCount>& selected = *selected_;
     return rewriteEventText(
         source, target,
@@ -271,7 +271,7 @@ RewriteResult ConversionJob::rewriteStreamed(QIODevice& source, QIODevice& targe
 
 // Each step ends as if it had run alone, in their order: a later step's
 // failure counts only when the earlier ones went well.
-void ConversionJob::streamedEnded(const StreamedRunResult& result) {
+void ConversionJob::chainEnded(const ChainResult& result) {
     if (result.cancelled)
         return end(Outcome::Cancelled);
     if (auto stop = converterEnd(result.toText))

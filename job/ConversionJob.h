@@ -25,8 +25,8 @@ class QFile;
 namespace zelmod {
 
 struct RewriteResult;
-struct StreamedRunResult;
-class StreamedConversion;
+struct ChainResult;
+class ConversionChain;
 
 // The largest input whose intermediate files a job keeps in memory, where
 // its runner lets it: their text takes about ten times the input's size.
@@ -111,9 +111,9 @@ class ConversionJob : public QObject {
     void converterEnded(const ConverterRunResult& result);
     void rewrite();
     void rewritten(const RewriteResult& result);
-    // Or the three at once, the text streaming through.
-    void convertStreamed();
-    void streamedEnded(const StreamedRunResult& result);
+    // Or the three as one piece of work.
+    void convertChained();
+    void chainEnded(const ChainResult& result);
     void outputReplaced(const std::optional<JobFailure>& failure);
     void end(const End& end);
 
@@ -124,8 +124,8 @@ class ConversionJob : public QObject {
 
     std::optional<JobFailure> lockWorkDir();
     const std::array<bool, JobCount>& selectedJobs();
-    bool canStream();
-    RewriteResult rewriteStreamed(QIODevice& source, QIODevice& target) const;
+    bool canChain();
+    RewriteResult rewriteChained(QIODevice& source, QIODevice& target) const;
     bool inMemory() const;
     bool removeWorkFiles();
     double takeShiftAmount();
@@ -137,9 +137,9 @@ class ConversionJob : public QObject {
     JobHost& host_;
     JobFilePaths& paths_;
     ConverterRunner* runner_;
-    MemoryWorkFiles* memory_;      // the runner's, when it takes work files in memory
-    StreamedConversion* streamed_; // the runner's, when it streams the text
-    bool streaming_ = false;       // this job's text streams through
+    MemoryWorkFiles* memory_; // the runner's, when it takes work files in memory
+    ConversionChain* chain_;  // the runner's, when it runs the three steps as one
+    bool chained_ = false;    // this job's steps run as one
     std::optional<std::array<bool, JobCount>> selected_; // asked once a job
     std::optional<JobLock> lock_;
     WorkerThread worker_{this};

@@ -33,7 +33,7 @@ struct MemoryWorkFiles {
     std::map<QString, std::string> contents;
 };
 
-class StreamedConversion;
+class ConversionChain;
 
 class ConverterRunner : public QObject {
     Q_OBJECT
@@ -48,9 +48,9 @@ class ConverterRunner : public QObject {
     // Where a job may keep its intermediate files in memory, for a runner
     // whose converters take them there; none by default.
     virtual MemoryWorkFiles* memoryWorkFiles() { return nullptr; }
-    // Where a job may run both converters and its rewrite at once, the text
-    // streaming between them, for a runner that can; none by default.
-    virtual StreamedConversion* streamedConversion() { return nullptr; }
+    // Where a job may run both converters and its rewrite as one piece of
+    // work, for a runner that can; none by default.
+    virtual ConversionChain* conversionChain() { return nullptr; }
 
   signals:
     void finished(const zelmod::ConverterRunResult& result);

@@ -210,20 +210,27 @@ RewriteResult rewriteEventText(const QString& sourcePath, const QString& targetP
                             stillWanted);
 }
 
-RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
-                               const RewriteNames& names, double shiftAmount,
-                               const JobOptionQuery& isSelected,
-                               const std::function<bool()>& stillWanted) {
+RewriteResult
+rewriteInMemory(const std::string& sourceText, std::string& targetText,
+                const std::function<RewriteResult(QIODevice& source, QIODevice& target)>& rewrite) {
     QByteArray sourceBytes =
         QByteArray::fromRawData(sourceText.data(), qsizetype(sourceText.size()));
     QBuffer source(&sourceBytes);
     QBuffer target;
     source.open(QIODevice::ReadOnly);
     target.open(QIODevice::WriteOnly);
-    RewriteResult result =
-        rewriteEventText(source, target, names, shiftAmount, isSelected, stillWanted);
+    RewriteResult result = rewrite(source, target);
     targetText = target.data().toStdString();
     return result;
+}
+
+RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
+                               const RewriteNames& names, double shiftAmount,
+                               const JobOptionQuery& isSelected,
+                               const std::function<bool()>& stillWanted) {
+    return rewriteInMemory(sourceText, targetText, [&](QIODevice& source, QIODevice& target) {
+        return rewriteEventText(source, target, names, shiftAmount, isSelected, stillWanted);
+    });
 }
 
 RewriteResult reverseEventText(const std::string& sourceText, std::string& targetText,

@@ -43,6 +43,11 @@ RewriteResult rewriteEventText(QIODevice& source, QIODevice& target, const Rewri
                                double shiftAmount, const JobOptionQuery& isSelected,
                                const std::function<bool()>& stillWanted = {});
 
+// A rewrite on open devices run on texts held in memory.
+RewriteResult
+rewriteInMemory(const std::string& sourceText, std::string& targetText,
+                const std::function<RewriteResult(QIODevice& source, QIODevice& target)>& rewrite);
+
 // The same two on texts held in memory, failing as on the files named.
 RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
                                const RewriteNames& names, double shiftAmount,

@@ -137,68 +137,90 @@ void InProcessConverterRun::start(const ConverterCommand& command) {
 void InProcessConverterRun::cancel() {
     if (worker_.isRunning())
         cancelled_ = true;
-    if (streamed_)
-        streamed_->cancel();
+    if (chain_)
+        chain_->cancel();
 }
 
-StreamedConversion::StreamedConversion(QString workDir, QObject* parent)
+ConversionChain::ConversionChain(QString workDir, QObject* parent)
     : QObject(parent), workDir_(std::move(workDir)) {}
 
-StreamedConversion::~StreamedConversion() {
+ConversionChain::~ConversionChain() {
     cancel();
 }
 
-// The rewrite runs on the worker, each converter on a thread of its own.
-void StreamedConversion::start(StreamedRewrite rewrite) {
+void ConversionChain::start(MemoryWorkFiles* memory, ChainRewrite rewrite) {
     cancelled_ = false;
-    text_.emplace(nativeString(WorkFile::eventText));
-    rewritten_.emplace(nativeString(WorkFile::rewrittenText));
+    text_.reset();
+    rewritten_.reset();
+    if (!memory) {
+        text_.emplace(nativeString(WorkFile::eventText));
+        rewritten_.emplace(nativeString(WorkFile::rewrittenText));
+    }
     worker_.start(
-        [this, rewrite = std::move(rewrite)] {
-            const Conversion toText = conversionOf(toTextCommand());
-            const Conversion toMidi = conversionOf(toMidiCommand());
-            const std::string input = nativeString(workPath(workDir_, toText.input));
-            const std::string output = nativeString(workPath(workDir_, toMidi.output));
-            StreamedRunResult result;
-            std::optional<JobFailure> notStarted;
-            {
-                // Joined at the end of this block, after the rewrite let go of its pipes.
-                std::jthread first, second;
-                try {
-                    first = std::jthread([&] {
-                        result.toText = likeTheProgram(toText, workDir_, [&] {
-                            convert::midiToTextPiped(input, *text_);
-                            return std::uint64_t{0};
-                        });
-                    });
-                    second = std::jthread([&] {
-                        result.toMidi = likeTheProgram(toMidi, workDir_, [&] {
-                            return convert::textToMidiPiped(*rewritten_, output);
-                        });
-                    });
-                } catch (const std::system_error& error) { // a thread could not start
-                    text_->cancel();
-                    rewritten_->cancel();
-                    notStarted = JobFailure{JobMessageId::ConverterNotStarted,
-                                            {toText.name, QString::fromLocal8Bit(error.what())}};
-                }
-                if (!notStarted) {
-                    PipeEnd source(*text_, QIODevice::ReadOnly);
-                    PipeEnd target(*rewritten_, QIODevice::WriteOnly);
-                    result.rewrite = rewrite(source, target);
-                }
-            }
-            if (notStarted)
-                result.toText.failure = notStarted;
-            return result;
+        [this, memory, rewrite = std::move(rewrite)] {
+            return memory ? inMemory(*memory, rewrite) : streamed(rewrite);
         },
-        [this](StreamedRunResult result) {
+        [this](ChainResult result) {
             result.cancelled = cancelled_;
             emit finished(result);
         });
 }
 
-void StreamedConversion::cancel() {
+// One step after the other, each on what the last one left in memory.
+ChainResult ConversionChain::inMemory(MemoryWorkFiles& memory, const ChainRewrite& rewrite) const {
+    ChainResult result;
+    result.toText = runConversion(conversionOf(toTextCommand()), workDir_, &memory);
+    if (result.toText.exitCode != 0)
+        return result;
+    result.rewrite = rewriteInMemory(memory.contents[WorkFile::eventText],
+                                     memory.contents[WorkFile::rewrittenText], rewrite);
+    if (result.rewrite.failure)
+        return result;
+    result.toMidi = runConversion(conversionOf(toMidiCommand()), workDir_, &memory);
+    return result;
+}
+
+// The rewrite runs on the worker, each converter on a thread of its own.
+ChainResult ConversionChain::streamed(const ChainRewrite& rewrite) {
+    const Conversion toText = conversionOf(toTextCommand());
+    const Conversion toMidi = conversionOf(toMidiCommand());
+    const std::string input = nativeString(workPath(workDir_, toText.input));
+    const std::string output = nativeString(workPath(workDir_, toMidi.output));
+    ChainResult result;
+    std::optional<JobFailure> notStarted;
+    {
+        // Joined at the end of this block, after the rewrite let go of its pipes.
+        std::jthread first, second;
+        try {
+            first = std::jthread([&] {
+                result.toText = likeTheProgram(toText, workDir_, [&] {
+                    convert::midiToTextPiped(input, *text_);
+                    return std::uint64_t{0};
+                });
+            });
+            second = std::jthread([&] {
+                result.toMidi = likeTheProgram(toMidi, workDir_, [&] {
+                    return convert::textToMidiPiped(*rewritten_, output);
+                });
+            });
+        } catch (const std::system_error& error) { // a thread could not start
+            text_->cancel();
+            rewritten_->cancel();
+            notStarted = JobFailure{JobMessageId::ConverterNotStarted,
+                                    {toText.name, QString::fromLocal8Bit(error.what())}};
+        }
+        if (!notStarted) {
+            PipeEnd source(*text_, QIODevice::ReadOnly);
+            PipeEnd target(*rewritten_, QIODevice::WriteOnly);
+            result.rewrite = rewrite(source, target);
+        }
+    }
+    if (notStarted)
+        result.toText.failure = notStarted;
+    return result;
+}
+
+void ConversionChain::cancel() {
     if (worker_.isRunning())
         cancelled_ = true;
     if (text_)

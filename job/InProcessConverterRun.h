@@ -15,13 +15,13 @@
 
 namespace zelmod {
 
-// The rewrite between the converters, on the text as it streams through.
-using StreamedRewrite = std::function<RewriteResult(QIODevice& source, QIODevice& target)>;
+// The rewrite between the converters, on the text as it comes.
+using ChainRewrite = std::function<RewriteResult(QIODevice& source, QIODevice& target)>;
 
-// How the three steps of a streamed conversion ended, each as it would have
-// alone. A step after one that failed, or that was cancelled, stopped early
-// and its result says nothing.
-struct StreamedRunResult {
+// How the three steps of a chain ended, each as it would have alone. A
+// step after one that failed, or that was cancelled, stopped early or never
+// ran, and its result says nothing.
+struct ChainResult {
     ConverterRunResult toText;
     RewriteResult rewrite;
     ConverterRunResult toMidi;
@@ -29,29 +29,36 @@ struct StreamedRunResult {
 };
 
 // The converter to text, the rewrite and the converter back to MIDI of one
-// input at once: the text streams from each to the next through bounded
-// pipes in memory, never through a file, and the converters run on threads
-// of their own beside the rewrite. Each still runs to its end after a later
-// one failed, so that the first failure is the one a job reports, as when
-// they run one after another; the bytes written are the same.
-class StreamedConversion : public QObject {
+// input as one piece of work, with no stop on the job's event loop between
+// them. Files in memory pass from one step to the next. For files on disk,
+// the three run at once: the text streams from each to the next through
+// bounded pipes in memory, never through a file, and the converters run on
+// threads of their own beside the rewrite. Each still runs to its end after
+// a later one failed, so that the first failure is the one a job reports,
+// as when they run one after another; the bytes written are the same.
+class ConversionChain : public QObject {
     Q_OBJECT
   public:
-    explicit StreamedConversion(QString workDir, QObject* parent = nullptr);
-    ~StreamedConversion() override;
+    explicit ConversionChain(QString workDir, QObject* parent = nullptr);
+    ~ConversionChain() override;
 
-    // The input copy in the working folder to the output MIDI file there;
-    // finished follows, never before start has returned.
-    void start(StreamedRewrite rewrite);
-    // Stops all three within a piece of text; finished then says cancelled.
+    // The input copy to the output MIDI file, in memory when given, else
+    // in the working folder; finished follows, never before start has returned.
+    void start(MemoryWorkFiles* memory, ChainRewrite rewrite);
+    // Stops the streaming steps within a piece of text (those in memory run
+    // to their end); finished then says cancelled.
     void cancel();
 
   signals:
-    void finished(const zelmod::StreamedRunResult& result);
+    void finished(const zelmod::ChainResult& result);
 
   private:
+    ChainResult inMemory(MemoryWorkFiles& memory, const ChainRewrite& rewrite) const;
+    ChainResult streamed(const ChainRewrite& rewrite);
+
     QString workDir_;
-    std::optional<convert::TextPipe> text_;
+    std::optional<convert::TextPipe> text_; // of a chain on files
+
     std::optional<convert::TextPipe> rewritten_;
     bool cancelled_ = false;
     // Declared last: destroyed first, it waits for the run, which a cancel
@@ -70,14 +77,14 @@ class InProcessConverterRun : public ConverterRunner {
     // Lets the job keep the intermediate files of a small input in memory.
     void keepWorkFilesInMemory() { memory_.emplace(); }
     MemoryWorkFiles* memoryWorkFiles() override { return memory_ ? &*memory_ : nullptr; }
-    // Lets the job stream the text of a larger input from converter to converter.
-    void streamEventText() { streamed_.emplace(folders_.workDir); }
-    StreamedConversion* streamedConversion() override { return streamed_ ? &*streamed_ : nullptr; }
+    // Lets the job run both converters and its rewrite as one piece of work.
+    void runConversionChain() { chain_.emplace(folders_.workDir); }
+    ConversionChain* conversionChain() override { return chain_ ? &*chain_ : nullptr; }
 
   private:
     ToolFolders folders_;
     std::optional<MemoryWorkFiles> memory_;
-    std::optional<StreamedConversion> streamed_;
+    std::optional<ConversionChain> chain_;
     // Waits, when destroyed, for a conversion that still runs: it writes
     // into the working folder.
     WorkerThread worker_{this};

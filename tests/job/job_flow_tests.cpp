@@ -107,7 +107,7 @@ class JobFlow : public testing::Test {
     ConversionJob* newJob() {
         auto* run = new StandInRun(tool.folders(), toText, toMidi);
         if (streamed)
-            run->streamEventText();
+            run->runConversionChain();
         return new ConversionJob(tool.folders(), host, paths, run);
     }
 
