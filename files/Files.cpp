@@ -123,14 +123,21 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The longest name the target's folder takes.
+// The longest name the target's folder takes. A batch asks it of one
+// folder several times in a row for each file, so the last answer is kept.
 std::size_t nameLimit(const std::string& folder) {
 #ifdef _WIN32
     (void)folder;
     return 255;
 #else
-    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+    thread_local std::string lastFolder;
+    thread_local std::size_t lastLimit = 0;
+    if (lastLimit == 0 || folder != lastFolder) {
+        const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        lastLimit = limit > 0 ? static_cast<std::size_t>(limit) : 255;
+        lastFolder = folder;
+    }
+    return lastLimit;
 #endif
 }
 
