@@ -14,7 +14,23 @@
 
 #include <optional>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
+
+// A small file's texts in memory are a few hundred kilobytes each, above
+// the size from which the C library maps every allocation afresh and gives
+// it back when freed: each file then faulted its memory in anew (36 page
+// faults a file, a tenth of the processor time). Kept in the heap, it is
+// reused from file to file; a job's peak is what it was.
+void keepTextsInTheHeap() {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 8 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+#endif
+}
 
 // Qt's own list would turn bytes that are not UTF-8 into U+FFFD.
 QStringList argumentsOf(int argc, char** argv) {
@@ -33,6 +49,7 @@ int usageError(const QString& error) {
 } // namespace
 
 int main(int argc, char** argv) {
+    keepTextsInTheHeap();
     QCoreApplication app(argc, argv);
     // The window's name: both share an installed copy's per-user working folder.
     QCoreApplication::setApplicationName(zelmod::AppTitle);
