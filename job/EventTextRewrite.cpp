@@ -129,6 +129,23 @@ class BatchWriter {
     std::size_t used_ = 0;
 };
 
+// Appends what is written to a string, so that a text rewritten in memory
+// is not copied once more at the end.
+class StringDevice : public QIODevice {
+  public:
+    explicit StringDevice(std::string& text) : text_(text) { open(WriteOnly | Unbuffered); }
+
+  protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 count) override {
+        text_.append(data, std::size_t(count));
+        return count;
+    }
+
+  private:
+    std::string& text_;
+};
+
 RewriteResult failure(JobMessageId id, std::int64_t lineNumber, const QString& path,
                       const QIODevice& file) {
     return {JobFailure{id, {QString::number(lineNumber), shownPath(path), file.errorString()}}};
@@ -216,12 +233,12 @@ rewriteInMemory(const std::string& sourceText, std::string& targetText,
     QByteArray sourceBytes =
         QByteArray::fromRawData(sourceText.data(), qsizetype(sourceText.size()));
     QBuffer source(&sourceBytes);
-    QBuffer target;
     source.open(QIODevice::ReadOnly);
-    target.open(QIODevice::WriteOnly);
-    RewriteResult result = rewrite(source, target);
-    targetText = target.data().toStdString();
-    return result;
+    targetText.clear();
+    // About as long as the source: a value gains or loses a digit at most.
+    targetText.reserve(sourceText.size() + sourceText.size() / 8);
+    StringDevice target(targetText);
+    return rewrite(source, target);
 }
 
 RewriteResult rewriteEventText(const std::string& sourceText, std::string& targetText,
