@@ -75,6 +75,7 @@ struct BatchRun::Slot {
 
     std::size_t number = 0; // names its working folder
     qsizetype index = -1;   // the file; -1 while the slot is free
+    std::size_t run = 0;    // the file's run
     CliHost host;
     JobFilePaths paths;
     ConversionJob* job = nullptr;
@@ -91,6 +92,13 @@ BatchRun::BatchRun(const CliRequest& request, const QList<FileJob>& files, ToolF
         slots_.push_back(std::make_unique<Slot>(request.job));
         slots_.back()->number = std::size_t(i);
     }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (i == 0 || QFileInfo(files[i].output).path() != QFileInfo(files[i - 1].output).path())
+            runs_.push_back({i, i});
+        ++runs_.back().end;
+    }
+    for (std::size_t run = 0; run < runs_.size(); ++run)
+        openRuns_.insert(run);
     connect(&interruption_, &Interruption::interrupted, this, &BatchRun::interrupt);
 }
 
@@ -105,9 +113,9 @@ void BatchRun::start() {
 // Fills the free slots. A file that needs no job ends at once.
 void BatchRun::startFiles() {
     for (auto& slot : slots_) {
-        while (slot->index < 0 && next_ < files_.size() && !interrupted_ &&
+        while (slot->index < 0 && started_ < files_.size() && !interrupted_ &&
                committing_ < CommitsPerSlot * int(slots_.size())) {
-            const qsizetype index = next_++;
+            const qsizetype index = takeNextFile(*slot);
             console_.fileStarted(index, files_[index]);
             if (std::optional<FileRecord> record = recordBeforeJob(files_[index]))
                 fileEnded(index, *record);
@@ -117,6 +125,24 @@ void BatchRun::startFiles() {
     }
     if (running_ == 0 && committing_ == 0 && !finished_)
         finish();
+}
+
+// When every run left is in use, the slot joins the first of them.
+qsizetype BatchRun::takeNextFile(Slot& slot) {
+    const auto free = std::find_if(openRuns_.begin(), openRuns_.end(),
+                                   [this](std::size_t run) { return !isInUse(run); });
+    slot.run = free != openRuns_.end() ? *free : *openRuns_.begin();
+    FolderRun& run = runs_[slot.run];
+    if (++run.next == run.end)
+        openRuns_.erase(slot.run);
+    ++started_;
+    return run.next - 1;
+}
+
+bool BatchRun::isInUse(std::size_t run) const {
+    return std::any_of(slots_.begin(), slots_.end(), [run](const std::unique_ptr<Slot>& slot) {
+        return slot->index >= 0 && slot->run == run;
+    });
 }
 
 ToolFolders BatchRun::slotFolders(std::size_t slot) const {
@@ -192,7 +218,7 @@ void BatchRun::fileEnded(qsizetype index, const FileRecord& record) {
 }
 
 void BatchRun::interrupt() {
-    interrupted_ = interrupted_ || next_ < files_.size() || running_ > 0;
+    interrupted_ = interrupted_ || started_ < files_.size() || running_ > 0;
     for (auto& slot : slots_) {
         if (slot->index >= 0)
             slot->job->cancel();
@@ -201,7 +227,7 @@ void BatchRun::interrupt() {
 
 void BatchRun::finish() {
     finished_ = true;
-    if (interrupted_ || next_ < files_.size()) {
+    if (interrupted_ || started_ < files_.size()) {
         // Interrupted: files were left undone. An interrupt after the last
         // file was written changes nothing.
         interrupted_ = true;

@@ -16,6 +16,7 @@
 #include <QObject>
 
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace zelmod {
@@ -40,6 +41,8 @@ class BatchRun : public QObject {
     struct Slot;
 
     void startFiles();
+    qsizetype takeNextFile(Slot& slot);
+    bool isInUse(std::size_t run) const;
     void startJob(Slot& slot, qsizetype index);
     void jobEnded(Slot& slot, ConversionJob::Outcome outcome);
     void commit(qsizetype index, const FileRecord& written, const QElapsedTimer& clock,
@@ -59,7 +62,17 @@ class BatchRun : public QObject {
     std::vector<std::unique_ptr<Slot>> slots_;
     QList<FileRecord> records_;
     std::vector<bool> ended_;
-    qsizetype next_ = 0;     // the next file to start
+    // Consecutive files that write into one folder form a run, whose files
+    // start in order. A slot takes the next file of the first run that no
+    // other slot is writing into, so that slots do not queue for one
+    // folder's lock; a single slot takes the files in their order.
+    struct FolderRun {
+        qsizetype next;
+        qsizetype end;
+    };
+    std::vector<FolderRun> runs_;
+    std::set<std::size_t> openRuns_; // those with files left to start
+    qsizetype started_ = 0;
     qsizetype reported_ = 0; // the files before it are in the report
     int running_ = 0;
     int committing_ = 0; // written files whose commit has not ended
