@@ -258,7 +258,7 @@ void ConversionJob::convertChained() {
     });
 }
 
-// On the streaming worker; the selection and the amount stay as they are
+// On the chain's worker; the selection and the amount stay as they are
 // during the job.
 RewriteResult ConversionJob::rewriteChained(QIODevice& source, QIODevice& target) const {
     const std::array<bool, JobCount>& selected = *selected_;
