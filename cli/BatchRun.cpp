@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <filesystem>
@@ -69,16 +70,25 @@ FileRecord failed(const JobFailure& failure) {
 } // namespace
 
 // One of the jobs that run at once, and the file it converts. Its job
-// converts one file after another, on the same threads.
+// lives on the slot's own thread and converts one file after another there,
+// its work included: a step hands nothing to another thread, and the slots
+// meet only when a file starts or ends.
 struct BatchRun::Slot {
-    explicit Slot(Job job) : host(job) {}
+    explicit Slot(Job job) : host(job) { thread.start(); }
+    // The job goes once its thread has ended; whatever it ran has stopped.
+    ~Slot() {
+        thread.quit();
+        thread.wait();
+        delete job;
+    }
 
     std::size_t number = 0; // names its working folder
     qsizetype index = -1;   // the file; -1 while the slot is free
     std::size_t run = 0;    // the file's run
     CliHost host;
     JobFilePaths paths;
-    ConversionJob* job = nullptr;
+    ConversionJob* job = nullptr; // lives on thread
+    QThread thread;
     QElapsedTimer clock;
 };
 
@@ -157,19 +167,20 @@ void BatchRun::startJob(Slot& slot, qsizetype index) {
         ConverterRunner* runner = request_.batchFiles
                                       ? static_cast<ConverterRunner*>(new ConverterRun(folders))
                                       : inProcessRun(folders);
-        slot.job = new ConversionJob(folders, slot.host, slot.paths, runner, this);
+        slot.job = new ConversionJob(folders, slot.host, slot.paths, runner);
         if (!request_.batchFiles) {
             slot.job->holdFolderBetweenJobs();
             slot.job->leaveReplacementsUnfinished();
         }
         connect(slot.job, &ConversionJob::finished, this,
                 [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
+        slot.job->moveToThread(&slot.thread);
     }
     slot.index = index;
     slot.host.setFile(files_[index]);
     ++running_;
     slot.clock.start();
-    slot.job->start();
+    QMetaObject::invokeMethod(slot.job, &ConversionJob::start, Qt::QueuedConnection);
 }
 
 void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {

@@ -11,6 +11,7 @@
 #include "job/amount/ShiftAmount.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <array>
 
@@ -46,8 +47,17 @@ void ConversionJob::start() {
     QMetaObject::invokeMethod(this, &ConversionJob::lockAndChooseInput, Qt::QueuedConnection);
 }
 
+// The flag and the chain may be reached from any thread; the job's own
+// state only from its thread.
 void ConversionJob::cancel() {
-    if (!running_ || cancelled_)
+    if (thread() != QThread::currentThread()) {
+        cancelled_ = true;
+        if (chain_)
+            chain_->cancel();
+        QMetaObject::invokeMethod(this, &ConversionJob::cancel, Qt::QueuedConnection);
+        return;
+    }
+    if (!running_)
         return;
     cancelled_ = true;
     if (converting_)

@@ -76,7 +76,9 @@ class ConversionJob : public QObject {
     void start();
 
     // Stops a running job: the converter is stopped, the intermediate files
-    // removed, the output left untouched; no message is shown.
+    // removed, the output left untouched; no message is shown. From another
+    // thread than the job's, the work in hand stops at once and the rest
+    // follows on the job's thread.
     void cancel();
     bool isRunning() const { return running_; }
     // For a host that runs one job after another in a working folder of its

@@ -150,11 +150,14 @@ ConversionChain::~ConversionChain() {
 
 void ConversionChain::start(MemoryWorkFiles* memory, ChainRewrite rewrite) {
     cancelled_ = false;
-    text_.reset();
-    rewritten_.reset();
-    if (!memory) {
-        text_.emplace(nativeString(WorkFile::eventText));
-        rewritten_.emplace(nativeString(WorkFile::rewrittenText));
+    {
+        const std::lock_guard lock(pipes_);
+        text_.reset();
+        rewritten_.reset();
+        if (!memory) {
+            text_.emplace(nativeString(WorkFile::eventText));
+            rewritten_.emplace(nativeString(WorkFile::rewrittenText));
+        }
     }
     worker_.start(
         [this, memory, rewrite = std::move(rewrite)] {
@@ -220,9 +223,10 @@ ChainResult ConversionChain::streamed(const ChainRewrite& rewrite) {
     return result;
 }
 
+// A cancel between runs is forgotten by the next start().
 void ConversionChain::cancel() {
-    if (worker_.isRunning())
-        cancelled_ = true;
+    cancelled_ = true;
+    const std::lock_guard lock(pipes_);
     if (text_)
         text_->cancel();
     if (rewritten_)

@@ -10,7 +10,9 @@
 
 #include "files/TextPipe.h"
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 namespace zelmod {
@@ -46,7 +48,7 @@ class ConversionChain : public QObject {
     // in the working folder; finished follows, never before start has returned.
     void start(MemoryWorkFiles* memory, ChainRewrite rewrite);
     // Stops the streaming steps within a piece of text (those in memory run
-    // to their end); finished then says cancelled.
+    // to their end); finished then says cancelled. Safe from any thread.
     void cancel();
 
   signals:
@@ -57,10 +59,10 @@ class ConversionChain : public QObject {
     ChainResult streamed(const ChainRewrite& rewrite);
 
     QString workDir_;
+    std::mutex pipes_;                      // made and dropped by start(), cancelled from anywhere
     std::optional<convert::TextPipe> text_; // of a chain on files
-
     std::optional<convert::TextPipe> rewritten_;
-    bool cancelled_ = false;
+    std::atomic<bool> cancelled_ = false;
     // Declared last: destroyed first, it waits for the run, which a cancel
     // has stopped, before the pipes go.
     WorkerThread worker_{this};
@@ -78,7 +80,7 @@ class InProcessConverterRun : public ConverterRunner {
     void keepWorkFilesInMemory() { memory_.emplace(); }
     MemoryWorkFiles* memoryWorkFiles() override { return memory_ ? &*memory_ : nullptr; }
     // Lets the job run both converters and its rewrite as one piece of work.
-    void runConversionChain() { chain_.emplace(folders_.workDir); }
+    void runConversionChain() { chain_.emplace(folders_.workDir, this); }
     ConversionChain* conversionChain() override { return chain_ ? &*chain_ : nullptr; }
 
   private:

@@ -1,10 +1,20 @@
 #include "job/WorkerThread.h"
 
+#include <QCoreApplication>
+
 namespace zelmod {
 
 WorkerThread::WorkerThread(QObject* receiver) : receiver_(receiver) {
     context_.moveToThread(&thread_);
-    thread_.start();
+}
+
+bool WorkerThread::runsOnReceiversThread() const {
+    return receiver_->thread() != QCoreApplication::instance()->thread();
+}
+
+void WorkerThread::startThread() {
+    if (!thread_.isRunning())
+        thread_.start();
 }
 
 WorkerThread::~WorkerThread() {

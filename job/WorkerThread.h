@@ -1,7 +1,10 @@
 // Work that would hold the event loop up (copying or rewriting large files,
 // a conversion in process) runs on a thread that its owner keeps for all of
 // its work, one piece at a time: a job of a small file costs no thread start.
-// Each result comes back through the event loop of the owner's thread.
+// Each result comes back through the event loop of the owner's thread. An
+// owner that lives on a thread of its own, not the application's (a slot of
+// zelmod-cli), has no other events to answer meanwhile: its work runs on its
+// own thread, in turn with its events, and is handed to no other.
 #pragma once
 
 #include <QObject>
@@ -25,6 +28,18 @@ class WorkerThread {
     // with its result on receiver's thread, unless receiver is gone by then.
     template <typename Work, typename Done> void start(Work work, Done done) {
         running_ = true;
+        if (runsOnReceiversThread()) {
+            QMetaObject::invokeMethod(
+                receiver_,
+                [this, work = std::move(work), done = std::move(done)]() mutable {
+                    auto result = work();
+                    running_ = false;
+                    done(std::move(result));
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        startThread();
         QMetaObject::invokeMethod(
             &context_,
             [this, work = std::move(work), done = std::move(done)]() mutable {
@@ -44,6 +59,9 @@ class WorkerThread {
     void stop();
 
   private:
+    bool runsOnReceiversThread() const;
+    void startThread();
+
     QObject* receiver_;
     QObject context_; // lives on thread_
     QThread thread_;
