@@ -568,6 +568,29 @@ TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
     EXPECT_TRUE(endsWithin(child, std::chrono::seconds(5))) << "the converter's child " << child;
 }
 
+// In process, the interrupt reaches a slot's thread in the middle of its
+// streamed conversion.
+TEST_F(Cli, AnInterruptStopsAStreamedConversionAndCleansUp) {
+    batchFiles = false;
+    writeFile(at("out.mid"), "old output");
+    writeFile(std::filesystem::path(at("large.mid").toStdString()), noteFile(2'000'000, 1));
+    QDir().mkpath(at("tmp"));
+    Child cli(program(), words({"--job", "transpose", "-o", at("out.mid"), at("large.mid")}),
+              {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
+    // The input's copy in the run's private folder: converting has begun.
+    EXPECT_TRUE(waitUntil([&] {
+        const QStringList files = tree("tmp").keys();
+        return std::any_of(files.begin(), files.end(),
+                           [](const QString& file) { return file.endsWith("/Zeltmp.dat"); });
+    }));
+    cli.kill(SIGTERM);
+    const RunResult result = cli.wait();
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.errors, HasSubstr("中断"));
+    EXPECT_TRUE(readFile(at("out.mid")) == "old output");
+    EXPECT_TRUE(QDir(at("tmp")).isEmpty()) << tree("tmp").keys().join(' ').toStdString();
+}
+
 TEST_F(Cli, AKilledRunLeavesNothingThatStopsTheNext) {
     const std::unique_ptr<Child> killed = startHangingRun();
     killed->kill(SIGKILL);
