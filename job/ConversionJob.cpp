@@ -230,9 +230,7 @@ const std::array<bool, JobCount>& ConversionJob::selectedJobs() {
 // rewrite and its amount.
 void ConversionJob::rewrite() {
     worker_.start(
-        [this, selected = selectedJobs(),
-         names = RewriteNames{workPath(workDir_, WorkFile::eventText),
-                              workPath(workDir_, WorkFile::rewrittenText)}] {
+        [this, selected = selectedJobs(), names = textNames()] {
             const auto isSelected = [selected](int index) { return selected[index]; };
             const auto stillWanted = [this] { return !cancelled_; };
             if (!inMemory() && selected[int(Job::Reverse)])
@@ -273,10 +271,13 @@ void ConversionJob::convertChained() {
 RewriteResult ConversionJob::rewriteChained(QIODevice& source, QIODevice& target) const {
     const std::array<bool, JobCount>& selected = *selected_;
     return rewriteEventText(
-        source, target,
-        {workPath(workDir_, WorkFile::eventText), workPath(workDir_, WorkFile::rewrittenText)},
-        shiftAmount_, [&selected](int index) { return selected[index]; },
-        [this] { return !cancelled_; });
+        source, target, textNames(), shiftAmount_,
+        [&selected](int index) { return selected[index]; }, [this] { return !cancelled_; });
+}
+
+// The texts before and after the rewrite, as its failures name them.
+RewriteNames ConversionJob::textNames() const {
+    return {workPath(workDir_, WorkFile::eventText), workPath(workDir_, WorkFile::rewrittenText)};
 }
 
 // Each step ends as if it had run alone, in their order: a later step's

@@ -25,6 +25,7 @@ class QFile;
 namespace zelmod {
 
 struct RewriteResult;
+struct RewriteNames;
 struct ChainResult;
 class ConversionChain;
 
@@ -128,6 +129,7 @@ class ConversionJob : public QObject {
     const std::array<bool, JobCount>& selectedJobs();
     bool canChain();
     RewriteResult rewriteChained(QIODevice& source, QIODevice& target) const;
+    RewriteNames textNames() const;
     bool inMemory() const;
     bool removeWorkFiles();
     double takeShiftAmount();
