@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 
 namespace zelmod {
@@ -63,16 +64,20 @@ ConverterRunner* inProcessRun(const ToolFolders& folders) {
 // slots stop there, so that their open files and memory stay few.
 constexpr int CommitsPerSlot = 4;
 
+// Files handed to a slot at once: the one it converts and the next.
+constexpr int FilesPerSlot = 2;
+
 FileRecord failed(const JobFailure& failure) {
     return {FileStatus::Failed, jobMessage(failure).text};
 }
 
 } // namespace
 
-// One of the jobs that run at once, and the file it converts. Its job
-// lives on the slot's own thread and converts one file after another there,
-// its work included: a step hands nothing to another thread, and the slots
-// meet only when a file starts or ends.
+// One of the jobs that run at once. Its job lives on the slot's own thread
+// and converts one file after another there, its work included: a step
+// hands nothing to another thread. The run hands it the next file while it
+// converts one, so that it goes on at once; the slot and the run meet only
+// when a file is handed over or ends.
 struct BatchRun::Slot {
     explicit Slot(Job job) : host(job) { thread.start(); }
     // The job goes once its thread has ended; whatever it ran has stopped.
@@ -82,13 +87,17 @@ struct BatchRun::Slot {
         delete job;
     }
 
-    std::size_t number = 0; // names its working folder
-    qsizetype index = -1;   // the file; -1 while the slot is free
-    std::size_t run = 0;    // the file's run
-    CliHost host;
-    JobFilePaths paths;
+    // On the run's thread:
+    std::size_t number = 0;       // names its working folder
+    int handedOver = 0;           // files handed to it that have not ended
+    std::size_t run = 0;          // the run of the last of them
     ConversionJob* job = nullptr; // lives on thread
     QThread thread;
+    // On the slot's thread:
+    std::deque<qsizetype> waiting; // handed over, not started
+    qsizetype index = -1;          // the file it converts; -1 while it waits
+    CliHost host;
+    JobFilePaths paths;
     QElapsedTimer clock;
 };
 
@@ -120,28 +129,32 @@ void BatchRun::start() {
     startFiles();
 }
 
-// Fills the free slots. A file that needs no job ends at once.
+// Hands each slot its next files. A file that needs no job ends at once.
 void BatchRun::startFiles() {
     for (auto& slot : slots_) {
-        while (slot->index < 0 && started_ < files_.size() && !interrupted_ &&
+        while (slot->handedOver < FilesPerSlot && started_ < files_.size() && !interrupted_ &&
                committing_ < CommitsPerSlot * int(slots_.size())) {
             const qsizetype index = takeNextFile(*slot);
-            console_.fileStarted(index, files_[index]);
-            if (std::optional<FileRecord> record = recordBeforeJob(files_[index]))
+            if (std::optional<FileRecord> record = recordBeforeJob(files_[index])) {
+                console_.fileStarted(index, files_[index]);
                 fileEnded(index, *record);
-            else
-                startJob(*slot, index);
+            } else {
+                handOver(*slot, index);
+            }
         }
     }
     if (running_ == 0 && committing_ == 0 && !finished_)
         finish();
 }
 
-// When every run left is in use, the slot joins the first of them.
+// A slot stays in its run while it has files left; then it takes the first
+// run that no other slot is in or, when every run left is in use, the first.
 qsizetype BatchRun::takeNextFile(Slot& slot) {
-    const auto free = std::find_if(openRuns_.begin(), openRuns_.end(),
-                                   [this](std::size_t run) { return !isInUse(run); });
-    slot.run = free != openRuns_.end() ? *free : *openRuns_.begin();
+    if (slot.handedOver == 0 || !openRuns_.contains(slot.run)) {
+        const auto free = std::find_if(openRuns_.begin(), openRuns_.end(),
+                                       [this](std::size_t run) { return !isInUse(run); });
+        slot.run = free != openRuns_.end() ? *free : *openRuns_.begin();
+    }
     FolderRun& run = runs_[slot.run];
     if (++run.next == run.end)
         openRuns_.erase(slot.run);
@@ -151,7 +164,7 @@ qsizetype BatchRun::takeNextFile(Slot& slot) {
 
 bool BatchRun::isInUse(std::size_t run) const {
     return std::any_of(slots_.begin(), slots_.end(), [run](const std::unique_ptr<Slot>& slot) {
-        return slot->index >= 0 && slot->run == run;
+        return slot->handedOver > 0 && slot->run == run;
     });
 }
 
@@ -161,28 +174,55 @@ ToolFolders BatchRun::slotFolders(std::size_t slot) const {
     return {folders_.programDir, folders_.workDir + QStringLiteral("/%1").arg(slot)};
 }
 
-void BatchRun::startJob(Slot& slot, qsizetype index) {
-    if (!slot.job) {
-        const ToolFolders folders = slotFolders(slot.number);
-        ConverterRunner* runner = request_.batchFiles
-                                      ? static_cast<ConverterRunner*>(new ConverterRun(folders))
-                                      : inProcessRun(folders);
-        slot.job = new ConversionJob(folders, slot.host, slot.paths, runner);
-        if (!request_.batchFiles) {
-            slot.job->holdFolderBetweenJobs();
-            slot.job->leaveReplacementsUnfinished();
-        }
-        connect(slot.job, &ConversionJob::finished, this,
-                [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
-        slot.job->moveToThread(&slot.thread);
-    }
-    slot.index = index;
-    slot.host.setFile(files_[index]);
+void BatchRun::handOver(Slot& slot, qsizetype index) {
+    if (!slot.job)
+        makeJob(slot);
+    ++slot.handedOver;
     ++running_;
-    slot.clock.start();
-    QMetaObject::invokeMethod(slot.job, &ConversionJob::start, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        slot.job,
+        [this, &slot, index] {
+            slot.waiting.push_back(index);
+            startNext(slot);
+        },
+        Qt::QueuedConnection);
 }
 
+void BatchRun::makeJob(Slot& slot) {
+    const ToolFolders folders = slotFolders(slot.number);
+    ConverterRunner* runner = request_.batchFiles
+                                  ? static_cast<ConverterRunner*>(new ConverterRun(folders))
+                                  : inProcessRun(folders);
+    slot.job = new ConversionJob(folders, slot.host, slot.paths, runner);
+    if (!request_.batchFiles) {
+        slot.job->holdFolderBetweenJobs();
+        slot.job->leaveReplacementsUnfinished();
+    }
+    // On the slot's thread, where the job ends.
+    connect(slot.job, &ConversionJob::finished, slot.job,
+            [this, &slot](ConversionJob::Outcome outcome) { jobEnded(slot, outcome); });
+    slot.job->moveToThread(&slot.thread);
+}
+
+// On the slot's thread. Files handed over before an interrupt end undone.
+void BatchRun::startNext(Slot& slot) {
+    while (slot.index < 0 && !slot.waiting.empty()) {
+        const qsizetype index = slot.waiting.front();
+        slot.waiting.pop_front();
+        if (stopping_) {
+            handBack(slot, index, {FileStatus::Interrupted, {}}, nullptr);
+            continue;
+        }
+        slot.index = index;
+        slot.host.setFile(files_[index]);
+        slot.clock.start();
+        console_.fileStarted(index, files_[index]);
+        slot.job->start();
+    }
+}
+
+// On the slot's thread: the record goes to the run, and the slot goes on
+// with the next file once the job has returned.
 void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
     FileRecord record{FileStatus::Failed, slot.host.message()};
     if (outcome == ConversionJob::Outcome::Written) {
@@ -191,17 +231,34 @@ void BatchRun::jobEnded(Slot& slot, ConversionJob::Outcome outcome) {
     } else if (outcome == ConversionJob::Outcome::Cancelled) {
         record.status = FileStatus::Interrupted;
     }
-    const qsizetype index = slot.index;
-    slot.index = -1;
+    record.seconds = slot.clock.elapsed() / 1000.0;
+    handBack(slot, std::exchange(slot.index, -1), record, slot.job->takeReplacement());
+    QMetaObject::invokeMethod(
+        slot.job, [this, &slot] { startNext(slot); }, Qt::QueuedConnection);
+}
+
+// On the slot's thread.
+void BatchRun::handBack(Slot& slot, qsizetype index, const FileRecord& record,
+                        std::unique_ptr<PendingReplacement> replacement) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, &slot, index, record, clock = slot.clock,
+         replacement = std::move(replacement)]() mutable {
+            fileConverted(slot, index, record, clock, std::move(replacement));
+        },
+        Qt::QueuedConnection);
+}
+
+void BatchRun::fileConverted(Slot& slot, qsizetype index, const FileRecord& record,
+                             const QElapsedTimer& clock,
+                             std::unique_ptr<PendingReplacement> replacement) {
+    --slot.handedOver;
     --running_;
-    if (std::unique_ptr<PendingReplacement> replacement = slot.job->takeReplacement()) {
-        commit(index, record, slot.clock, std::move(replacement));
-    } else {
-        record.seconds = slot.clock.elapsed() / 1000.0;
+    if (replacement)
+        commit(index, record, clock, std::move(replacement));
+    else
         fileEnded(index, record);
-    }
-    // The next files from the event loop, which handles a pending interrupt first.
-    QMetaObject::invokeMethod(this, &BatchRun::startFiles, Qt::QueuedConnection);
+    startFiles();
 }
 
 // A written file's record is final once its commit has ended. Commits
@@ -230,8 +287,9 @@ void BatchRun::fileEnded(qsizetype index, const FileRecord& record) {
 
 void BatchRun::interrupt() {
     interrupted_ = interrupted_ || started_ < files_.size() || running_ > 0;
+    stopping_ = true;
     for (auto& slot : slots_) {
-        if (slot->index >= 0)
+        if (slot->handedOver > 0)
             slot->job->cancel();
     }
 }

@@ -15,6 +15,7 @@
 #include <QList>
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 #include <set>
 #include <vector>
@@ -43,8 +44,16 @@ class BatchRun : public QObject {
     void startFiles();
     qsizetype takeNextFile(Slot& slot);
     bool isInUse(std::size_t run) const;
-    void startJob(Slot& slot, qsizetype index);
+    void handOver(Slot& slot, qsizetype index);
+    void makeJob(Slot& slot);
+    // On the slot's thread.
+    void startNext(Slot& slot);
     void jobEnded(Slot& slot, ConversionJob::Outcome outcome);
+    void handBack(Slot& slot, qsizetype index, const FileRecord& record,
+                  std::unique_ptr<PendingReplacement> replacement);
+    // Back on the run's thread.
+    void fileConverted(Slot& slot, qsizetype index, const FileRecord& record,
+                       const QElapsedTimer& clock, std::unique_ptr<PendingReplacement> replacement);
     void commit(qsizetype index, const FileRecord& written, const QElapsedTimer& clock,
                 std::unique_ptr<PendingReplacement> replacement);
     void fileEnded(qsizetype index, const FileRecord& record);
@@ -63,9 +72,9 @@ class BatchRun : public QObject {
     QList<FileRecord> records_;
     std::vector<bool> ended_;
     // Consecutive files that write into one folder form a run, whose files
-    // start in order. A slot takes the next file of the first run that no
-    // other slot is writing into, so that slots do not queue for one
-    // folder's lock; a single slot takes the files in their order.
+    // start in order. A slot keeps to its run; then it takes the first run
+    // that no other slot is writing into, so that slots do not queue for
+    // one folder's lock. A single slot takes the files in their order.
     struct FolderRun {
         qsizetype next;
         qsizetype end;
@@ -77,6 +86,7 @@ class BatchRun : public QObject {
     int running_ = 0;
     int committing_ = 0; // written files whose commit has not ended
     bool interrupted_ = false;
+    std::atomic<bool> stopping_ = false; // the slots start no more files
     bool finished_ = false;
     // Waits for the written files' data and renames them, one after another,
     // while the slots go on with the next files.

@@ -58,7 +58,7 @@ void Console::complain(const QString& text) {
     print(stderr, QStringLiteral("zelmod-cli: ") + text + QLatin1Char('\n'));
 }
 
-void Console::fileStarted(qsizetype index, const FileJob& file) {
+void Console::fileStarted(qsizetype index, const FileJob& file) const {
     if (!quiet_ && !onTerminal_ && total_ > 1)
         print(stderr,
               QStringLiteral("[%1/%2] %3\n").arg(index + 1).arg(total_).arg(shownPath(file.input)));

@@ -17,7 +17,8 @@ class Console {
     // messagesToErrorOutput: standard output carries the converted file.
     Console(bool quiet, bool messagesToErrorOutput, qsizetype total);
 
-    void fileStarted(qsizetype index, const FileJob& file);
+    // May be called from any thread: it changes nothing.
+    void fileStarted(qsizetype index, const FileJob& file) const;
     void fileEnded(const FileJob& file, const FileRecord& record);
     // Written, skipped, failed (each with its reason), clamped, and the time.
     void summarize(const QList<FileJob>& files, const QList<FileRecord>& records);

@@ -569,13 +569,17 @@ TEST_F(Cli, AnInterruptStopsTheConverterAndCleansUp) {
 }
 
 // In process, the interrupt reaches a slot's thread in the middle of its
-// streamed conversion.
+// streamed conversion; the file already handed to it next is not begun.
 TEST_F(Cli, AnInterruptStopsAStreamedConversionAndCleansUp) {
     batchFiles = false;
-    writeFile(at("out.mid"), "old output");
+    QDir().mkpath(at("out"));
+    writeFile(at("out/large.mid"), "old output");
     writeFile(std::filesystem::path(at("large.mid").toStdString()), noteFile(2'000'000, 1));
+    writeFile(std::filesystem::path(at("small.mid").toStdString()), noteFile(20, 1));
     QDir().mkpath(at("tmp"));
-    Child cli(program(), words({"--job", "transpose", "-o", at("out.mid"), at("large.mid")}),
+    Child cli(program(),
+              words({"--job", "transpose", "-j", "1", "--out-dir", at("out"), at("large.mid"),
+                     at("small.mid")}),
               {.environment = {"TMPDIR=" + at("tmp").toStdString()}});
     // The input's copy in the run's private folder: converting has begun.
     EXPECT_TRUE(waitUntil([&] {
@@ -587,7 +591,8 @@ TEST_F(Cli, AnInterruptStopsAStreamedConversionAndCleansUp) {
     const RunResult result = cli.wait();
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.errors, HasSubstr("中断"));
-    EXPECT_TRUE(readFile(at("out.mid")) == "old output");
+    EXPECT_TRUE(readFile(at("out/large.mid")) == "old output");
+    EXPECT_FALSE(QFileInfo::exists(at("out/small.mid")));
     EXPECT_TRUE(QDir(at("tmp")).isEmpty()) << tree("tmp").keys().join(' ').toStdString();
 }
 
